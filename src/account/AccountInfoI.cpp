@@ -1,0 +1,181 @@
+#include "account/AccountInfoI.h"
+
+#include <Ice/Ice.h>
+
+#include <algorithm>
+#include <atomic>
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+
+#include "SiteEnv.h"
+#include "account/VirtualIdRecord.h"
+#include "service/Console.h"
+#include "service/GbkTexts.h"
+
+namespace {
+
+// Registration records by account key, one table per loaded module; touched
+// only with a servant's lock held.
+std::map<std::string, VirtualIdRecord>& RegisteredRecords() {
+  static std::map<std::string, VirtualIdRecord> records;
+  return records;
+}
+
+int StoreRegistered(const std::string& key, const Ice::ByteSeq& record) {
+  if (record.size() != rec::kSize) return -1;
+  RegisteredRecords().insert(std::make_pair(key, VirtualIdRecord::FromBytes(record.data())));
+  return 0;  // an existing entry stays as it was
+}
+
+int FetchRegistered(const std::string& key, VirtualIdRecord* out) {
+  std::map<std::string, VirtualIdRecord>::const_iterator it = RegisteredRecords().find(key);
+  if (it == RegisteredRecords().end()) return -1;
+  *out = it->second;
+  return 0;
+}
+
+void EraseRegistered(const std::string& key) { RegisteredRecords().erase(key); }
+
+// Ice puts "local address = " before the local part of a connection's
+// description and "\nremote address = " before the remote part.
+const std::string::size_type kLocalLabel = 16;
+const std::string::size_type kRemoteLabel = 18;
+// Descriptions longer than this are not from a plain TCP peer.
+const std::string::size_type kMaxConnectionText = 260;
+
+std::int32_t LittleEndianInt(const Ice::ByteSeq& record, std::size_t offset) {
+  return VirtualIdRecord::FromBytes(record.data()).Int(offset);
+}
+
+void SetLittleEndianInt(Ice::ByteSeq& record, std::size_t offset, std::int32_t value) {
+  std::uint32_t v = static_cast<std::uint32_t>(value);
+  for (int i = 0; i < 4; ++i) record[offset + i] = static_cast<Ice::Byte>(v >> (8 * i));
+}
+
+}  // namespace
+
+AccountInfoI::AccountInfoI(const Ice::CommunicatorPtr& communicator)
+    : communicator(communicator) {}
+
+std::string AccountInfoI::clientAddressOf(const Ice::Current& current) {
+  const std::string text = current.con->toString();
+  std::string local, remote;
+  const std::string::size_type lf = text.find('\n');
+  if (lf == std::string::npos) {
+    local = text.size() > kLocalLabel ? text.substr(kLocalLabel) : std::string();
+  } else {
+    local = lf > kLocalLabel ? text.substr(kLocalLabel, lf - kLocalLabel) : std::string();
+    remote = lf + kRemoteLabel < text.size() ? text.substr(lf + kRemoteLabel) : std::string();
+  }
+  const std::string::size_type colon = remote.find(':');
+  return colon != std::string::npos ? remote.substr(0, colon) : local;
+}
+
+std::string AccountInfoI::accountKey(Ice::ByteSeq& record, const std::string& clientIp) const {
+  record[rec::kAccountLastByte] = 0;
+  const VirtualIdRecord view = VirtualIdRecord::FromBytes(record.data());
+  // The prefix is read up to its NUL but never past its own 50 bytes.
+  return view.Prefix() + clientIp + "_" + std::to_string(view.InfoType()) +
+         view.Text(rec::kAccount, rec::kAccountWidth);
+}
+
+bool AccountInfoI::loadUnitIdentity() {
+  static std::atomic<bool> failureLogged(false);
+  char buffer[256];
+  std::memset(buffer, 0, sizeof buffer);
+  int length = sizeof buffer;
+  if (SiteEnv_QueryValue("Audit.Unit.Identity", buffer, &length) == 0) {
+    buffer[sizeof buffer - 1] = '\0';
+    unitIdentity = buffer;
+    return true;
+  }
+  if (!failureLogged.exchange(true)) Ice::getProcessLogger()->error(gbk::kUnitIdentityQueryFailed);
+  return false;
+}
+
+void AccountInfoI::handleRecord(const Ice::ByteSeq&) {}
+
+void AccountInfoI::write(const Ice::ByteSeq& record, const Ice::Current&) {
+  if (record.size() != rec::kSize) return;
+  std::setlocale(LC_CTYPE, "");
+  IceUtil::RecMutex::Lock lock(mutex);
+  handleRecord(record);
+}
+
+void AccountInfoI::registAccount(const Ice::ByteSeq& incoming, const Ice::Current& current) {
+  if (incoming.size() != rec::kSize) return;
+  if (current.con->toString().size() > kMaxConnectionText) return;
+  IceUtil::RecMutex::Lock lock(mutex);
+  Ice::ByteSeq record(incoming);
+  const std::string ip = clientAddressOf(current);
+  const std::string key = accountKey(record, ip);
+  StoreRegistered(key, record);
+  onlineAccounts[ip].insert(key);
+  SetLittleEndianInt(record, rec::kEndTime, LittleEndianInt(record, rec::kBeginTime));
+  SetLittleEndianInt(record, rec::kImStatus, 0);
+  write(record, current);
+}
+
+void AccountInfoI::writeAccount(const Ice::ByteSeq& incoming, const Ice::Current& current) {
+  if (incoming.size() != rec::kSize) return;
+  if (current.con->toString().size() > kMaxConnectionText) return;
+  IceUtil::RecMutex::Lock lock(mutex);
+  Ice::ByteSeq record(incoming);
+  const std::string ip = clientAddressOf(current);
+  const std::string key = accountKey(record, ip);
+  EraseRegistered(key);
+  std::map<std::string, std::set<std::string> >::iterator entry = onlineAccounts.find(ip);
+  if (entry != onlineAccounts.end()) entry->second.erase(key);
+  SetLittleEndianInt(record, rec::kImStatus, 1);
+  write(record, Ice::Current());
+}
+
+void AccountInfoI::AccountOff(Ice::Int clientIp, Ice::Int offTime, Ice::Int offCode,
+                              const Ice::Current&) {
+  IceUtil::RecMutex::Lock lock(mutex);
+  const std::uint32_t ip = static_cast<std::uint32_t>(clientIp);
+  char text[20];
+  std::memset(text, 0, sizeof text);
+  std::snprintf(text, sizeof text, "%d.%d.%d.%d", static_cast<int>(ip & 0xFF),
+                static_cast<int>((ip >> 8) & 0xFF), static_cast<int>((ip >> 16) & 0xFF),
+                static_cast<int>((ip >> 24) & 0xFF));
+  std::map<std::string, std::set<std::string> >::const_iterator entry = onlineAccounts.find(text);
+  if (entry == onlineAccounts.end()) return;
+  for (std::set<std::string>::const_iterator key = entry->second.begin();
+       key != entry->second.end(); ++key) {
+    VirtualIdRecord stored;
+    if (FetchRegistered(*key, &stored) != 0) continue;
+    if (stored.Int(rec::kOffCode) != rec::kKeepOffCode) stored.SetInt(rec::kOffCode, offCode);
+    stored.SetInt(rec::kEndTime, offTime);
+    stored.SetInt(rec::kImStatus, 1);
+    if (offTime < stored.BeginTime()) continue;  // stays registered
+    write(Ice::ByteSeq(stored.bytes, stored.bytes + rec::kSize), Ice::Current());
+    EraseRegistered(*key);
+  }
+}
+
+void AccountInfoI::RealNameClientOff(Ice::Int clientIp, const Ice::ByteSeq& incoming,
+                                     Ice::Int seatLogonTime, Ice::Int offTime,
+                                     const Ice::Current& current) {
+  if (incoming.size() != rec::kSize) return;
+  ConsolePrintf("\nRealNameClientOff:%d\n", offTime);
+  if (offTime >= 0) AccountOff(clientIp, offTime, 2, current);
+  IceUtil::RecMutex::Lock lock(mutex);
+  if (!loadUnitIdentity()) return;
+  char prefix[60];
+  std::memset(prefix, 0, sizeof prefix);
+  std::snprintf(prefix, sizeof prefix, "%s_%u_%d_", unitIdentity.c_str(),
+                static_cast<unsigned>(clientIp), seatLogonTime);
+  Ice::ByteSeq record(incoming);
+  // As strncpy into the 50-byte field: NUL-filled, and a text of 50 or more
+  // characters fills the field without a NUL.
+  const std::size_t length = std::min(std::strlen(prefix), rec::kPrefixWidth);
+  std::memset(&record[rec::kPrefix], 0, rec::kPrefixWidth);
+  std::memcpy(&record[rec::kPrefix], prefix, length);
+  write(record, Ice::Current());
+}
+
+void AccountInfoI::NotifyToUpChatContent(Ice::Int, Ice::Int, Ice::Int, const Ice::Current&) {}
+
+void AccountInfoI::GetAllOnLineVirtualId(Ice::Int&, std::string&, const Ice::Current&) {}

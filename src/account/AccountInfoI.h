@@ -1,0 +1,57 @@
+// The AccountInfo servant: keeps the identities on line at each client IP and
+// funnels every record it accepts, or builds, through write() to the record
+// handler that a derived servant supplies.
+#ifndef TESSEL_ACCOUNT_ACCOUNTINFOI_H
+#define TESSEL_ACCOUNT_ACCOUNTINFOI_H
+
+#include <IceUtil/RecMutex.h>
+
+#include <map>
+#include <set>
+#include <string>
+
+#include "VirtualAccount.h"
+
+class AccountInfoI : public Audit::VirtualPersion::AccountInfo {
+ public:
+  explicit AccountInfoI(const Ice::CommunicatorPtr& communicator);
+
+  virtual void write(const Ice::ByteSeq& record, const Ice::Current& current);
+  virtual void registAccount(const Ice::ByteSeq& record, const Ice::Current& current);
+  virtual void writeAccount(const Ice::ByteSeq& record, const Ice::Current& current);
+  virtual void RealNameClientOff(Ice::Int clientIp, const Ice::ByteSeq& record,
+                                 Ice::Int seatLogonTime, Ice::Int offTime,
+                                 const Ice::Current& current);
+  virtual void AccountOff(Ice::Int clientIp, Ice::Int offTime, Ice::Int offCode,
+                          const Ice::Current& current);
+  virtual void NotifyToUpChatContent(Ice::Int value1, Ice::Int value2, Ice::Int value3,
+                                     const Ice::Current& current);
+  virtual void GetAllOnLineVirtualId(Ice::Int& count, std::string& filePath,
+                                     const Ice::Current& current);
+
+  // Refreshes unitIdentity from the site environment. False when the query
+  // fails; the first failure in the process is logged as an error.
+  virtual bool loadUnitIdentity();
+
+  // Receives every record that passes write(), with the servant's lock held.
+  virtual void handleRecord(const Ice::ByteSeq& record);
+
+  // Peer IP of the calling connection, or its local part when the
+  // description has no remote address.
+  static std::string clientAddressOf(const Ice::Current& current);
+
+ protected:
+  std::string unitIdentity;
+  Ice::CommunicatorPtr communicator;
+  // IP text -> account keys registered from it; an entry is never removed.
+  std::map<std::string, std::set<std::string> > onlineAccounts;
+  // Ice 3.7 has no readers-writer recursive mutex; every operation here takes
+  // the lock exclusively and re-enters it when it calls write() on itself,
+  // so a recursive mutex gives the same behaviour.
+  IceUtil::RecMutex mutex;
+
+ private:
+  std::string accountKey(Ice::ByteSeq& record, const std::string& clientIp) const;
+};
+
+#endif

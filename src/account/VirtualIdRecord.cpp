@@ -1,0 +1,107 @@
+#include "account/VirtualIdRecord.h"
+
+#include <cctype>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+VirtualIdRecord::VirtualIdRecord() { std::memset(bytes, 0, sizeof bytes); }
+
+VirtualIdRecord VirtualIdRecord::FromBytes(const void* data) {
+  VirtualIdRecord record;
+  std::memcpy(record.bytes, data, rec::kSize);
+  return record;
+}
+
+std::int32_t VirtualIdRecord::Int(std::size_t offset) const {
+  const unsigned char* p = bytes + offset;
+  std::uint32_t value = static_cast<std::uint32_t>(p[0]) |
+                        static_cast<std::uint32_t>(p[1]) << 8 |
+                        static_cast<std::uint32_t>(p[2]) << 16 |
+                        static_cast<std::uint32_t>(p[3]) << 24;
+  return static_cast<std::int32_t>(value);
+}
+
+void VirtualIdRecord::SetInt(std::size_t offset, std::int32_t value) {
+  std::uint32_t v = static_cast<std::uint32_t>(value);
+  for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+std::string VirtualIdRecord::Text(std::size_t offset, std::size_t width) const {
+  const char* start = reinterpret_cast<const char*>(bytes + offset);
+  const void* nul = std::memchr(start, '\0', width);
+  std::size_t length = nul ? static_cast<const char*>(nul) - start : width;
+  return std::string(start, length);
+}
+
+void VirtualIdRecord::SetText(std::size_t offset, std::size_t width,
+                              const std::string& text) {
+  std::memset(bytes + offset, 0, width);
+  std::memcpy(bytes + offset, text.data(), text.size() < width ? text.size() : width);
+}
+
+bool IsImInfoType(std::int32_t infoType) {
+  return infoType > 1000 && infoType / 1000 == 1;
+}
+
+NetLogKind GetNetLogKind(VirtualIdRecord& record) {
+  const std::int32_t infoType = record.InfoType();
+  if (infoType == rec::kSeatInfoType) {
+    const std::int32_t logon = record.LogonTime();
+    const std::int32_t logoff = record.LogoffTime();
+    if (logoff == logon) return REALNAME_LOGON;
+    if (logoff <= 0) {
+      record.SetInt(rec::kLogoffTime, logon);
+      return REALNAME_LOGON;
+    }
+    return REALNAME_LOGOFF;
+  }
+  if (IsImInfoType(infoType)) {
+    switch (record.ImStatus()) {
+      case 0: return IM_LOGON;
+      case 1: return IM_LOGOFF;
+      default: return IM_OTHER;
+    }
+  }
+  return OTHER_INFO;
+}
+
+bool GetIpKey(const std::string& prefix, std::string* ipKey) {
+  const std::string::size_type first = prefix.find('_');
+  if (first == std::string::npos) return false;
+  const std::string::size_type second = prefix.find('_', first + 1);
+  if (second == std::string::npos) return false;
+  std::string key = prefix.substr(first + 1, second - first - 1);
+  if (key.size() > rec::kMaxIpKey) key.resize(rec::kMaxIpKey);
+  *ipKey = key;
+  return true;
+}
+
+int GetTimeKey(const std::string& prefix) {
+  std::string text = prefix;
+  if (!text.empty() && text.back() == '_') text.pop_back();
+  const std::string::size_type last = text.rfind('_');
+  if (last == std::string::npos) return 0;
+  return AtoiText(text.substr(last + 1));
+}
+
+std::string GetGroupKey(const VirtualIdRecord& record) {
+  return record.Prefix() + std::to_string(record.InfoType()) + "_" +
+         record.Text(rec::kAccount, rec::kSeatAccountWidth);
+}
+
+int AtoiText(const std::string& text) {
+  std::string::size_type i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long long value = 0;
+  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > 0x80000000LL) value = 0x80000000LL;  // saturate: no overflow
+  }
+  if (negative) value = -value;
+  // Out-of-range values saturate, as a 32-bit strtol does.
+  if (value > INT32_MAX) value = INT32_MAX;
+  return static_cast<int>(value);
+}

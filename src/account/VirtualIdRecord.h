@@ -1,0 +1,114 @@
+// The 1247-byte identity record that flows through the whole service.
+//
+// The record travels and is stored byte for byte; this header is the one
+// place that knows its layout. Integers are 32-bit little-endian and are read
+// and written through the accessors, never through a packed host struct.
+// Texts are GBK, NUL-terminated inside their field when shorter than it.
+#ifndef TESSEL_ACCOUNT_VIRTUALIDRECORD_H
+#define TESSEL_ACCOUNT_VIRTUALIDRECORD_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace rec {
+
+inline constexpr std::size_t kSize = 1247;
+
+// Fields of every record.
+inline constexpr std::size_t kPrefix = 0;
+inline constexpr std::size_t kPrefixWidth = 50;
+inline constexpr std::size_t kOffCode = 50;
+inline constexpr std::size_t kInfoType = 54;
+inline constexpr std::size_t kAccount = 58;
+inline constexpr std::size_t kInputFlag = 1242;
+
+// Seat records (info type 900).
+inline constexpr std::size_t kSeatAccountWidth = 30;
+inline constexpr std::size_t kDetail1 = 88;
+inline constexpr std::size_t kDetail2 = 118;
+inline constexpr std::size_t kDetailCode = 154;
+inline constexpr std::size_t kLogonTime = 158;
+inline constexpr std::size_t kLogoffTime = 162;
+inline constexpr std::size_t kClientIp = 166;
+inline constexpr std::size_t kDetailFlag = 170;
+
+// Every other record (IM accounts and other information).
+inline constexpr std::size_t kAccountWidth = 256;
+inline constexpr std::size_t kAccountLastByte = 313;
+inline constexpr std::size_t kImStatus = 314;
+inline constexpr std::size_t kBeginTime = 322;
+inline constexpr std::size_t kEndTime = 326;
+inline constexpr std::size_t kAltBeginTime = 350;
+inline constexpr std::size_t kAltEndTime = 354;
+
+inline constexpr int kSeatInfoType = 900;
+inline constexpr int kKeepOffCode = 255;
+
+// An IP key holds at most this many characters; longer ones are cut.
+inline constexpr std::size_t kMaxIpKey = 31;
+
+}  // namespace rec
+
+// Classification of a record by the lists and the pre-treatment.
+enum NetLogKind {
+  REALNAME_LOGON = 0,
+  REALNAME_LOGOFF = 1,
+  IM_LOGON = 2,
+  IM_LOGOFF = 3,
+  OTHER_INFO = 4,
+  IM_OTHER = 5,
+};
+
+struct VirtualIdRecord {
+  unsigned char bytes[rec::kSize];
+
+  VirtualIdRecord();  // all zero
+  // Copies kSize bytes from `data`.
+  static VirtualIdRecord FromBytes(const void* data);
+
+  std::int32_t Int(std::size_t offset) const;
+  void SetInt(std::size_t offset, std::int32_t value);
+
+  // Text at `offset` up to its first NUL, never beyond `width` bytes.
+  std::string Text(std::size_t offset, std::size_t width) const;
+  // Writes `text` at `offset`, cut to `width` bytes, NUL-filling the rest.
+  void SetText(std::size_t offset, std::size_t width, const std::string& text);
+
+  // The prefix as text: up to its first NUL and never beyond its 50 bytes,
+  // so a prefix that fills the field does not run on into offCode/infoType.
+  std::string Prefix() const { return Text(rec::kPrefix, rec::kPrefixWidth); }
+  std::int32_t InfoType() const { return Int(rec::kInfoType); }
+  std::int32_t LogonTime() const { return Int(rec::kLogonTime); }
+  std::int32_t LogoffTime() const { return Int(rec::kLogoffTime); }
+  std::int32_t BeginTime() const { return Int(rec::kBeginTime); }
+  std::int32_t EndTime() const { return Int(rec::kEndTime); }
+  std::int32_t ImStatus() const { return Int(rec::kImStatus); }
+  std::int32_t InputFlag() const { return Int(rec::kInputFlag); }
+};
+
+static_assert(sizeof(VirtualIdRecord) == rec::kSize, "record must be 1247 bytes");
+
+// True for info types 1001 to 1999: greater than 1000 with thousands digit 1.
+bool IsImInfoType(std::int32_t infoType);
+
+// Kind of the record. A seat record (900) whose logoffTime is 0 or negative
+// and differs from logonTime counts as a log-on, and its logoffTime is set to
+// logonTime in the record itself.
+NetLogKind GetNetLogKind(VirtualIdRecord& record);
+
+// The IP key: the prefix text between its first and second underscore, cut
+// to 31 characters. False when the prefix lacks either underscore.
+bool GetIpKey(const std::string& prefix, std::string* ipKey);
+
+// The time key (seat log-on time): with one trailing underscore dropped, the
+// decimal number after the last underscore (atoi rules); 0 when none.
+int GetTimeKey(const std::string& prefix);
+
+// prefix + infoType + "_" + account (at most 30 bytes): one key per identity.
+std::string GetGroupKey(const VirtualIdRecord& record);
+
+// C-library atoi on a std::string, without undefined behaviour on overflow.
+int AtoiText(const std::string& text);
+
+#endif

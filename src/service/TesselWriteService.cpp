@@ -1,0 +1,54 @@
+#include "service/TesselWriteService.h"
+
+#include <Ice/Ice.h>
+
+#include "SiteEnv.h"
+#include "TraceSink.h"
+#include "account/AccountInfoWriterI.h"
+#include "service/GbkTexts.h"
+#include "service/PathHelpers.h"
+
+SiteEnvInitException::SiteEnvInitException(const char* message)
+    : IceUtil::ExceptionHelper<SiteEnvInitException>(message, 0) {}
+
+SiteEnvInitException::~SiteEnvInitException() throw() {}
+
+std::string SiteEnvInitException::ice_id() const { return "::tessel::SiteEnvInitException"; }
+
+void SiteEnvInitException::ice_print(std::ostream& out) const { out << ice_file(); }
+
+SiteEnvInitException* SiteEnvInitException::ice_clone() const {
+  return new SiteEnvInitException(*this);
+}
+
+tesselWriteService::tesselWriteService() : siteEnvReady(false) {}
+
+void tesselWriteService::start(const std::string& name, const Ice::CommunicatorPtr& communicator,
+                               const Ice::StringSeq&) {
+  Ice::PropertiesPtr properties = communicator->getProperties();
+  PrintString("KavoServer Service : tesselWriteService Begin Start");
+  if (SiteEnv_Init() != 0) throw SiteEnvInitException(gbk::kSiteEnvInitFailed);
+  siteEnvReady = true;
+
+  adapter = communicator->createObjectAdapter(name);
+  std::string path = properties->getProperty("tesselServiceIA.Path");
+  ExpandPath(path);
+  std::string upPath = properties->getProperty("tesselServiceIA.upPath");
+  ExpandPath(upPath);
+
+  Ice::ObjectPtr servant = new AccountInfoWriterI(communicator, path, upPath);
+  adapter->add(servant, Ice::stringToIdentity("tesselWriteService"));
+  adapter->activate();
+  PrintString("KavoServer Service : tesselWriteService End Start");
+}
+
+void tesselWriteService::stop() {
+  PrintString("KavoServer Service : tesselWriteService Start Stop");
+  if (siteEnvReady) SiteEnv_Release();
+  adapter->deactivate();
+  PrintString("KavoServer Service : tesselWriteService End Stop");
+}
+
+extern "C" ICE_DECLSPEC_EXPORT IceBox::Service* create(const Ice::CommunicatorPtr&) {
+  return new tesselWriteService;
+}

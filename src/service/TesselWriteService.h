@@ -1,0 +1,34 @@
+// The IceBox service: prepares the site environment, creates the adapter
+// named after the service and registers the writer servant.
+#ifndef TESSEL_SERVICE_TESSELWRITESERVICE_H
+#define TESSEL_SERVICE_TESSELWRITESERVICE_H
+
+#include <IceBox/IceBox.h>
+
+class tesselWriteService : public IceBox::Service {
+ public:
+  tesselWriteService();
+
+  virtual void start(const std::string& name, const Ice::CommunicatorPtr& communicator,
+                     const Ice::StringSeq& args);
+  virtual void stop();
+
+ private:
+  Ice::ObjectAdapterPtr adapter;
+  bool siteEnvReady;
+};
+
+// The failure of start() when the site environment cannot be initialised.
+// Ice 3.7's IceUtil::Exception is abstract; this one carries the message
+// where the service has always carried it (as the exception's file name)
+// and prints it, so the IceBox server shows it in its report.
+class SiteEnvInitException : public IceUtil::ExceptionHelper<SiteEnvInitException> {
+ public:
+  explicit SiteEnvInitException(const char* message);
+  virtual ~SiteEnvInitException() throw();
+  virtual std::string ice_id() const;
+  virtual void ice_print(std::ostream& out) const;
+  virtual SiteEnvInitException* ice_clone() const;
+};
+
+#endif
