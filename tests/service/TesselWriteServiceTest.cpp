@@ -1,0 +1,73 @@
+// The module inside the real icebox server, called by a real Ice client.
+#include <gtest/gtest.h>
+
+#include "IceBoxSite.h"
+#include "service/GbkTexts.h"
+
+using namespace testing_support;
+
+namespace {
+
+size_t CountOf(const std::string& text, const std::string& what) {
+  size_t count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
+}
+
+}  // namespace
+
+TEST(TesselWriteServiceTest, AnswersAsAccountInfoAndLogsItsStartAndStop) {
+  IceBoxSite site;
+  ASSERT_TRUE(site.start()) << site.serverStderr();
+  Audit::VirtualPersion::AccountInfoPrx prx = site.proxy();
+
+  Ice::StringSeq ids = prx->ice_ids();
+  EXPECT_EQ(ids, (Ice::StringSeq{"::Audit::VirtualPersion::AccountInfo", "::Ice::Object"}));
+  EXPECT_TRUE(prx->ice_isA("::Audit::VirtualPersion::AccountInfo"));
+
+  std::vector<Ice::Byte> out;
+  EXPECT_THROW(prx->ice_invoke("NoSuchOperation", Ice::Normal, std::vector<Ice::Byte>(), out),
+               Ice::OperationNotExistException);
+  // Wrong-length records and the ignored notification are answered normally.
+  prx->write(Ice::ByteSeq(1246, 0));
+  prx->NotifyToUpChatContent(1, 2, 3);
+
+  EXPECT_EQ(site.stop(), 0);
+  const std::string log = site.serverStderr();
+  const char* lines[] = {"KavoServer Service : tesselWriteService Begin Start",
+                         "KavoServer Service : tesselWriteService End Start",
+                         "KavoServer Service : tesselWriteService Start Stop",
+                         "KavoServer Service : tesselWriteService End Stop"};
+  size_t last = 0;
+  for (const char* line : lines) {
+    size_t at = log.find(line);
+    ASSERT_NE(at, std::string::npos) << line << "\n" << log;
+    EXPECT_EQ(CountOf(log, line), 1u) << line;
+    EXPECT_GE(at, last) << "out of order: " << line;
+    last = at;
+  }
+}
+
+TEST(TesselWriteServiceTest, SiteWithoutSiteEnvFailsToStartWithItsMessage) {
+  IceBoxSite site("");  // no siteenv.cfg
+  EXPECT_FALSE(site.start());
+  EXPECT_FALSE(site.running());
+  const std::string log = site.serverStderr();
+  EXPECT_NE(log.find(gbk::kSiteEnvInitFailed), std::string::npos) << log;
+  EXPECT_NE(log.find("KavoServer Service : tesselWriteService Begin Start"), std::string::npos);
+  EXPECT_EQ(log.find("KavoServer Service : tesselWriteService End Start"), std::string::npos);
+  // start() failed before the adapter existed, so there is nothing to serve.
+  EXPECT_THROW(site.proxy()->ice_ping(), Ice::LocalException);
+}
+
+TEST(TesselWriteServiceTest, ExpandsConfiguredPathsIntoTheSite) {
+  IceBoxSite site;
+  site.setProperty("tesselServiceIA.Path", "*ia/");
+  site.setProperty("tesselServiceIA.upPath", "*up/");
+  site.setProperty("QQRecordFilePath", "*qq/records/");
+  ASSERT_TRUE(site.start()) << site.serverStderr();
+  EXPECT_TRUE(Exists(site.file("ia")));
+  EXPECT_TRUE(Exists(site.file("up")));
+  EXPECT_TRUE(Exists(site.file("qq/records")));
+  EXPECT_EQ(site.stop(), 0);
+}
