@@ -12,6 +12,7 @@
 #include "NetlogPacket.h"
 #include "SinkServer.h"
 #include "TestSupport.h"
+#include "TextOut.h"
 
 using namespace netlog;
 
@@ -110,7 +111,7 @@ TEST(NetlogPacketTest, DecodesEveryFieldAndItem) {
   ASSERT_EQ(r.items.size(), 2u);
   EXPECT_EQ(r.items[1].type, 3);
   EXPECT_EQ(r.items[1].data, "abc");
-  EXPECT_EQ(GbkToUtf8(r.text), "上机");
+  EXPECT_EQ(textout::GbkToUtf8(r.text), "上机");
   EXPECT_NE(DescribeJson(r, "tcp").find("\"items\":{\"1\":\"12345\",\"3\":\"abc\"}"), std::string::npos);
 }
 
@@ -125,7 +126,7 @@ TEST(NetlogPacketTest, RejectsDamagedRequests) {
   p[0] = 0;
   EXPECT_FALSE(DecodeRequest(p, &r, &error));
   EXPECT_FALSE(DecodeRequest(std::vector<unsigned char>(100, 0), &r, &error));
-  EXPECT_EQ(GbkToUtf8(std::string("a\xff", 2)), "a\\xff");
+  EXPECT_EQ(textout::GbkToUtf8(std::string("a\xff", 2)), "a\\xff");
 }
 
 TEST(NetlogSinkTest, AcknowledgesOverTcpAndUdpWithTheRequestsNumber) {

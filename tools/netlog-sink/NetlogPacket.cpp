@@ -1,7 +1,8 @@
 #include "NetlogPacket.h"
 
+#include "TextOut.h"
+
 #include <arpa/inet.h>
-#include <iconv.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -9,6 +10,8 @@
 #include <sstream>
 
 namespace netlog {
+
+using textout::GbkToUtf8;
 
 std::uint32_t ReadBE32(const unsigned char* p) {
   return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
@@ -48,32 +51,6 @@ std::string JsonString(const std::string& utf8) {
 }
 
 }  // namespace
-
-std::string GbkToUtf8(const std::string& gbk) {
-  iconv_t cd = ::iconv_open("UTF-8", "GBK");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return gbk;
-  std::string out;
-  std::size_t i = 0;
-  while (i < gbk.size()) {
-    char* in = const_cast<char*>(gbk.data() + i);
-    std::size_t inLeft = gbk.size() - i;
-    char buffer[1024];
-    char* outPtr = buffer;
-    std::size_t outLeft = sizeof buffer;
-    std::size_t r = ::iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    out.append(buffer, outPtr - buffer);
-    i = gbk.size() - inLeft;
-    if (r == static_cast<std::size_t>(-1) && errno != E2BIG) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\x%02x", static_cast<unsigned char>(gbk[i]));
-      out += esc;
-      ++i;
-      ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-  }
-  ::iconv_close(cd);
-  return out;
-}
 
 bool DecodeRequest(const std::vector<unsigned char>& p, Request* out, std::string* error) {
   if (p.size() < kFixedSize) { *error = "shorter than 194 bytes"; return false; }

@@ -49,9 +49,6 @@ std::vector<unsigned char> BuildReply(std::int32_t responseNumber);
 std::string DescribeText(const Request& request, const std::string& transport);
 std::string DescribeJson(const Request& request, const std::string& transport);
 
-// GBK bytes as UTF-8; undecodable bytes as \xNN.
-std::string GbkToUtf8(const std::string& gbk);
-
 }  // namespace netlog
 
 #endif
