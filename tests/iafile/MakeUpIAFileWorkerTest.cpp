@@ -213,6 +213,15 @@ TEST_F(IPFileTest, IaFileThatCannotBePlacedKeepsTheIpFile) {
   EXPECT_FALSE(Exists(IpFile()));
 }
 
+TEST_F(IPFileTest, WithoutAnIaDirectoryNothingIsConverted) {
+  MakeUpIAFileWorkerPtr unset = new MakeUpIAFileWorker(200, 5);
+  unset->SetUnitIdentity("4401020001");
+  ASSERT_TRUE(AppendRecord(IpFile(), Interval(2, 10, 50)));
+  unset->MakeUpIPFile(IpFile(), "261207_3232235786.RiaBase", "261207");
+  EXPECT_TRUE(Exists(IpFile()));
+  EXPECT_FALSE(Exists(Counter()));
+}
+
 TEST_F(IPFileTest, ShortUnitIdentityStillMakesTheFile) {
   MakeUpIAFileWorkerPtr shortUnit = new MakeUpIAFileWorker(200, 5);
   shortUnit->SetPaths("", ia);
