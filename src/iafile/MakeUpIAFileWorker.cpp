@@ -94,9 +94,15 @@ bool MakeUpIAFileWorker::MakeUpIAFile(const char* sourcePath, const char* iaFile
   const std::string tmpPath = std::string(sourcePath) + "_tmp";
   std::remove(tmpPath.c_str());
   for (std::list<VirtualIdRecord>::const_iterator record = selected.begin();
-       record != selected.end(); ++record)
-    tagSepExporttoFile(tmpPath.c_str(), unitIdentity.c_str(), head.c_str(), tail.c_str(),
-                       record->bytes, static_cast<int>(rec::kSize));
+       record != selected.end(); ++record) {
+    if (tagSepExporttoFile(tmpPath.c_str(), unitIdentity.c_str(), head.c_str(), tail.c_str(),
+                           record->bytes, static_cast<int>(rec::kSize)) != 0) {
+      // An IA file missing records must not replace its source: the source
+      // stays and is made again later.
+      std::remove(tmpPath.c_str());
+      return false;
+    }
+  }
   return PlaceIAFile(tmpPath, iaFilePath);
 }
 

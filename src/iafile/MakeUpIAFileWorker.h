@@ -27,7 +27,8 @@ class MakeUpIAFileWorker : public IceUtil::Thread {
   virtual void SetUnitIdentity(std::string identity);
   // Makes iaFilePath from the chosen records of the source files, through
   // sourcePath + "_tmp". False for a missing argument, a source file that
-  // cannot be read, or an IA file that could not be put in place.
+  // cannot be read, a record that could not be exported, or an IA file that
+  // could not be put in place.
   virtual bool MakeUpIAFile(const char* sourcePath, const char* iaFilePath,
                             const std::list<std::string>& sourceFiles);
   // Converts an IP file into <ia>/<unit>_<fileName without extension>_<n>.ria

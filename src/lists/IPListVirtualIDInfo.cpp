@@ -141,9 +141,11 @@ void IPListVirtualIDInfo::ExportToFile(const char* filePath, int& count) {
           if (unitIdentity.size() < 2) continue;
           const std::string head = unitIdentity.substr(0, 2);
           const std::string tail = unitIdentity.substr(2);
-          tagSepExporttoFile(filePath, unitIdentity.c_str(), head.c_str(), tail.c_str(),
-                             records[i].bytes, static_cast<int>(rec::kSize));
-          ++count;
+          // Only records that reached the file are counted, so the caller's
+          // count matches the file.
+          if (tagSepExporttoFile(filePath, unitIdentity.c_str(), head.c_str(), tail.c_str(),
+                                 records[i].bytes, static_cast<int>(rec::kSize)) == 0)
+            ++count;
         } catch (const std::exception&) {
         }
       }

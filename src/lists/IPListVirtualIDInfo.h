@@ -38,7 +38,7 @@ class IPListVirtualIDInfo : public IceUtil::Thread {
   // empty) for the exports.
   virtual void AddNetLog(const VirtualIdRecord& record, const char* unitIdentity);
   // Adds every listed record to the file through the record export library;
-  // `count` receives the number of records exported.
+  // `count` receives the number of records that reached the file.
   virtual void ExportToFile(const char* filePath, int& count);
   // Asks the thread to end; returns at once.
   virtual void Stop();

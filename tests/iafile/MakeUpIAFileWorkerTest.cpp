@@ -1,6 +1,10 @@
 #include "iafile/MakeUpIAFileWorker.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <list>
@@ -219,6 +223,29 @@ TEST_F(IPFileTest, WithoutAnIaDirectoryNothingIsConverted) {
   ASSERT_TRUE(AppendRecord(IpFile(), Interval(2, 10, 50)));
   unset->MakeUpIPFile(IpFile(), "261207_3232235786.RiaBase", "261207");
   EXPECT_TRUE(Exists(IpFile()));
+  EXPECT_FALSE(Exists(Counter()));
+}
+
+// Under a file-size limit the IA file cannot take its one record: the IP
+// file must survive for the next log-off instead of an empty IA file.
+TEST_F(IPFileTest, FailedExportKeepsTheIpFile) {
+  ASSERT_TRUE(AppendRecord(IpFile(), Interval(2, 10, 50)));
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {2000, 2000};  // a record's line is over 2500 bytes
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(3);
+    Convert();
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(testing_support::FileSize(IpFile()), static_cast<long>(rec::kSize));
+  EXPECT_FALSE(Exists(IpFile() + "_tmp"));
+  EXPECT_TRUE(ListDir(ia).empty());
   EXPECT_FALSE(Exists(Counter()));
 }
 

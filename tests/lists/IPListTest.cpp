@@ -233,6 +233,10 @@ TEST(IPListTest, ExportToFileCountsWhatItExports) {
   EXPECT_EQ(entries[0].unitHead, "44");
   EXPECT_EQ(entries[0].unitTail, "01020001");
 
+  // A file that cannot be written counts nothing.
+  list->ExportToFile((dir / "missing/x.OLV").c_str(), count);
+  EXPECT_EQ(count, 0);
+
   // A unit identity too short to split exports nothing.
   list->AddNetLog(first, "4");
   const std::string other = dir / "other.OLV";
