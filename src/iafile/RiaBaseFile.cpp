@@ -26,6 +26,15 @@ std::string DayFilePath(const std::string& dayStamp) {
   return VirtualDbDir() + dayStamp + ".RiaBase";
 }
 
+std::string IpFileName(const std::string& dayStamp, const std::string& ipKey) {
+  return dayStamp + "_" + ipKey + ".RiaBase";
+}
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+  if (dir.empty() || dir.back() == port::kPathSeparator) return dir + name;
+  return dir + port::kPathSeparator + name;
+}
+
 bool AppendRecord(const std::string& path, const VirtualIdRecord& record) {
   int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return false;

@@ -19,6 +19,13 @@ std::string VirtualDbDir();
 // Path of the day file of a day stamp: VirtualDbDir() + stamp + ".RiaBase".
 std::string DayFilePath(const std::string& dayStamp);
 
+// Name of the IP file of a seat and day: stamp + "_" + ipKey + ".RiaBase".
+std::string IpFileName(const std::string& dayStamp, const std::string& ipKey);
+
+// dir + name with exactly one separator between them (none is added when
+// dir is empty or already ends in one).
+std::string JoinPath(const std::string& dir, const std::string& name);
+
 // Appends the record with one write, creating the file when absent; the file
 // is opened and closed for this record alone. A write that falls short (a
 // full disk, a file-size limit) is cut back off the file and reported as a

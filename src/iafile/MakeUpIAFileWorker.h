@@ -1,0 +1,61 @@
+// Turns a closed IP file (one seat's records of one day) into a numbered IA
+// file in the IA output directory, choosing the records that describe the
+// seat's activity. A thread class by design, but it is never started: every
+// operation runs on its caller's thread (the list thread).
+#ifndef TESSEL_IAFILE_MAKEUPIAFILEWORKER_H
+#define TESSEL_IAFILE_MAKEUPIAFILEWORKER_H
+
+#include <IceUtil/Thread.h>
+
+#include <atomic>
+#include <list>
+#include <string>
+
+#include "account/VirtualIdRecord.h"
+
+class MakeUpIAFileWorker : public IceUtil::Thread {
+ public:
+  // The rename of a finished IA file is retried every `renameStepMs` for at
+  // most `renameLimitMs` (a missing IA directory is created meanwhile).
+  explicit MakeUpIAFileWorker(int renameLimitMs = 30000, int renameStepMs = 5);
+
+  virtual void run();
+  virtual void Stop();
+  // upPath, when not empty, becomes the IA output directory; path is unused.
+  virtual void SetPaths(std::string path, std::string upPath);
+  // Keeps a non-empty identity; an empty one leaves the last one in place.
+  virtual void SetUnitIdentity(std::string identity);
+  // Makes iaFilePath from the chosen records of the source files, through
+  // sourcePath + "_tmp". False for a missing argument, a source file that
+  // cannot be read, a record that could not be exported, or an IA file that
+  // could not be put in place.
+  virtual bool MakeUpIAFile(const char* sourcePath, const char* iaFilePath,
+                            const std::list<std::string>& sourceFiles);
+  // Converts an IP file into <ia>/<unit>_<fileName without extension>_<n>.ria
+  // and deletes it; n comes from the day's counter file. When the IA file
+  // cannot be made the IP file stays for the seat's next log-off.
+  virtual void MakeUpIPFile(std::string filePath, std::string fileName, std::string dayStamp);
+  // Appends the chosen records of one group (records of equal group key) to
+  // the selection.
+  virtual void SelectRecords(std::list<VirtualIdRecord>& group);
+
+  const std::list<VirtualIdRecord>& Selected() const { return selected; }
+  const std::string& IaPath() const { return iaPath; }
+  const std::string& UnitIdentity() const { return unitIdentity; }
+  bool Stopping() const { return stopping; }
+
+ private:
+  std::string virtualdbDir;
+  std::string iaPath;
+  std::string unitIdentity;
+  std::atomic<bool> stopping;
+  std::list<VirtualIdRecord> selected;
+  const int renameLimitMs;
+  const int renameStepMs;
+
+  bool PlaceIAFile(const std::string& tmpPath, const std::string& iaFilePath);
+};
+
+typedef IceUtil::Handle<MakeUpIAFileWorker> MakeUpIAFileWorkerPtr;
+
+#endif

@@ -1,0 +1,154 @@
+#include "lists/IPListVirtualIDInfo.h"
+
+#include <chrono>
+#include <exception>
+
+#include "service/Console.h"
+#include "service/RecordExport.h"
+
+IPListVirtualIDInfo::IPListVirtualIDInfo(int drainIntervalMs)
+    : stopping(false), drainIntervalMs(drainIntervalMs) {}
+
+IPListVirtualIDInfo::~IPListVirtualIDInfo() {}
+
+void IPListVirtualIDInfo::run() {
+  Initialize();
+  for (;;) {
+    // Read the flag before the pass: what was queued when Stop came is
+    // applied by this pass, then the thread ends.
+    const bool last = stopping;
+    DrainPass();
+    if (last) return;
+    std::unique_lock<std::mutex> guard(wakeMutex);
+    wake.wait_for(guard, std::chrono::milliseconds(drainIntervalMs),
+                  [this] { return stopping.load(); });
+  }
+}
+
+void IPListVirtualIDInfo::DrainPass() {
+  std::unique_lock<std::shared_mutex> guard(lock);
+  for (std::size_t i = 0; i < pending.size(); ++i) {
+    try {
+      UpdateList(pending[i]);
+    } catch (const std::exception&) {
+      // One record that cannot be applied must not end the thread.
+    }
+  }
+  pending.clear();
+}
+
+void IPListVirtualIDInfo::AddNetLog(const VirtualIdRecord& record, const char* identity) {
+  std::unique_lock<std::shared_mutex> guard(lock);
+  pending.push_back(record);
+  unitIdentity = identity ? identity : "";
+}
+
+void IPListVirtualIDInfo::Stop() {
+  {
+    std::lock_guard<std::mutex> guard(wakeMutex);
+    stopping = true;
+  }
+  wake.notify_all();
+}
+
+void IPListVirtualIDInfo::UpdateList(VirtualIdRecord& record) {
+  const std::string prefix = record.Prefix();
+  std::string ipKey;
+  if (!GetIpKey(prefix, &ipKey)) return;
+  const std::string groupKey = GetGroupKey(record);
+  const int kind = GetNetLogKind(record);
+  ConsolePrintf("\nIPList :%s type:%d\n", ipKey.c_str(), kind);
+
+  std::map<std::string, IdentityMap>::iterator ip = ipList.find(ipKey);
+  if (ip == ipList.end()) {
+    if (kind == REALNAME_LOGON || kind == IM_LOGON || kind == OTHER_INFO) {
+      ipList[ipKey][groupKey].push_back(record);
+      ConsolePrintf("this ->PutNetLogOnToP2P(UpdateList) .\r\n");
+      PutNetLogToP2P(record, 1);
+    } else {
+      ConsolePrintf("this ->PutNetLogOffToP2P(UpdateList) .\r\n");
+      PutNetLogToP2P(record, 0);
+    }
+    return;
+  }
+  if (kind == REALNAME_LOGOFF) {
+    ConsolePrintf("this ->PutNetLogOff - 2 ToP2P(UpdateList) .\r\n");
+    PutAllNetLogToP2P(ip->second, 0);
+    PutNetLogToP2P(record, 0);
+    ipList.erase(ip);
+    return;
+  }
+  UpdateListForOneIP(record, ip->second, kind, groupKey);
+}
+
+void IPListVirtualIDInfo::UpdateListForOneIP(VirtualIdRecord& record, IdentityMap& entry,
+                                             int kind, std::string groupKey) {
+  switch (kind) {
+    case REALNAME_LOGON:
+      ConsolePrintf(
+          "this ->PutNetLogOffToP2P(UpdateListForOneIP) for REALNAME_LOGON .\r\n");
+      PutAllNetLogToP2P(entry, 0);
+      entry.clear();
+      // A new real-name user starts the seat afresh, as any log-on does.
+      [[fallthrough]];
+    case IM_LOGON:
+    case OTHER_INFO: {
+      std::vector<VirtualIdRecord>& records = entry[groupKey];
+      if (records.size() > 1) records.resize(1);  // keep the first, replace the latest
+      records.push_back(record);
+      ConsolePrintf("this ->PutNetLogOnToP2P(UpdateListForOneIP) .\r\n");
+      PutNetLogToP2P(record, 1);
+      break;
+    }
+    case REALNAME_LOGOFF:
+      ConsolePrintf(
+          "this ->PutNetLogOffToP2P(UpdateListForOneIP) for REALNAME_LOGOFF .\r\n");
+      PutAllNetLogToP2P(entry, 0);
+      entry.clear();
+      break;
+    case IM_LOGOFF:
+      ConsolePrintf("this ->PutNetLogOffToP2P(UpdateListForOneIP) for IM_LOGOFF .\r\n");
+      PutNetLogToP2P(record, 0);
+      entry.erase(groupKey);
+      break;
+    default:
+      break;  // IM_OTHER changes nothing
+  }
+}
+
+void IPListVirtualIDInfo::PutAllNetLogToP2P(IdentityMap& entry, int flag) {
+  for (IdentityMap::iterator identity = entry.begin(); identity != entry.end(); ++identity) {
+    for (std::size_t i = 0; i < identity->second.size(); ++i)
+      PutNetLogToP2P(identity->second[i], flag);
+  }
+}
+
+void IPListVirtualIDInfo::ExportToFile(const char* filePath, int& count) {
+  std::shared_lock<std::shared_mutex> guard(lock);
+  count = 0;
+  for (std::map<std::string, IdentityMap>::iterator ip = ipList.begin(); ip != ipList.end();
+       ++ip) {
+    for (IdentityMap::iterator identity = ip->second.begin(); identity != ip->second.end();
+         ++identity) {
+      const std::vector<VirtualIdRecord>& records = identity->second;
+      if (records.empty()) continue;
+      // Of an IM account only its latest state is on line.
+      const std::int32_t firstType = records[0].InfoType();
+      std::size_t start = records.size() > 1 && firstType > 1000 && firstType < 2000 ? 1 : 0;
+      for (std::size_t i = start; i < records.size(); ++i) {
+        try {
+          // An identity too short to split cannot be exported.
+          if (unitIdentity.size() < 2) continue;
+          const std::string head = unitIdentity.substr(0, 2);
+          const std::string tail = unitIdentity.substr(2);
+          // Only records that reached the file are counted, so the caller's
+          // count matches the file.
+          if (tagSepExporttoFile(filePath, unitIdentity.c_str(), head.c_str(), tail.c_str(),
+                                 records[i].bytes, static_cast<int>(rec::kSize)) == 0)
+            ++count;
+        } catch (const std::exception&) {
+        }
+      }
+    }
+  }
+}

@@ -1,0 +1,221 @@
+#include "lists/PreTreatHandle.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+
+#include "TestSupport.h"
+#include "iafile/MakeUpIAFileWorker.h"
+#include "iafile/RecordExportReader.h"
+#include "iafile/RiaBaseFile.h"
+#include "service/GbkTexts.h"
+
+using testing_support::Exists;
+using testing_support::FileSize;
+using testing_support::ImRecord;
+using testing_support::InfoRecord;
+using testing_support::ListDir;
+using testing_support::ScopedEnv;
+using testing_support::SeatRecord;
+using testing_support::TempDir;
+
+namespace {
+
+const long kRecord = static_cast<long>(rec::kSize);
+
+// 2023-11-14 22:13:20 UTC, already 15 November at UTC+8.
+const int kLateEvening = 1700000000;
+
+// "%y%m%d" at UTC+8, worked out without the C library's time zones.
+std::string ChinaDayStamp(std::time_t t) {
+  std::time_t shifted = t + 8 * 3600;
+  std::tm utc;
+  ::gmtime_r(&shifted, &utc);
+  char text[16];
+  std::strftime(text, sizeof text, "%y%m%d", &utc);
+  return text;
+}
+
+// A temporary site at UTC+8 with a handler whose pauses are short.
+class PreTreatTest : public ::testing::Test {
+ protected:
+  PreTreatTest() : home("TESSEL_HOME", site.path()), tz("TZ", "CST-8") {
+    ::tzset();
+    handler = NewHandler();
+    worker = new MakeUpIAFileWorker(200, 5);
+    worker->SetPaths("", site / "ia");
+    worker->SetUnitIdentity("4401020001");
+  }
+  ~PreTreatTest() override { ::tzset(); }
+
+  static preTreatHandlePtr NewHandler() {
+    preTreatHandlePtr h = new preTreatHandle(50, 10);
+    h->Initialize();
+    return h;
+  }
+  std::string Vdb() const { return site / "virtualdb"; }
+  std::string DayFile() const { return DayFilePath(ChinaDayStamp(std::time(nullptr))); }
+  std::string Put(VirtualIdRecord record, int flag) {
+    testing::internal::CaptureStdout();
+    handler->PutNetLogToP2P(record, flag);
+    return testing::internal::GetCapturedStdout();
+  }
+  void Apply(VirtualIdRecord record) {
+    testing::internal::CaptureStdout();
+    handler->UpdateList(record);
+    testing::internal::GetCapturedStdout();
+  }
+
+  TempDir site;
+  ScopedEnv home;
+  ScopedEnv tz;
+  preTreatHandlePtr handler;
+  MakeUpIAFileWorkerPtr worker;
+};
+
+}  // namespace
+
+TEST_F(PreTreatTest, SameRecordPutOnTwiceIsWrittenOnce) {
+  const int now = static_cast<int>(std::time(nullptr));
+  const std::string prefix = "4401020001_3232235786_" + std::to_string(now) + "_";
+  VirtualIdRecord im = ImRecord(prefix, 1001, "12345", 77, 88, 0);
+  const std::string keyword =
+      "4401020001_3232235786_" + std::to_string(now) + "_1001_12345_77_1";
+  EXPECT_EQ(Put(im, 1), "preTreatHandle::PutNetLogToP2P -- keyword : " + keyword +
+                            "; Input Flag:1,Info Type:2,Output Flag:1, " + gbk::kLogonTimeWord +
+                            ":0," + gbk::kLogoffTimeWord + ":0;" + gbk::kLogonTimeWord + ":0," +
+                            gbk::kLogoffTimeWord + ":0.\r\n");
+  EXPECT_EQ(Put(im, 1), "");
+  EXPECT_EQ(Put(im, 0), "");  // same kind, same keyword
+  EXPECT_EQ(FileSize(DayFile()), kRecord);
+  const std::string ipFile = Vdb() + "/" + ChinaDayStamp(now) + "_3232235786.RiaBase";
+  EXPECT_EQ(FileSize(ipFile), kRecord);
+  std::vector<VirtualIdRecord> written;
+  ASSERT_TRUE(ReadRecords(DayFile(), &written));
+  EXPECT_EQ(written[0].InputFlag(), 1);
+  EXPECT_EQ(handler->SentKeywords(), std::set<std::string>{keyword});
+  EXPECT_EQ(testing_support::ReadFile(Vdb() + "/virtualdb.db").substr(0, keyword.size() + 1),
+            keyword + '\0');
+}
+
+TEST_F(PreTreatTest, OtherInfoPutOffWritesNothingAndKeepsNoKeyword) {
+  VirtualIdRecord info = InfoRecord("4401020001_3232235786_0", 6000, "info", 5, 6);
+  const std::string printed = Put(info, 0);
+  EXPECT_NE(printed.find("keyword : 4401020001_3232235786__6000_info_0_1; Input Flag:0,Info "
+                         "Type:4,Output Flag:1"),
+            std::string::npos)
+      << printed;
+  EXPECT_FALSE(Exists(DayFile()));
+  EXPECT_TRUE(handler->SentKeywords().empty());
+  // Put on later, it is written; with time key 0 its IP file has today's date.
+  Put(info, 1);
+  EXPECT_EQ(FileSize(DayFile()), kRecord);
+  EXPECT_EQ(FileSize(Vdb() + "/" + ChinaDayStamp(std::time(nullptr)) + "_3232235786.RiaBase"),
+            kRecord);
+}
+
+TEST_F(PreTreatTest, RealnameLogoffClosesTheSeatIntoANumberedIaFile) {
+  handler->SetIAFileWorker(worker.get());
+  const std::string prefix = "4401020001_3232235786_" + std::to_string(kLateEvening) + "_";
+  const std::string stamp = ChinaDayStamp(kLateEvening);
+  ASSERT_EQ(stamp, "231115");
+  Apply(SeatRecord(prefix, "seat", kLateEvening, 0, 1));  // logoff 0: a log-on
+  Apply(ImRecord(prefix, 1001, "12345", 10, 20, 0));
+  const std::string ipFile = Vdb() + "/231115_3232235786.RiaBase";
+  std::vector<VirtualIdRecord> seatRecords;
+  ASSERT_TRUE(ReadRecords(ipFile, &seatRecords));
+  ASSERT_EQ(seatRecords.size(), 2u);
+  EXPECT_EQ(seatRecords[0].LogoffTime(), kLateEvening);  // written as a log-on
+
+  Apply(SeatRecord(prefix, "seat", kLateEvening, kLateEvening + 3600, 1));
+  EXPECT_FALSE(Exists(ipFile));
+  EXPECT_EQ(ListDir(site / "ia"), std::vector<std::string>{"4401020001_231115_3232235786_1.ria"});
+  std::vector<RecordExportEntry> entries;
+  ASSERT_TRUE(ReadRecordExportFile(site / "ia/4401020001_231115_3232235786_1.ria", &entries));
+  ASSERT_EQ(entries.size(), 2u);  // the IM account, then the seat's log-off
+  EXPECT_EQ(entries[0].infoType, 1001);
+  EXPECT_EQ(entries[1].record.LogoffTime(), kLateEvening + 3600);
+  EXPECT_EQ(entries[1].record.InputFlag(), 0);
+
+  std::vector<VirtualIdRecord> day;
+  ASSERT_TRUE(ReadRecords(DayFile(), &day));
+  ASSERT_EQ(day.size(), 3u);  // the IM put off has the keyword of its put on
+  EXPECT_EQ(day[2].InputFlag(), 0);
+  EXPECT_EQ(handler->SentKeywords().count("4401020001_3232235786_" +
+                                          std::to_string(kLateEvening) + "_900_seat_0_0"),
+            1u);
+  EXPECT_EQ(testing_support::ReadFile(Vdb() + "/231115_iaFileNum.dat"),
+            std::string("\x02\0\0\0", 4));
+}
+
+TEST_F(PreTreatTest, WithoutAWorkerTheIpFileStays) {
+  const std::string prefix = "4401020001_3232235786_" + std::to_string(kLateEvening) + "_";
+  Put(SeatRecord(prefix, "seat", kLateEvening, kLateEvening + 60, 1), 0);
+  EXPECT_EQ(FileSize(DayFile()), kRecord);
+  EXPECT_EQ(FileSize(Vdb() + "/231115_3232235786.RiaBase"), kRecord);
+}
+
+TEST_F(PreTreatTest, KeywordSurvivesARestart) {
+  const int recent = static_cast<int>(std::time(nullptr)) - 100;
+  const std::string prefix = "4401020001_3232235786_" + std::to_string(recent) + "_";
+  VirtualIdRecord im = ImRecord(prefix, 1001, "12345", 1, 2, 0);
+  Put(im, 1);
+  handler = NewHandler();
+  EXPECT_EQ(handler->SentKeywords().size(), 1u);
+  EXPECT_EQ(Put(im, 1), "");
+  EXPECT_EQ(FileSize(DayFile()), kRecord);
+}
+
+TEST_F(PreTreatTest, ThreeAttemptsThenTheKeywordStaysUnknown) {
+  ASSERT_EQ(std::system(("rm -rf '" + Vdb() + "'").c_str()), 0);
+  VirtualIdRecord info = InfoRecord("4401020001_3232235786_0_", 6000, "info", 5, 6);
+  const auto before = std::chrono::steady_clock::now();
+  Put(info, 1);
+  EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(20));
+  EXPECT_TRUE(handler->SentKeywords().empty());
+  handler = NewHandler();  // creates the directory again
+  Put(info, 1);
+  EXPECT_EQ(FileSize(DayFile()), kRecord);
+}
+
+// Under a file-size limit the day file takes the first record and refuses
+// the second: the short write is taken back and the keyword not stored.
+TEST_F(PreTreatTest, ShortAppendIsAFailure) {
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {static_cast<rlim_t>(rec::kSize + 200),
+                           static_cast<rlim_t>(rec::kSize + 200)};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(3);
+    VirtualIdRecord a = InfoRecord("4401020001_3232235786_0_", 6000, "a", 5, 6);
+    VirtualIdRecord b = InfoRecord("4401020001_3232235786_0_", 6000, "b", 5, 6);
+    handler->PutNetLogToP2P(a, 1);
+    handler->PutNetLogToP2P(b, 1);
+    ::_exit(handler->SentKeywords().size() == 1 ? 0 : 4);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(FileSize(DayFile()), kRecord);
+}
+
+TEST(PreTreatHandleTest, KeywordAndLogonTimeFromTheRecord) {
+  preTreatHandlePtr handler = new preTreatHandle;
+  std::string keyword;
+  VirtualIdRecord record = InfoRecord("U_1_2_", 1000, std::string(40, 'a'), 123, 456);
+  EXPECT_EQ(handler->MakeKeyword(record, keyword), "U_1_2_1000_" + std::string(30, 'a') + "_123");
+  record = SeatRecord("U_1_2_", "seat", 5, 5, 1);
+  record.SetInt(rec::kBeginTime, 99);
+  EXPECT_EQ(handler->MakeKeyword(record, keyword), "U_1_2_900_seat_0");
+  EXPECT_EQ(handler->GetLogonTime("K_3232235786_1700000000_"), 1700000000);
+  EXPECT_EQ(handler->GetLogonTime("K_3232235786_1700000000_0"), 0);
+  EXPECT_EQ(handler->GetLogonTime("K3232235786"), 0);
+}
