@@ -1,11 +1,19 @@
 // The servant the service registers: AccountInfoI plus the record handler
-// that feeds the storage pipeline and the on-line export.
+// that feeds the storage pipeline, and the on-line export. It owns the
+// workers: the pre-treatment (list) thread, the IA-file worker and the
+// sender manager.
 #ifndef TESSEL_ACCOUNT_ACCOUNTINFOWRITERI_H
 #define TESSEL_ACCOUNT_ACCOUNTINFOWRITERI_H
 
+#include <IceUtil/Thread.h>
+
+#include <ctime>
+#include <mutex>
 #include <string>
 
 #include "account/AccountInfoI.h"
+#include "iafile/MakeUpIAFileWorker.h"
+#include "lists/PreTreatHandle.h"
 
 class AccountInfoWriterI : public AccountInfoI {
  public:
@@ -19,9 +27,21 @@ class AccountInfoWriterI : public AccountInfoI {
   virtual void processRecord(const void* data, int length);
 
  private:
+  // A name for this export's .OLV file that no earlier export was given.
+  std::string NextExportPath(const std::string& dir);
+
   std::string path;          // expanded "tesselServiceIA.Path"
   std::string upPath;        // expanded "tesselServiceIA.upPath": the IA output directory
   std::string qqRecordPath;  // expanded "QQRecordFilePath"
+  preTreatHandlePtr preTreat;
+  MakeUpIAFileWorkerPtr iaWorker;
+  IceUtil::ThreadControl preTreatThread;
+  bool preTreatStarted = false;
+
+  // Serialises on-line exports and the choice of their file names.
+  std::mutex exportMutex;
+  std::time_t lastExportSecond = 0;
+  int exportsInSecond = 0;
 };
 
 typedef IceUtil::Handle<AccountInfoWriterI> AccountInfoWriterIPtr;

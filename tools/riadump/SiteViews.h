@@ -1,0 +1,52 @@
+// What the service leaves on disk, shown to a person: record files, the
+// keyword store, sender progress, exports, and a site's status.
+#ifndef TESSEL_TOOLS_SITEVIEWS_H
+#define TESSEL_TOOLS_SITEVIEWS_H
+
+#include <cstdint>
+#include <ctime>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "account/VirtualIdRecord.h"
+
+namespace views {
+
+// One line describing a record (texts as UTF-8).
+std::string DescribeRecord(const VirtualIdRecord& record);
+
+// Each view writes to `out` and returns false (with a message on `err`) when
+// the file cannot be read or is not of its kind.
+bool ShowRiaBase(const std::string& path, std::ostream& out, std::ostream& err);
+bool ShowKeywords(const std::string& path, std::time_t now, std::ostream& out, std::ostream& err);
+bool ShowProgress(const std::string& path, std::ostream& out, std::ostream& err);
+bool ShowExport(const std::string& path, std::ostream& out, std::ostream& err);
+
+struct Progress {
+  std::int32_t day = 0;
+  std::int32_t offset = 0;
+};
+// Reads an 8-byte progress file; false when it is missing or short.
+bool ReadProgress(const std::string& path, Progress* progress);
+
+struct ServerStatus {
+  std::string name;      // "<host>_<port>" from the progress file name
+  Progress progress;
+  long behind = 0;       // whole records in the day files not yet acknowledged
+};
+struct SiteStatus {
+  std::string today;     // day stamp
+  long todayRecords = 0; // whole records in today's day file
+  long keywords = 0;     // keyword records in virtualdb.db
+  std::vector<ServerStatus> servers;
+};
+
+// Status of the site directory `site` whose service runs in `workDir` (its
+// progress files are under workDir/virtualdb/).
+SiteStatus CollectStatus(const std::string& site, const std::string& workDir, std::time_t now);
+void ShowStatus(const SiteStatus& status, std::ostream& out);
+
+}  // namespace views
+
+#endif
