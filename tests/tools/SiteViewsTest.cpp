@@ -1,0 +1,89 @@
+// What riadump shows of a site.
+#include "SiteViews.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+
+#include "TestSupport.h"
+#include "iafile/RiaBaseFile.h"
+#include "service/PathHelpers.h"
+
+using namespace testing_support;
+
+namespace {
+
+std::string Progress(std::int32_t day, std::int32_t offset) {
+  VirtualIdRecord scratch;
+  scratch.SetInt(0, day);
+  scratch.SetInt(4, offset);
+  return std::string(reinterpret_cast<const char*>(scratch.bytes), 8);
+}
+
+void AppendRecords(const std::string& path, int n) {
+  for (int i = 0; i < n; ++i) ASSERT_TRUE(AppendRecord(path, ImRecord("U_1_2_", 1001, "a", i, i, 0)));
+}
+
+}  // namespace
+
+TEST(SiteViewsTest, StatusCountsTodayAndHowFarEachServerIsBehind) {
+  ScopedEnv tz("TZ", "UTC");
+  tzset();
+  TempDir site;
+  MakeDirs((site / "virtualdb/").c_str());
+  const std::time_t now = 1796688000 + 3600;  // 2026-12-08 01:00 UTC
+  const std::time_t yesterday = 1796688000 - 86400;
+  AppendRecords(site / ("virtualdb/" + DayStamp(yesterday) + ".RiaBase"), 4);
+  AppendRecords(site / ("virtualdb/" + DayStamp(now) + ".RiaBase"), 3);
+  WriteFile(site / "virtualdb/virtualdb.db", std::string(2 * 132, '\0'));
+  // One server is one record into yesterday; the other is done.
+  WriteFile(site / "virtualdb/127.0.0.1_9000.spg", Progress(static_cast<std::int32_t>(yesterday), 1247));
+  WriteFile(site / "virtualdb/127.0.0.1_9001.spg",
+            Progress(static_cast<std::int32_t>(now - 3600), 3 * 1247));
+
+  views::SiteStatus status = views::CollectStatus(site.path(), site.path(), now);
+  EXPECT_EQ(status.today, "261208");
+  EXPECT_EQ(status.todayRecords, 3);
+  EXPECT_EQ(status.keywords, 2);
+  ASSERT_EQ(status.servers.size(), 2u);
+  std::map<std::string, long> behind;
+  for (const auto& server : status.servers) behind[server.name] = server.behind;
+  EXPECT_EQ(behind["127.0.0.1_9000"], 3 + 3);
+  EXPECT_EQ(behind["127.0.0.1_9001"], 0);
+
+  std::ostringstream out;
+  views::ShowStatus(status, out);
+  EXPECT_NE(out.str().find("upstream 127.0.0.1_9000: at 261207 offset 1247, 6 records behind"),
+            std::string::npos) << out.str();
+}
+
+TEST(SiteViewsTest, FileViewsDecodeAndRejectWhatIsNotTheirs) {
+  ScopedEnv tz("TZ", "UTC");
+  tzset();
+  TempDir dir;
+  std::ostringstream out, err;
+  AppendFile(dir / "day.RiaBase", std::string(reinterpret_cast<const char*>(
+      SeatRecord("4401020001_16777343_1700000000_", "\xd5\xc5\xc8\xfd", 1700000000, 0, 0x7F000001).bytes), 1247));
+  AppendFile(dir / "day.RiaBase", std::string(100, 'x'));
+  EXPECT_TRUE(views::ShowRiaBase(dir / "day.RiaBase", out, err));
+  EXPECT_NE(out.str().find("1 records and 100 bytes of a partial record"), std::string::npos);
+  EXPECT_NE(out.str().find("kind=REALNAME_LOGON"), std::string::npos);
+  EXPECT_NE(out.str().find("account=\"张三\""), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("ip=127.0.0.1"), std::string::npos);
+
+  WriteFile(dir / "x.spg", "1234");
+  EXPECT_FALSE(views::ShowProgress(dir / "x.spg", out, err));
+  WriteFile(dir / "y.spg", Progress(1796688000, 2494));
+  EXPECT_TRUE(views::ShowProgress(dir / "y.spg", out, err));
+  EXPECT_NE(out.str().find("day 261208"), std::string::npos);
+  EXPECT_NE(out.str().find("offset 2494 = record 2"), std::string::npos);
+
+  std::string keywords(132, '\0');
+  keywords.replace(0, 30, "U_1_1796688000_1001_acc_0_1xxx");
+  EXPECT_TRUE(views::ShowKeywords(dir / "missing.db", 0, out, err) == false);
+  WriteFile(dir / "virtualdb.db", keywords);
+  std::ostringstream kout;
+  EXPECT_TRUE(views::ShowKeywords(dir / "virtualdb.db", 1796688000 + 259200, kout, err));
+  EXPECT_NE(kout.str().find("expired at"), std::string::npos) << kout.str();
+}

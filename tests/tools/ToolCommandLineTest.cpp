@@ -1,0 +1,64 @@
+// The operator tools' command lines: help, bad input, and a round trip of
+// virtualid-send through a running service.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <ctime>
+
+#include "IceBoxSite.h"
+#include "TestSupport.h"
+#include "iafile/RiaBaseFile.h"
+
+using namespace testing_support;
+
+namespace {
+
+struct ToolRun {
+  int status;
+  std::string out, err;
+};
+
+ToolRun RunTool(const std::vector<std::string>& argv) {
+  TempDir dir;
+  ChildProcess child(argv, {}, "", dir / "out", dir / "err");
+  int status = child.wait(std::chrono::seconds(20));
+  return ToolRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(dir / "out"), ReadFile(dir / "err")};
+}
+
+}  // namespace
+
+TEST(ToolCommandLineTest, HelpAndBadInput) {
+  for (const char* tool : {NETLOG_SINK, VIRTUALID_SEND, RIADUMP}) {
+    ToolRun help = RunTool({tool, "--help"});
+    EXPECT_EQ(help.status, 0) << tool;
+    EXPECT_NE(help.out.find("usage:"), std::string::npos) << tool;
+  }
+  EXPECT_EQ(RunTool({NETLOG_SINK, "--mode", "loud"}).status, 2);
+  EXPECT_EQ(RunTool({NETLOG_SINK, "--port", "70000"}).status, 2);
+  ToolRun badIp = RunTool({VIRTUALID_SEND, "--port", "1", "--ip", "300.1.1.1", "seat-on", "--account", "a"});
+  EXPECT_EQ(badIp.status, 2);
+  EXPECT_NE(badIp.err.find("--ip"), std::string::npos);
+  EXPECT_EQ(RunTool({VIRTUALID_SEND, "--port", "1", "im-on"}).status, 2);  // no --account
+  EXPECT_EQ(RunTool({VIRTUALID_SEND, "ping"}).status, 2);                   // no port
+  EXPECT_EQ(RunTool({RIADUMP, "records", "/nonexistent.RiaBase"}).status, 1);
+  EXPECT_EQ(RunTool({RIADUMP, "what.txt"}).status, 1);
+}
+
+TEST(ToolCommandLineTest, VirtualIdSendReachesTheService) {
+  IceBoxSite site;
+  ASSERT_TRUE(site.start()) << site.serverStderr();
+  const std::string port = std::to_string(site.port());
+  ToolRun ping = RunTool({VIRTUALID_SEND, "--port", port, "ping"});
+  EXPECT_EQ(ping.status, 0) << ping.err;
+  EXPECT_NE(ping.out.find("::Audit::VirtualPersion::AccountInfo"), std::string::npos);
+  ToolRun sent = RunTool({VIRTUALID_SEND, "--port", port, "im-on", "--account", "12345", "--logon",
+                      "1796688000"});
+  EXPECT_EQ(sent.status, 0) << sent.err;
+  const std::string day = site.file("virtualdb/" + DayStamp(std::time(nullptr)) + ".RiaBase");
+  EXPECT_TRUE(WaitUntil([&] { return FileSize(day) == 1247; }, std::chrono::seconds(10)));
+  ToolRun dump = RunTool({RIADUMP, day});
+  EXPECT_EQ(dump.status, 0);
+  EXPECT_NE(dump.out.find("account=\"12345\""), std::string::npos) << dump.out;
+  ToolRun down = RunTool({VIRTUALID_SEND, "--port", std::to_string(FreePort()), "ping"});
+  EXPECT_EQ(down.status, 1);
+}
