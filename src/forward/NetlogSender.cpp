@@ -341,11 +341,6 @@ void NetlogSender::Interrupt() {
   wake_.notify_all();
 }
 
-bool NetlogSender::Interrupted() {
-  std::lock_guard<std::mutex> guard(lock_);
-  return interrupted_;
-}
-
 void NetlogSender::Pause(int milliseconds) {
   std::unique_lock<std::mutex> guard(lock_);
   wake_.wait_for(guard, std::chrono::milliseconds(milliseconds), [this] { return interrupted_; });

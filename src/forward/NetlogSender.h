@@ -72,7 +72,6 @@ class NetlogSender {
   int UdpExchange(std::size_t length);
   void CloseTcp();
   void CloseUdp();
-  bool Interrupted();
   void Pause(int milliseconds);
 
   ACE_SOCK_Stream stream_;
