@@ -148,6 +148,25 @@ TEST(RVIDSenderTest, DamagedFilesAreSetAside) {
   sender->StopAndJoin();
 }
 
+TEST(RVIDSenderTest, TodaysFileInTheMiddleOfAnAppendIsNotSetAside) {
+  Site site;
+  NetlogTestServer server;
+  site.Append(Midnight(0), {"a"});
+  VirtualIdRecord second = Account("b");
+  const std::string bytes(reinterpret_cast<const char*>(second.bytes), rec::kSize);
+  testing_support::AppendFile(site.DayFile(Midnight(0)), bytes.substr(0, 100));
+  RVIDSenderPacing pacing = QuickPacing();
+  pacing.recheckPauseMs = 1500;
+  RVIDSenderPtr sender = Start(server.port(), -1, pacing);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  testing_support::AppendFile(site.DayFile(Midnight(0)), bytes.substr(100));
+  ASSERT_TRUE(server.WaitForCount(2, kWait));
+  EXPECT_EQ((Strings{"a", "b"}), Accounts(server.Requests()));
+  EXPECT_EQ(1u, testing_support::ListDir(site.dir() + "/virtualdb").size() - 1);  // + .spg
+  EXPECT_EQ(2 * 1247, testing_support::FileSize(site.DayFile(Midnight(0))));
+  sender->StopAndJoin();
+}
+
 TEST(RVIDSenderTest, RejectedRecordsAreSkippedAndProgressMovesPastThem) {
   Site site;
   NetlogTestServer server;
