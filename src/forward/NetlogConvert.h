@@ -1,0 +1,23 @@
+// Turns a stored identity record into the net-log record sent upstream, and
+// decides which records are forwarded at all.
+#ifndef TESSEL_FORWARD_NETLOGCONVERT_H
+#define TESSEL_FORWARD_NETLOGCONVERT_H
+
+#include <cstdint>
+
+#include "forward/NLS.h"
+
+// The seven item texts a net-log record points into; owned by the caller
+// and reused for every record.
+struct NetlogItemTexts {
+  char slot[7][256];
+};
+
+// Fills `out` from the 1247 record bytes and the record's inputFlag (1 put
+// on, 0 put off); item i of `out` points at texts->slot[i]. False when the
+// record is not forwarded: a prefix starting with "_", or an information
+// type without a mapping.
+bool ConvertRecordToNetlog(const unsigned char* record, std::int32_t inputFlag, netlog_st* out,
+                           NetlogItemTexts* texts);
+
+#endif

@@ -1,0 +1,347 @@
+#include "forward/NetlogSender.h"
+
+#include <ace/Log_Msg.h>
+#include <ace/OS_NS_sys_socket.h>
+#include <ace/SOCK_Connector.h>
+#include <ace/Time_Value.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "service/GbkTexts.h"
+
+namespace {
+
+// The source name every message of the sender is recorded under.
+const char kLogSource[] = "../src/NetlogSender.cpp";
+
+// Logs through ACE with the sender's source name and the given error number
+// (which "%p" prints).
+#define NLS_LOG(errnum, priority, ...)                                          \
+  do {                                                                          \
+    ACE_Log_Msg* log_ = ACE_Log_Msg::instance();                                \
+    log_->conditional_set(kLogSource, __LINE__, -1, (errnum));                  \
+    log_->log((priority), __VA_ARGS__);                                         \
+  } while (0)
+
+// Request constants.
+const std::uint32_t kMagic = 0xABCDEFABu;
+const std::uint32_t kCommand = 2101;
+const std::size_t kMinReply = NetlogSender::kReplyNumberAt + 4;
+
+void PutBE(unsigned char* at, std::uint32_t value) {
+  at[0] = static_cast<unsigned char>(value >> 24);
+  at[1] = static_cast<unsigned char>(value >> 16);
+  at[2] = static_cast<unsigned char>(value >> 8);
+  at[3] = static_cast<unsigned char>(value);
+}
+
+std::uint32_t GetBE(const unsigned char* at) {
+  return (std::uint32_t(at[0]) << 24) | (std::uint32_t(at[1]) << 16) |
+         (std::uint32_t(at[2]) << 8) | std::uint32_t(at[3]);
+}
+
+ACE_Time_Value Millis(int milliseconds) {
+  return ACE_Time_Value(milliseconds / 1000, (milliseconds % 1000) * 1000);
+}
+
+}  // namespace
+
+NetlogSender::NetlogSender(const std::string& host, unsigned short port, int strategy,
+                           const Timing& timing)
+    : serverValid_(false),
+      sequence_(0),
+      strategy_(strategy),
+      udpOk_(false),
+      tcpOk_(false),
+      timing_(timing),
+      packetLength_(0),
+      interrupted_(false),
+      tcpOpen_(false),
+      udpOpen_(false) {
+  // IPv4 only: the UDP socket is an IPv4 socket, and "localhost" must not
+  // turn into ::1. A host that does not resolve makes every exchange fail;
+  // the address must not silently become 0.0.0.0 (this machine).
+  serverValid_ = server_.set(port, host.c_str(), 1, AF_INET) == 0;
+  std::memset(buffer_, 0, sizeof buffer_);
+  std::memset(reply_, 0, sizeof reply_);
+  PutBE(buffer_ + 0, kMagic);
+  buffer_[4] = 1;
+  PutBE(buffer_ + 5, 1);
+  PutBE(buffer_ + 24, kCommand);
+  buffer_[92] = 1;
+}
+
+NetlogSender::~NetlogSender() { Close(); }
+
+std::size_t NetlogSender::BuildPacket(const netlog_st& n) {
+  std::size_t length = kFixedSize;
+  for (int i = 0; i < 7; ++i)
+    if (n.items[i].length != 0) length += 5 + n.items[i].length;
+
+  unsigned char* b = buffer_;
+  PutBE(b + 20, static_cast<std::uint32_t>(length - 24));
+  PutBE(b + 102, static_cast<std::uint32_t>(length - 106));
+  PutBE(b + 106, static_cast<std::uint32_t>(sequence_));
+  PutBE(b + 110, 0);
+  std::memcpy(b + 114, n.tag, 2);
+  std::memcpy(b + 116, n.code, 12);
+  PutBE(b + 128, n.num1);
+  PutBE(b + 132, n.num2);
+  std::memcpy(b + 136, n.text, 20);
+  std::memcpy(b + 156, &n.addr1, 4);
+  std::memcpy(b + 160, &n.port1, 2);
+  PutBE(b + 162, n.num3);
+  PutBE(b + 166, n.num4);
+  PutBE(b + 170, n.num5);
+  std::memcpy(b + 174, &n.addr2, 4);
+  std::memcpy(b + 178, &n.port2, 2);
+  std::memcpy(b + 180, n.type_code, 5);
+  PutBE(b + 185, static_cast<std::uint32_t>(n.logon_time));
+  b[189] = n.online_flag;
+  PutBE(b + 190, static_cast<std::uint32_t>(n.event_time));
+
+  std::size_t at = kFixedSize;
+  for (int i = 0; i < 7; ++i) {
+    const netlog_item& item = n.items[i];
+    if (item.length == 0) continue;
+    b[at] = static_cast<unsigned char>(i + 1);
+    PutBE(b + at + 1, item.length);
+    if (item.data != nullptr)
+      std::memcpy(b + at + 5, item.data, item.length);
+    else
+      std::memset(b + at + 5, 0, item.length);
+    at += 5 + item.length;
+  }
+
+  // The checksum covers exactly the bytes that go out, the field itself
+  // counted as zero, each byte as a signed 8-bit value.
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < length; ++i)
+    sum += static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<signed char>(b[i])));
+  PutBE(b + 110, sum);
+  packetLength_ = length;
+  return length;
+}
+
+int NetlogSender::Open() {
+  if (strategy_ == 0) strategy_ = kUdpThenTcp;
+  switch (strategy_) {
+    case kUdpOnly:
+    case kUdpThenTcp:
+      return UdpOpen();
+    case kTcpOnly:
+    case kTcpThenUdp:
+      return TcpConnect(false);
+    default:
+      return 0;
+  }
+}
+
+int NetlogSender::Send(const netlog_st& netlog) {
+  std::size_t length = BuildPacket(netlog);
+
+  // A transport that has just worked is tried first, whatever the strategy.
+  if (tcpOk_) {
+    if (TcpExchange(length) == 0) return 0;
+  } else if (udpOk_) {
+    if (UdpExchange(length) == 0) return 0;
+  }
+
+  int result = -1;
+  switch (strategy_) {
+    case kUdpOnly:
+    case kUdpThenTcp:
+      result = UdpExchange(length);
+      break;
+    case kTcpOnly:
+    case kTcpThenUdp:
+      result = TcpExchange(length);
+      break;
+    default:
+      break;
+  }
+  if (result == 0) return 0;
+
+  switch (strategy_) {
+    case kUdpOnly:
+    case kTcpOnly:
+      return -1;
+    case kUdpThenTcp:
+      return TcpExchange(length);
+    case kTcpThenUdp:
+      CloseUdp();
+      return UdpExchange(length);
+    default:
+      NLS_LOG(errno, LM_ERROR, "Unknown net log sending strategy.\r\n");
+      return -1;
+  }
+}
+
+int NetlogSender::TcpConnect(bool reportCannotConnect) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (tcpOpen_) return 0;
+    if (interrupted_) {
+      tcpOk_ = false;
+      return -1;
+    }
+  }
+  ACE_SOCK_Stream fresh;
+  int result = -1;
+  if (serverValid_) {
+    ACE_SOCK_Connector connector;
+    ACE_Time_Value timeout = Millis(timing_.connectMs);
+    result = connector.connect(fresh, server_, &timeout);
+  } else {
+    errno = EADDRNOTAVAIL;
+  }
+  if (result == -1) {
+    int error = errno;
+    fresh.close();
+    char text[64] = "";
+    server_.get_host_addr(text, sizeof text);
+    NLS_LOG(error, LM_DEBUG, "Connect to - %s:%d.\r\n", text,
+            static_cast<int>(server_.get_port_number()));
+    NLS_LOG(error, LM_ERROR, "%p\n", "ACE_SOCK_Connector::connect");
+    if (reportCannotConnect) NLS_LOG(error, LM_ERROR, gbk::kCannotConnectTcp);
+    tcpOk_ = false;
+    return -1;
+  }
+  std::lock_guard<std::mutex> guard(lock_);
+  if (interrupted_) {
+    fresh.close();
+    tcpOk_ = false;
+    return -1;
+  }
+  stream_.set_handle(fresh.get_handle());
+  fresh.set_handle(ACE_INVALID_HANDLE);
+  tcpOpen_ = true;
+  return 0;
+}
+
+int NetlogSender::TcpExchange(std::size_t length) {
+  if (TcpConnect(true) != 0) return -1;
+
+  bool ok = stream_.send_n(buffer_, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length);
+  ACE_Time_Value timeout = Millis(timing_.tcpReplyMs);
+  if (ok) ok = stream_.recv_n(reply_, kReplyHeader, &timeout) == static_cast<ssize_t>(kReplyHeader);
+  if (ok) {
+    // A reply that would not fit the receive area, or that is too short to
+    // hold the response number, is not a reply we can check.
+    std::uint32_t rest = GetBE(reply_ + 20);
+    ok = rest <= kReplySize - kReplyHeader && kReplyHeader + rest >= kMinReply;
+    if (ok) {
+      timeout = Millis(timing_.tcpReplyMs);
+      ok = stream_.recv_n(reply_ + kReplyHeader, rest, &timeout) == static_cast<ssize_t>(rest);
+    }
+  }
+  if (!ok) {
+    CloseTcp();
+    tcpOk_ = false;
+    return -1;
+  }
+
+  std::int32_t response = static_cast<std::int32_t>(GetBE(reply_ + kReplyNumberAt));
+  if (response == sequence_) {
+    sequence_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(sequence_) + 1);
+    tcpOk_ = true;
+    return 0;
+  }
+  NLS_LOG(0, LM_ERROR, gbk::kTcpResponseMismatch, static_cast<int>(response),
+          static_cast<int>(sequence_));
+  CloseTcp();
+  tcpOk_ = false;
+  return -1;
+}
+
+int NetlogSender::UdpOpen() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (udpOpen_) return 0;
+  if (interrupted_) return -1;
+  if (dgram_.open(ACE_Addr::sap_any, PF_INET) == -1) return -1;
+  udpOpen_ = true;
+  return 0;
+}
+
+int NetlogSender::UdpExchange(std::size_t length) {
+  if (UdpOpen() != 0) {
+    udpOk_ = false;
+    return -1;
+  }
+  ACE_Time_Value timeout = Millis(timing_.udpMs);
+  ssize_t sent = serverValid_ ? dgram_.send(buffer_, length, server_, 0, &timeout) : -1;
+  if (sent != static_cast<ssize_t>(length)) {
+    Pause(timing_.udpPauseMs);
+    udpOk_ = false;
+    return -1;
+  }
+
+  ACE_INET_Addr from;
+  timeout = Millis(timing_.udpMs);
+  ssize_t received = dgram_.recv(reply_, kReplySize, from, 0, &timeout);
+  bool ok = received > 0;
+  if (ok && from != server_) {
+    char fromText[64] = "", serverText[64] = "";
+    from.get_host_addr(fromText, sizeof fromText);
+    server_.get_host_addr(serverText, sizeof serverText);
+    NLS_LOG(0, LM_WARNING, gbk::kUdpReplyFromOther, fromText,
+            static_cast<int>(from.get_port_number()), serverText,
+            static_cast<int>(server_.get_port_number()));
+    ok = false;
+  }
+  // A datagram too short to hold the response number cannot acknowledge.
+  if (ok && static_cast<std::size_t>(received) < kMinReply) ok = false;
+  if (ok) {
+    std::int32_t response = static_cast<std::int32_t>(GetBE(reply_ + kReplyNumberAt));
+    if (response == sequence_) {
+      sequence_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(sequence_) + 1);
+      udpOk_ = true;
+      return 0;
+    }
+    NLS_LOG(0, LM_DEBUG, gbk::kUdpResponseMismatch, static_cast<int>(response),
+            static_cast<int>(sequence_));
+  }
+  CloseUdp();
+  Pause(timing_.udpPauseMs);
+  udpOk_ = false;
+  return -1;
+}
+
+void NetlogSender::CloseTcp() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (tcpOpen_) {
+    stream_.close();
+    tcpOpen_ = false;
+  }
+}
+
+void NetlogSender::CloseUdp() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (udpOpen_) {
+    dgram_.close();
+    udpOpen_ = false;
+  }
+}
+
+void NetlogSender::Close() {
+  CloseTcp();
+  CloseUdp();
+}
+
+void NetlogSender::Interrupt() {
+  std::lock_guard<std::mutex> guard(lock_);
+  interrupted_ = true;
+  // Shutting a socket down wakes a thread blocked on it in send, receive or
+  // poll; the descriptor itself is closed later by the sending thread.
+  if (tcpOpen_) ACE_OS::shutdown(stream_.get_handle(), SHUT_RDWR);
+  if (udpOpen_) ACE_OS::shutdown(dgram_.get_handle(), SHUT_RDWR);
+  wake_.notify_all();
+}
+
+void NetlogSender::Pause(int milliseconds) {
+  std::unique_lock<std::mutex> guard(lock_);
+  wake_.wait_for(guard, std::chrono::milliseconds(milliseconds), [this] { return interrupted_; });
+}

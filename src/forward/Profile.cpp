@@ -1,0 +1,57 @@
+#include "forward/Profile.h"
+
+#include <ini.h>
+
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+std::string Lower(const char* text) {
+  std::string result(text != nullptr ? text : "");
+  for (char& c : result) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return result;
+}
+
+}  // namespace
+
+int ProfileSection::Handler(void* user, const char* section, const char* name, const char* value) {
+  ProfileSection* self = static_cast<ProfileSection*>(user);
+  if (Lower(section) == self->section_)
+    self->values_.emplace(Lower(name), value != nullptr ? value : "");  // first one wins
+  return 1;  // go on whatever the line held
+}
+
+bool ProfileSection::Load(const std::string& path, const std::string& section) {
+  section_ = Lower(section.c_str());
+  values_.clear();
+  // inih strips the line ends (CRLF included) and the blanks around names
+  // and values. A negative result is a file it could not open; a positive
+  // one is the first malformed line, after which reading went on.
+  if (ini_parse(path.c_str(), &ProfileSection::Handler, this) < 0) {
+    values_.clear();
+    return false;
+  }
+  return true;
+}
+
+int ProfileSection::GetInt(const std::string& key, int defaultValue) const {
+  std::map<std::string, std::string>::const_iterator found = values_.find(Lower(key.c_str()));
+  if (found == values_.end()) return defaultValue;
+  long long value = std::strtoll(found->second.c_str(), nullptr, 10);
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
+}
+
+std::string ProfileSection::GetString(const std::string& key, const std::string& defaultValue,
+                                      std::size_t maxChars) const {
+  std::map<std::string, std::string>::const_iterator found = values_.find(Lower(key.c_str()));
+  std::string value = found == values_.end() ? defaultValue : found->second;
+  if (found != values_.end() && value.size() >= 2 &&
+      (value[0] == '"' || value[0] == '\'') && value[value.size() - 1] == value[0])
+    value = value.substr(1, value.size() - 2);
+  if (value.size() > maxChars) value.resize(maxChars);
+  return value;
+}

@@ -1,0 +1,86 @@
+// The day-file sender of one upstream server: sends every record of the day
+// files, in file order and one day after the other, until each is
+// acknowledged, and remembers in its progress file how far it got.
+#ifndef TESSEL_FORWARD_RVIDSENDER_H
+#define TESSEL_FORWARD_RVIDSENDER_H
+
+#include <IceUtil/Handle.h>
+
+#include <cstdint>
+#include <ctime>
+#include <mutex>
+#include <string>
+
+#include "forward/NLS.h"
+#include "forward/NetlogConvert.h"
+#include "forward/NetlogSender.h"
+#include "forward/StoppableThread.h"
+
+// Pauses in milliseconds. The defaults pace the upstream servers: at most
+// about 100 records a second, a look every 5 s when nothing is new, a
+// retry every 5 s while the server does not acknowledge.
+struct RVIDSenderPacing {
+  int recordPauseMs = 10;
+  int idlePauseMs = 5000;
+  int retryPauseMs = 5000;
+  // Today's file with a part of a record at its end may be in the middle
+  // of an append: it is looked at again after this pause before it is
+  // set aside.
+  int recheckPauseMs = 200;
+  NetlogTiming timing;
+};
+
+class RVIDSender : public StoppableThread {
+ public:
+  typedef RVIDSenderPacing Pacing;
+
+  // `host` null or none given: "localhost". The port is used modulo 65536.
+  // `startOffset` is where today's file is started when there is no
+  // progress file yet; -1 is its start. Opens (or creates) the progress
+  // file "virtualdb/<host>_<port>.spg" under the working directory.
+  RVIDSender(const char* host, int port, int startOffset, const Pacing& pacing = Pacing());
+  virtual ~RVIDSender();
+
+  virtual void run();
+
+  const std::string& host() const { return host_; }
+  unsigned short port() const { return port_; }
+  const std::string& progressPath() const { return progressPath_; }
+
+  // Used only by the manager's thread.
+  unsigned char stale;
+
+ private:
+  virtual void OnStopRequested();
+  void OnePass();
+  bool SendUntilAcknowledged();
+  void SetProgress(std::int32_t day, std::uint32_t offset);
+  void SaveProgress();
+  bool OpenProgressFile(bool create);
+  void Advance();
+
+  std::string host_;
+  unsigned short port_;
+  Pacing pacing_;
+  std::mutex senderLock_;   // the handle is created on the thread, interrupted from others
+  NetlogSender* sender_;
+  unsigned char record_[1247];
+  netlog_st netlog_;
+  NetlogItemTexts texts_;
+  std::string dayFilePath_;
+  std::string baseDir_;
+  std::string progressPath_;
+  int progressFd_;
+  bool progressWarned_;
+  std::int32_t day_;
+  std::uint32_t offset_;
+};
+
+typedef IceUtil::Handle<RVIDSender> RVIDSenderPtr;
+
+// Local midnight of the date of t, and of the date after it (through the
+// calendar, so a day with a daylight-saving change is not seen twice).
+std::time_t LocalMidnight(std::time_t t);
+std::time_t NextLocalMidnight(std::time_t t);
+
+#endif

@@ -1,0 +1,43 @@
+// A worker thread that can be asked to stop: its loop and every pause it
+// takes obey the request, and the owner joins it before letting it go.
+#ifndef TESSEL_FORWARD_STOPPABLETHREAD_H
+#define TESSEL_FORWARD_STOPPABLETHREAD_H
+
+#include <IceUtil/Thread.h>
+
+#include <condition_variable>
+#include <mutex>
+
+class StoppableThread : public IceUtil::Thread {
+ public:
+  StoppableThread();
+
+  // Asks the thread to end; returns at once. Safe from any thread.
+  void RequestStop();
+
+  // Asks the thread to end and waits until it has ended (nothing to wait
+  // for when it was never started). Not to be called by the thread itself.
+  void StopAndJoin();
+
+  // True once start() has been called on this thread.
+  bool HasStarted();
+
+ protected:
+  bool StopRequested();
+
+  // Sleeps for the given time; false (early) when a stop is requested.
+  bool Pause(int milliseconds);
+
+  // Called once by RequestStop after the flag is set, to end waits that
+  // are not pauses (a blocked network call, say).
+  virtual void OnStopRequested() {}
+
+ private:
+  std::mutex lock_;
+  std::condition_variable wake_;
+  bool stop_;
+  std::mutex joinLock_;
+  bool joined_;
+};
+
+#endif

@@ -1,0 +1,90 @@
+#include "ForwardTestUtil.h"
+
+#include <cstring>
+
+#include "iafile/RiaBaseFile.h"
+#include "port/Port.h"
+
+namespace forward_test {
+
+Site::Site() : home_("TESSEL_HOME", temp_.path()), cwd_(temp_.path()) {
+  port::MakeDir(temp_ / "virtualdb");
+}
+
+std::string Site::DayFile(std::time_t day) const {
+  return temp_ / ("virtualdb/" + DayStamp(day) + ".RiaBase");
+}
+
+void Site::Append(std::time_t day, const std::vector<std::string>& accounts) const {
+  for (const std::string& name : accounts) AppendRecord(day, Account(name));
+}
+
+void Site::AppendRecord(std::time_t day, const VirtualIdRecord& record) const {
+  testing_support::AppendFile(DayFile(day),
+                              std::string(reinterpret_cast<const char*>(record.bytes), rec::kSize));
+}
+
+VirtualIdRecord Account(const std::string& name) {
+  VirtualIdRecord record =
+      testing_support::ImRecord("4401020001_3232235786_1700000000_", 1001, name, 1700000100, 0, 0);
+  record.SetInt(rec::kInputFlag, 1);
+  return record;
+}
+
+std::time_t Midnight(int days) {
+  std::time_t now = std::time(nullptr);
+  std::tm local;
+  localtime_r(&now, &local);
+  local.tm_mday += days;
+  local.tm_hour = local.tm_min = local.tm_sec = 0;
+  local.tm_isdst = -1;
+  return std::mktime(&local);
+}
+
+std::vector<std::string> Accounts(const std::vector<Request>& requests) {
+  std::vector<std::string> accounts;
+  for (const Request& request : requests) {
+    const std::vector<unsigned char>& b = request.bytes;
+    std::string account;
+    if (b.size() > 199 && b[194] == 1) {
+      std::uint32_t length = GetBE(&b[195]);
+      if (199 + length <= b.size()) account.assign(b.begin() + 199, b.begin() + 199 + length);
+    }
+    accounts.push_back(account);
+  }
+  return accounts;
+}
+
+Progress ReadProgress(const std::string& path) {
+  Progress progress;
+  std::string bytes = testing_support::Exists(path) ? testing_support::ReadFile(path) : "";
+  if (bytes.size() != 8) return progress;
+  std::memcpy(&progress.day, bytes.data(), 4);
+  std::memcpy(&progress.offset, bytes.data() + 4, 4);
+  progress.present = true;
+  return progress;
+}
+
+void WriteProgress(const std::string& path, std::int32_t day, std::uint32_t offset) {
+  char bytes[8];
+  std::memcpy(bytes, &day, 4);
+  std::memcpy(bytes + 4, &offset, 4);
+  testing_support::WriteFile(path, std::string(bytes, 8));
+}
+
+std::string ProgressPath(const std::string& host, int port) {
+  return "virtualdb/" + host + "_" + std::to_string(port) + ".spg";
+}
+
+RVIDSenderPacing QuickPacing() {
+  RVIDSenderPacing pacing;
+  pacing.recordPauseMs = 1;
+  pacing.idlePauseMs = 100;
+  pacing.retryPauseMs = 100;
+  pacing.recheckPauseMs = 50;
+  pacing.timing.connectMs = 1000;
+  pacing.timing.tcpReplyMs = 500;
+  return pacing;
+}
+
+}  // namespace forward_test

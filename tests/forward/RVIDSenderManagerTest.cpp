@@ -1,0 +1,176 @@
+// The sender manager following netbarcfg.ini: senders started, shared,
+// stopped and resumed as the list changes; and the profile reading under it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "ForwardTestUtil.h"
+#include "forward/Profile.h"
+#include "forward/RVIDSenderManager.h"
+
+using namespace forward_test;
+using testing_support::WaitUntil;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+const std::chrono::seconds kWait(10);
+const std::chrono::milliseconds kQuiet(1200);  // several passes of the manager
+
+struct Entry {
+  int port;
+  int overdue = 0;
+  std::string address = "127.0.0.1";
+  int offset = -1;
+};
+
+void WriteConfig(const Site& site, int count, const std::vector<Entry>& entries) {
+  std::string text = "[Other]\r\nAddrCount=9\r\n[P2PVIRTUALID]\r\nAddrCount=" +
+                     std::to_string(count) + "\r\n";
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::string n = std::to_string(i);
+    text += "IsOverdue_" + n + "=" + std::to_string(entries[i].overdue) + "\r\n";
+    if (!entries[i].address.empty()) text += "ServerAddr_" + n + "=" + entries[i].address + "\r\n";
+    text += "ServerPort_" + n + "=" + std::to_string(entries[i].port) + "\r\n";
+    text += "OffSet_" + n + "=" + std::to_string(entries[i].offset) + "\r\n";
+  }
+  testing_support::WriteFile(site.dir() + "/netbarcfg.ini", text);
+}
+
+RVIDSenderManagerPtr StartManager() {
+  RVIDSenderManagerPtr manager = new RVIDSenderManager(100, QuickPacing());
+  manager->start();
+  return manager;
+}
+
+}  // namespace
+
+TEST(RVIDSenderManagerTest, OneSenderPerServerStoppedAndResumed) {
+  Site site;
+  NetlogTestServer one, two;
+  site.Append(Midnight(0), {"a", "b"});
+  WriteConfig(site, 2, {Entry{one.port()}, Entry{two.port()}});
+  RVIDSenderManagerPtr manager = StartManager();
+  ASSERT_TRUE(one.WaitForCount(2, kWait));
+  ASSERT_TRUE(two.WaitForCount(2, kWait));
+  EXPECT_TRUE(testing_support::Exists(ProgressPath("127.0.0.1", one.port())));
+  EXPECT_TRUE(testing_support::Exists(ProgressPath("127.0.0.1", two.port())));
+  EXPECT_TRUE(WaitUntil(
+      [&] { return ReadProgress(ProgressPath("127.0.0.1", two.port())).offset == 2 * 1247; },
+      kWait));
+
+  // Overdue: the second server hears nothing more.
+  WriteConfig(site, 2, {Entry{one.port()}, Entry{two.port(), 1}});
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  site.Append(Midnight(0), {"c"});
+  ASSERT_TRUE(one.WaitForCount(3, kWait));
+  std::this_thread::sleep_for(kQuiet);
+  EXPECT_EQ(2u, two.Count());
+
+  // Back again: it goes on from its progress file, nothing sent twice.
+  WriteConfig(site, 2, {Entry{one.port()}, Entry{two.port()}});
+  ASSERT_TRUE(two.WaitForCount(3, kWait));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ((Strings{"a", "b", "c"}), Accounts(two.Requests()));
+
+  // A lower AddrCount stops the second one.
+  WriteConfig(site, 1, {Entry{one.port()}, Entry{two.port()}});
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  site.Append(Midnight(0), {"d"});
+  ASSERT_TRUE(one.WaitForCount(4, kWait));
+  std::this_thread::sleep_for(kQuiet);
+  EXPECT_EQ(3u, two.Count());
+
+  // No file: every sender stops; with the file back they go on.
+  testing_support::WriteFile(site.dir() + "/netbarcfg.ini", "");
+  ::unlink((site.dir() + "/netbarcfg.ini").c_str());
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  site.Append(Midnight(0), {"e"});
+  std::this_thread::sleep_for(kQuiet);
+  EXPECT_EQ(4u, one.Count());
+  WriteConfig(site, 2, {Entry{one.port()}, Entry{two.port()}});
+  ASSERT_TRUE(one.WaitForCount(5, kWait));
+  ASSERT_TRUE(two.WaitForCount(5, kWait));
+  EXPECT_EQ((Strings{"a", "b", "c", "d", "e"}), Accounts(one.Requests()));
+  EXPECT_EQ((Strings{"a", "b", "c", "d", "e"}), Accounts(two.Requests()));
+  manager->Stop();
+}
+
+TEST(RVIDSenderManagerTest, DuplicateEntriesShareOneSender) {
+  Site site;
+  NetlogTestServer server;
+  site.Append(Midnight(0), {"a", "b"});
+  WriteConfig(site, 3, {Entry{server.port()}, Entry{server.port()}, Entry{server.port()}});
+  RVIDSenderManagerPtr manager = StartManager();
+  ASSERT_TRUE(server.WaitForCount(2, kWait));
+  std::this_thread::sleep_for(kQuiet);
+  EXPECT_EQ((Strings{"a", "b"}), Accounts(server.Requests()));
+  Strings progress;
+  for (const std::string& name : testing_support::ListDir(site.dir() + "/virtualdb"))
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".spg") == 0) progress.push_back(name);
+  EXPECT_EQ(1u, progress.size());
+  manager->Stop();
+}
+
+TEST(RVIDSenderManagerTest, EntryDefaultsAndStartOffset) {
+  Site site;
+  NetlogTestServer server;
+  site.Append(Midnight(0), {"a", "b", "c"});
+  Entry entry{server.port()};
+  entry.address = "";  // no ServerAddr_0: localhost
+  entry.offset = 2494;
+  WriteConfig(site, 1, {entry});
+  RVIDSenderManagerPtr manager = StartManager();
+  ASSERT_TRUE(server.WaitForCount(1, kWait));
+  EXPECT_EQ((Strings{"c"}), Accounts(server.Requests()));
+  EXPECT_TRUE(testing_support::Exists(ProgressPath("localhost", server.port())));
+  manager->Stop();
+}
+
+TEST(RVIDSenderManagerTest, StopEndsEverySenderPromptly) {
+  Site site;
+  NetlogTestServer silent, down;
+  silent.SetReply(Reply::kSilent);
+  down.SetRefusing(true);
+  site.Append(Midnight(0), {"a"});
+  WriteConfig(site, 2, {Entry{silent.port()}, Entry{down.port()}});
+  // The protocol's pacing: a 90 s reply wait and 5 s retries.
+  RVIDSenderManagerPtr manager = new RVIDSenderManager();
+  manager->start();
+  ASSERT_TRUE(silent.WaitForCount(1, kWait));
+  auto start = std::chrono::steady_clock::now();
+  manager->Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_FALSE(manager->isAlive());
+}
+
+TEST(ProfileTest, ReadsLikeTheProfileFunctions) {
+  testing_support::TempDir dir;
+  const std::string path = dir / "netbarcfg.ini";
+  testing_support::WriteFile(path,
+                             "[p2pVirtualId]\r\n"
+                             "addrcount = 3\r\n"
+                             "ServerPort_0=abc\r\n"
+                             "ServerPort_1=8000\r\n"
+                             "ServerPort_1=9000\r\n"
+                             "OffSet_0=-1\r\n"
+                             "ServerAddr_0=0123456789012345678901234567890123456789\r\n"
+                             "ServerAddr_1=\"10.1.2.3\"\r\n"
+                             "[Other]\r\n"
+                             "ServerAddr_2=elsewhere\r\n");
+  ProfileSection profile;
+  ASSERT_TRUE(profile.Load(path, "P2PVIRTUALID"));
+  EXPECT_EQ(3, profile.GetInt("AddrCount", 0));
+  EXPECT_EQ(0, profile.GetInt("ServerPort_0", 5));
+  EXPECT_EQ(8000, profile.GetInt("SERVERPORT_1", 0));
+  EXPECT_EQ(-1, profile.GetInt("OffSet_0", 0));
+  EXPECT_EQ(-1, profile.GetInt("OffSet_1", -1));
+  EXPECT_EQ("012345678901234567890123456789", profile.GetString("ServerAddr_0", "", 30));
+  EXPECT_EQ("10.1.2.3", profile.GetString("ServerAddr_1", "", 30));
+  EXPECT_EQ("localhost", profile.GetString("ServerAddr_2", "localhost", 30));
+
+  EXPECT_FALSE(profile.Load(dir / "missing.ini", "P2PVIRTUALID"));
+  EXPECT_EQ(0, profile.GetInt("AddrCount", 0));
+}

@@ -1,0 +1,276 @@
+// A day-file sender on day files the test writes, against a test server:
+// where it starts, the order it sends in, what it skips or sets aside, how
+// it keeps its progress and how it stops.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ForwardTestUtil.h"
+#include "forward/RVIDSender.h"
+
+using namespace forward_test;
+using testing_support::WaitUntil;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+const std::chrono::seconds kWait(10);
+
+RVIDSenderPtr Start(int port, int offset, const RVIDSenderPacing& pacing = QuickPacing()) {
+  RVIDSenderPtr sender = new RVIDSender("127.0.0.1", port, offset, pacing);
+  sender->start();
+  return sender;
+}
+
+}  // namespace
+
+TEST(RVIDSenderTest, WithoutProgressStartsTodayFromTheStartOrTheOffset) {
+  Site site;
+  NetlogTestServer server;
+  site.Append(Midnight(-1), {"yesterday"});
+  site.Append(Midnight(0), {"a", "b", "c"});
+  RVIDSenderPtr sender = Start(server.port(), -1);
+  ASSERT_TRUE(server.WaitForCount(3, kWait));
+  EXPECT_EQ((Strings{"a", "b", "c"}), Accounts(server.Requests()));
+  const std::string spg = ProgressPath("127.0.0.1", server.port());
+  EXPECT_TRUE(WaitUntil([&] { return ReadProgress(spg).offset == 3 * 1247; }, kWait));
+  EXPECT_EQ(Midnight(0), ReadProgress(spg).day);
+  sender->StopAndJoin();
+
+  // Another server, a start offset inside the third record: rounded down.
+  NetlogTestServer second;
+  sender = Start(second.port(), 2 * 1247 + 5);
+  ASSERT_TRUE(second.WaitForCount(1, kWait));
+  EXPECT_EQ((Strings{"c"}), Accounts(second.Requests()));
+  sender->StopAndJoin();
+
+  // With a progress file the offset is ignored: nothing new, nothing sent.
+  second.Clear();
+  sender = Start(second.port(), 0);
+  EXPECT_FALSE(second.WaitForCount(1, std::chrono::milliseconds(500)));
+  sender->StopAndJoin();
+}
+
+// Real pacing: 10 ms per record, a look every 5 s when nothing is new.
+TEST(RVIDSenderTest, PastDaysInOrderThenTodayFollowedAsItGrows) {
+  Site site;
+  NetlogTestServer server;
+  site.Append(Midnight(-3), {"d3-1", "d3-2"});
+  site.Append(Midnight(-1), {"d1-1"});
+  site.Append(Midnight(0), {"t-1"});
+  const std::string spg = ProgressPath("127.0.0.1", server.port());
+  WriteProgress(spg, static_cast<std::int32_t>(Midnight(-3)), 0);
+
+  RVIDSenderPtr sender = Start(server.port(), -1, RVIDSenderPacing());
+  ASSERT_TRUE(server.WaitForCount(4, kWait));
+  EXPECT_EQ((Strings{"d3-1", "d3-2", "d1-1", "t-1"}), Accounts(server.Requests()));
+  EXPECT_TRUE(WaitUntil([&] { return ReadProgress(spg).offset == 1247; }, kWait));
+  EXPECT_EQ(Midnight(0), ReadProgress(spg).day);
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // now in its 5 s pause
+  site.Append(Midnight(0), {"t-2"});
+  auto appended = std::chrono::steady_clock::now();
+  ASSERT_TRUE(server.WaitForCount(5, std::chrono::seconds(7)));
+  EXPECT_LT(std::chrono::steady_clock::now() - appended, std::chrono::milliseconds(5500));
+  EXPECT_EQ("t-2", Accounts(server.Requests()).back());
+  auto stopping = std::chrono::steady_clock::now();
+  sender->StopAndJoin();  // in the middle of the 5 s pause
+  EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(1));
+}
+
+TEST(RVIDSenderTest, ServerDownThenUpSendsTheBacklogInOrder) {
+  Site site;
+  NetlogTestServer server;
+  server.SetRefusing(true);
+  site.Append(Midnight(0), {"r1", "r2"});
+  const std::string spg = ProgressPath("127.0.0.1", server.port());
+  RVIDSenderPtr sender = Start(server.port(), -1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));  // a few retries
+  site.Append(Midnight(0), {"r3"});
+  EXPECT_EQ(0u, ReadProgress(spg).offset);
+
+  // Not acknowledged: the same record again and again, under one number.
+  server.SetRefusing(false);
+  server.SetReply(Reply::kWrongNumber);
+  ASSERT_TRUE(server.WaitForCount(3, kWait));
+  for (const Request& request : server.Requests()) EXPECT_EQ(0, request.Sequence());
+  Strings retried = Accounts(server.Requests());
+  EXPECT_EQ((Strings{"r1", "r1", "r1"}), Strings(retried.begin(), retried.begin() + 3));
+  EXPECT_EQ(0u, ReadProgress(spg).offset);
+
+  server.Clear();
+  server.SetReply(Reply::kAck);
+  ASSERT_TRUE(server.WaitForCount(3, kWait));
+  Strings accounts = Accounts(server.Requests());
+  // The first may be r1 still being retried under the old connection.
+  while (accounts.size() > 3 && accounts[0] == accounts[1]) accounts.erase(accounts.begin());
+  EXPECT_EQ((Strings{"r1", "r2", "r3"}), Strings(accounts.begin(), accounts.begin() + 3));
+  EXPECT_TRUE(WaitUntil([&] { return ReadProgress(spg).offset == 3 * 1247; }, kWait));
+  sender->StopAndJoin();
+}
+
+TEST(RVIDSenderTest, DamagedFilesAreSetAside) {
+  Site site;
+  NetlogTestServer server;
+  const std::string yesterday = site.DayFile(Midnight(-1));
+  site.Append(Midnight(-1), {"y1", "y2", "y3"});
+  testing_support::AppendFile(yesterday, std::string(100, 'z'));
+  site.Append(Midnight(0), {"t1"});
+  const std::string spg = ProgressPath("127.0.0.1", server.port());
+  WriteProgress(spg, static_cast<std::int32_t>(Midnight(-1)), 1247);
+
+  RVIDSenderPtr sender = Start(server.port(), -1);
+  ASSERT_TRUE(server.WaitForCount(1, kWait));
+  EXPECT_EQ((Strings{"t1"}), Accounts(server.Requests()));
+  EXPECT_FALSE(testing_support::Exists(yesterday));
+  bool setAside = false;
+  const std::string name = yesterday.substr(yesterday.rfind('/') + 1) + ".";
+  for (const std::string& entry : testing_support::ListDir(site.dir() + "/virtualdb")) {
+    if (entry.compare(0, name.size(), name) == 0 &&
+        entry.find_first_not_of("0123456789", name.size()) == std::string::npos) {
+      setAside = true;
+      EXPECT_EQ(3 * 1247 + 100, testing_support::FileSize(site.dir() + "/virtualdb/" + entry));
+    }
+  }
+  EXPECT_TRUE(setAside);
+
+  // Today's file with a broken tail is looked at again, then set aside too,
+  // and the next file of the day is read from its start.
+  testing_support::AppendFile(site.DayFile(Midnight(0)), std::string(10, 'z'));
+  EXPECT_TRUE(WaitUntil([&] { return !testing_support::Exists(site.DayFile(Midnight(0))); }, kWait));
+  EXPECT_EQ(0u, ReadProgress(spg).offset);
+  site.Append(Midnight(0), {"t2"});
+  ASSERT_TRUE(server.WaitForCount(2, kWait));
+  EXPECT_EQ((Strings{"t1", "t2"}), Accounts(server.Requests()));
+  sender->StopAndJoin();
+}
+
+TEST(RVIDSenderTest, TodaysFileInTheMiddleOfAnAppendIsNotSetAside) {
+  Site site;
+  NetlogTestServer server;
+  site.Append(Midnight(0), {"a"});
+  VirtualIdRecord second = Account("b");
+  const std::string bytes(reinterpret_cast<const char*>(second.bytes), rec::kSize);
+  testing_support::AppendFile(site.DayFile(Midnight(0)), bytes.substr(0, 100));
+  RVIDSenderPacing pacing = QuickPacing();
+  pacing.recheckPauseMs = 1500;
+  RVIDSenderPtr sender = Start(server.port(), -1, pacing);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  testing_support::AppendFile(site.DayFile(Midnight(0)), bytes.substr(100));
+  ASSERT_TRUE(server.WaitForCount(2, kWait));
+  EXPECT_EQ((Strings{"a", "b"}), Accounts(server.Requests()));
+  EXPECT_EQ(1u, testing_support::ListDir(site.dir() + "/virtualdb").size() - 1);  // + .spg
+  EXPECT_EQ(2 * 1247, testing_support::FileSize(site.DayFile(Midnight(0))));
+  sender->StopAndJoin();
+}
+
+TEST(RVIDSenderTest, RejectedRecordsAreSkippedAndProgressMovesPastThem) {
+  Site site;
+  NetlogTestServer server;
+  site.Append(Midnight(0), {"first"});
+  VirtualIdRecord underscore = Account("hidden");
+  underscore.SetText(rec::kPrefix, rec::kPrefixWidth, "_4401020001_1_2_");
+  site.AppendRecord(Midnight(0), underscore);
+  VirtualIdRecord unmapped = Account("unmapped");
+  unmapped.SetInt(rec::kInfoType, 6001);
+  site.AppendRecord(Midnight(0), unmapped);
+  site.Append(Midnight(0), {"last"});
+
+  const std::string spg = ProgressPath("127.0.0.1", server.port());
+  WriteProgress(spg, static_cast<std::int32_t>(Midnight(0)), 0);
+  RVIDSenderPtr sender = Start(server.port(), -1);
+  ASSERT_TRUE(server.WaitForCount(2, kWait));
+  EXPECT_TRUE(WaitUntil([&] { return ReadProgress(spg).offset == 4 * 1247; }, kWait));
+  EXPECT_EQ((Strings{"first", "last"}), Accounts(server.Requests()));
+  sender->StopAndJoin();
+}
+
+TEST(RVIDSenderTest, ProgressFileEdgeCases) {
+  Site site;
+  NetlogTestServer server;
+  site.Append(Midnight(0), {"a", "b"});
+
+  // An empty progress file: today from its start.
+  const std::string spg = ProgressPath("127.0.0.1", server.port());
+  testing_support::WriteFile(spg, "");
+  RVIDSenderPtr sender = Start(server.port(), 1247);
+  ASSERT_TRUE(server.WaitForCount(2, kWait));
+  EXPECT_EQ((Strings{"a", "b"}), Accounts(server.Requests()));
+  EXPECT_TRUE(WaitUntil([&] { return ReadProgress(spg).offset == 2 * 1247; }, kWait));
+  EXPECT_EQ(Midnight(0), ReadProgress(spg).day);
+  sender->StopAndJoin();
+
+  // An offset between records is taken back to the record's start.
+  server.Clear();
+  WriteProgress(spg, static_cast<std::int32_t>(Midnight(0)), 1247 + 600);
+  sender = Start(server.port(), -1);
+  ASSERT_TRUE(server.WaitForCount(1, kWait));
+  EXPECT_EQ((Strings{"b"}), Accounts(server.Requests()));
+  sender->StopAndJoin();
+}
+
+TEST(RVIDSenderTest, ProgressDirectoryIsCreatedOrProgressKeptInMemory) {
+  Site site;
+  NetlogTestServer server;
+  site.Append(Midnight(0), {"a"});
+  testing_support::TempDir work;
+  {
+    testing_support::ScopedCwd cwd(work.path());  // no virtualdb/ here
+    RVIDSenderPtr sender = Start(server.port(), -1);
+    ASSERT_TRUE(server.WaitForCount(1, kWait));
+    EXPECT_TRUE(WaitUntil(
+        [&] { return ReadProgress(work / ProgressPath("127.0.0.1", server.port())).offset == 1247; },
+        kWait));
+    sender->StopAndJoin();
+  }
+  testing_support::TempDir blocked;
+  testing_support::WriteFile(blocked / "virtualdb", "a file, not a directory");
+  {
+    testing_support::ScopedCwd cwd(blocked.path());
+    NetlogTestServer other;
+    RVIDSenderPtr sender = Start(other.port(), -1);
+    ASSERT_TRUE(other.WaitForCount(1, kWait));  // sent all the same
+    site.Append(Midnight(0), {"b"});
+    ASSERT_TRUE(other.WaitForCount(2, kWait));
+    EXPECT_EQ((Strings{"a", "b"}), Accounts(other.Requests()));  // nothing twice
+    sender->StopAndJoin();
+  }
+}
+
+TEST(RVIDSenderTest, StopEndsASendWaitingForASilentServer) {
+  Site site;
+  NetlogTestServer server;
+  server.SetReply(Reply::kSilent);
+  site.Append(Midnight(0), {"a"});
+  RVIDSenderPtr sender = Start(server.port(), -1, RVIDSenderPacing());  // 90 s reply wait
+  ASSERT_TRUE(server.WaitForCount(1, kWait));
+  auto start = std::chrono::steady_clock::now();
+  sender->StopAndJoin();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_FALSE(sender->isAlive());
+  EXPECT_EQ(0u, ReadProgress(ProgressPath("127.0.0.1", server.port())).offset);
+}
+
+TEST(RVIDSenderTest, NextMidnightFollowsTheCalendar) {
+  {
+    // Central European time: 25 October 2026 has 25 hours.
+    testing_support::ScopedEnv tz("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+    tzset();
+    std::tm local = {};
+    local.tm_year = 2026 - 1900;
+    local.tm_mon = 9;
+    local.tm_mday = 25;
+    local.tm_isdst = -1;
+    std::time_t longDay = std::mktime(&local);
+    std::time_t next = NextLocalMidnight(longDay);
+    EXPECT_EQ(25 * 3600, next - longDay);
+    localtime_r(&next, &local);
+    EXPECT_EQ(26, local.tm_mday);
+    EXPECT_EQ(0, local.tm_hour);
+    EXPECT_EQ(longDay, LocalMidnight(longDay + 24 * 3600 + 1800));
+  }
+  tzset();
+}
