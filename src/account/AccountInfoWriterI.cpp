@@ -26,6 +26,9 @@ AccountInfoWriterI::AccountInfoWriterI(const Ice::CommunicatorPtr& communicator,
     preTreat->SetIAFileWorker(iaWorker.get());
     preTreatThread = preTreat->start();
     preTreatStarted = true;
+
+    senderManager = new RVIDSenderManager;
+    senderManager->start();
   } catch (...) {
   }
 }
@@ -39,6 +42,8 @@ AccountInfoWriterI::~AccountInfoWriterI() {
     preTreat->Stop();
     if (preTreatStarted) preTreatThread.join();
   }
+  if (senderManager) senderManager->Stop();
+  senderManager = 0;
   iaWorker = 0;
   preTreat = 0;
 }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "account/AccountInfoI.h"
+#include "forward/RVIDSenderManager.h"
 #include "iafile/MakeUpIAFileWorker.h"
 #include "lists/PreTreatHandle.h"
 
@@ -35,6 +36,7 @@ class AccountInfoWriterI : public AccountInfoI {
   std::string qqRecordPath;  // expanded "QQRecordFilePath"
   preTreatHandlePtr preTreat;
   MakeUpIAFileWorkerPtr iaWorker;
+  RVIDSenderManagerPtr senderManager;
   IceUtil::ThreadControl preTreatThread;
   bool preTreatStarted = false;
 
