@@ -1,0 +1,82 @@
+// Costs on the list thread and the sender threads, per record.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <set>
+#include <string>
+
+#include "forward/NetlogConvert.h"
+#include "iafile/RiaBaseFile.h"
+#include "lists/KeywordStore.h"
+
+namespace {
+
+std::string TempDirectory() {
+  char pattern[] = "/tmp/tessel-bench-XXXXXX";
+  return ::mkdtemp(pattern);
+}
+
+std::set<std::string> Keywords(int n) {
+  std::set<std::string> keywords;
+  for (int i = 0; i < n; ++i)
+    keywords.insert("4401020001_16777343_1796696246_1001_" + std::to_string(100000 + i) +
+                    "_1796696306_1");
+  return keywords;
+}
+
+VirtualIdRecord ImRecord(int i) {
+  VirtualIdRecord record;
+  record.SetText(rec::kPrefix, rec::kPrefixWidth, "4401020001_16777343_1796696246_");
+  record.SetInt(rec::kInfoType, 1001);
+  record.SetText(rec::kAccount, rec::kAccountWidth, std::to_string(100000 + i));
+  record.SetInt(rec::kBeginTime, 1796696306);
+  record.SetInt(rec::kInputFlag, 1);
+  return record;
+}
+
+// Every new keyword rewrites the whole store: the cost grows with the
+// number of keywords of the last three days.
+void BM_KeywordStoreSave(benchmark::State& state) {
+  const std::string dir = TempDirectory();
+  const std::set<std::string> keywords = Keywords(static_cast<int>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(keywordstore::Save(dir + "/virtualdb.db", keywords));
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+  ::unlink((dir + "/virtualdb.db").c_str());
+  ::rmdir(dir.c_str());
+}
+BENCHMARK(BM_KeywordStoreSave)->Arg(1000)->Arg(10000)->Arg(50000);
+
+void BM_KeywordStoreLoad(benchmark::State& state) {
+  const std::string dir = TempDirectory();
+  keywordstore::Save(dir + "/virtualdb.db", Keywords(static_cast<int>(state.range(0))));
+  for (auto _ : state) {
+    std::set<std::string> loaded;
+    keywordstore::Load(dir + "/virtualdb.db", 1796696306, &loaded);
+    benchmark::DoNotOptimize(loaded);
+  }
+  ::unlink((dir + "/virtualdb.db").c_str());
+  ::rmdir(dir.c_str());
+}
+BENCHMARK(BM_KeywordStoreLoad)->Arg(10000);
+
+// One record appended with open, write and close, as every stored record is.
+void BM_AppendRecord(benchmark::State& state) {
+  const std::string dir = TempDirectory();
+  const VirtualIdRecord record = ImRecord(1);
+  for (auto _ : state) benchmark::DoNotOptimize(AppendRecord(dir + "/day.RiaBase", record));
+  state.SetBytesProcessed(state.iterations() * static_cast<long>(rec::kSize));
+  ::unlink((dir + "/day.RiaBase").c_str());
+  ::rmdir(dir.c_str());
+}
+BENCHMARK(BM_AppendRecord);
+
+void BM_ConvertRecord(benchmark::State& state) {
+  const VirtualIdRecord record = ImRecord(1);
+  netlog_st out;
+  NetlogItemTexts texts;
+  for (auto _ : state) benchmark::DoNotOptimize(ConvertRecordToNetlog(record.bytes, 1, &out, &texts));
+}
+BENCHMARK(BM_ConvertRecord);
+
+}  // namespace
