@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "account/VirtualIdRecord.h"
+
 namespace {
 
 const std::size_t kMaxItemText = 255;
@@ -58,19 +60,20 @@ void FillNumeric(netlog_st* out, const unsigned char* record, const NumericOffse
   out->num5 = Mod65535(IntAt(record, at.num5));
 }
 
-// Record offsets the mappings read.
-const std::size_t kInfoType = 54;
-const std::size_t kAccount = 58;
-const std::size_t kDetail1 = 88;
-const std::size_t kDetail2 = 118;
+// Named fields come from the record's layout; the other offsets below are
+// read only here, by the mappings.
+using rec::kAccount;
+using rec::kBeginTime;
+using rec::kClientIp;
+using rec::kDetail1;
+using rec::kDetail2;
+using rec::kDetailCode;
+using rec::kDetailFlag;
+using rec::kEndTime;
+using rec::kInfoType;
+using rec::kLogoffTime;
+using rec::kLogonTime;
 const std::size_t kSeatInt150 = 150;
-const std::size_t kDetailCode = 154;
-const std::size_t kLogonTime = 158;
-const std::size_t kLogoffTime = 162;
-const std::size_t kClientIp = 166;
-const std::size_t kDetailFlag = 170;
-const std::size_t kBeginTime = 322;
-const std::size_t kEndTime = 326;
 const std::size_t kForwardLogonTime = 1166;
 
 enum Mapping { kNone, kThousands, kInfoGroupA, kInfoGroupB, kSeat };
