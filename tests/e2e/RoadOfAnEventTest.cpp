@@ -134,6 +134,17 @@ TEST_F(RoadOfAnEventTest, ARestartWritesNothingTwiceAndResendsNothingAcknowledge
   EXPECT_EQ(recorder.requests()[2].items.at(0).data, "67890");
 }
 
+TEST_F(RoadOfAnEventTest, NothingOnLineExportsNoFile) {
+  Ice::Int count = -1;
+  std::string path;
+  site.proxy()->GetAllOnLineVirtualId(count, path);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(path.rfind(site.dir() + "/temp/", 0), 0u) << path;
+  EXPECT_EQ(path.substr(path.size() - 4), ".OLV");
+  EXPECT_TRUE(Exists(site.dir() + "/temp"));
+  EXPECT_FALSE(Exists(path));
+}
+
 TEST_F(RoadOfAnEventTest, OnLineExportMatchesItsCount) {
   SeatOn();
   ImOn("12345");
