@@ -41,21 +41,26 @@ int Load(const std::string& path, std::time_t now, std::set<std::string>* keywor
 }
 
 int Save(const std::string& path, const std::set<std::string>& keywords) {
+  // The whole store is laid out in memory and written with as few calls as
+  // the system allows: a new keyword rewrites every record, and one write
+  // call per record made that cost grow with the store.
+  std::string content(keywords.size() * kRecordSize, '\0');
+  std::size_t at = 0;
+  for (std::set<std::string>::const_iterator it = keywords.begin(); it != keywords.end(); ++it) {
+    content.replace(at, it->size() < kTextWidth ? it->size() : kTextWidth, *it, 0, kTextWidth);
+    at += kRecordSize;
+  }
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return -1;
   int result = 0;
-  char record[kRecordSize];
-  for (std::set<std::string>::const_iterator it = keywords.begin(); it != keywords.end(); ++it) {
-    std::memset(record, 0, sizeof record);
-    std::memcpy(record, it->data(), it->size() < kTextWidth ? it->size() : kTextWidth);
-    ssize_t written;
-    do {
-      written = ::write(fd, record, sizeof record);
-    } while (written < 0 && errno == EINTR);
-    if (written != static_cast<ssize_t>(sizeof record)) {
+  for (std::size_t done = 0; done < content.size();) {
+    ssize_t written = ::write(fd, content.data() + done, content.size() - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
       result = -1;
       break;
     }
+    done += static_cast<std::size_t>(written);
   }
   if (::close(fd) != 0) result = -1;
   return result;
