@@ -2,7 +2,6 @@
 
 #include <Ice/Ice.h>
 
-#include <algorithm>
 #include <atomic>
 #include <clocale>
 #include <cstdio>
@@ -22,10 +21,8 @@ std::map<std::string, VirtualIdRecord>& RegisteredRecords() {
   return records;
 }
 
-int StoreRegistered(const std::string& key, const Ice::ByteSeq& record) {
-  if (record.size() != rec::kSize) return -1;
-  RegisteredRecords().insert(std::make_pair(key, VirtualIdRecord::FromBytes(record.data())));
-  return 0;  // an existing entry stays as it was
+void StoreRegistered(const std::string& key, const VirtualIdRecord& record) {
+  RegisteredRecords().insert(std::make_pair(key, record));  // an existing entry stays
 }
 
 int FetchRegistered(const std::string& key, VirtualIdRecord* out) {
@@ -44,13 +41,14 @@ const std::string::size_type kRemoteLabel = 18;
 // Descriptions longer than this are not from a plain TCP peer.
 const std::string::size_type kMaxConnectionText = 260;
 
-std::int32_t LittleEndianInt(const Ice::ByteSeq& record, std::size_t offset) {
-  return VirtualIdRecord::FromBytes(record.data()).Int(offset);
+Ice::ByteSeq ToSeq(const VirtualIdRecord& record) {
+  return Ice::ByteSeq(record.bytes, record.bytes + rec::kSize);
 }
 
-void SetLittleEndianInt(Ice::ByteSeq& record, std::size_t offset, std::int32_t value) {
-  std::uint32_t v = static_cast<std::uint32_t>(value);
-  for (int i = 0; i < 4; ++i) record[offset + i] = static_cast<Ice::Byte>(v >> (8 * i));
+// registAccount and writeAccount answer only whole records from a plain
+// peer; the connection is needed (a collocated call has none and fails).
+bool AcceptsAccountCall(const Ice::ByteSeq& record, const Ice::Current& current) {
+  return record.size() == rec::kSize && current.con->toString().size() <= kMaxConnectionText;
 }
 
 }  // namespace
@@ -72,12 +70,11 @@ std::string AccountInfoI::clientAddressOf(const Ice::Current& current) {
   return colon != std::string::npos ? remote.substr(0, colon) : local;
 }
 
-std::string AccountInfoI::accountKey(Ice::ByteSeq& record, const std::string& clientIp) const {
-  record[rec::kAccountLastByte] = 0;
-  const VirtualIdRecord view = VirtualIdRecord::FromBytes(record.data());
+std::string AccountInfoI::accountKey(VirtualIdRecord& record, const std::string& clientIp) const {
+  record.bytes[rec::kAccountLastByte] = 0;
   // The prefix is read up to its NUL but never past its own 50 bytes.
-  return view.Prefix() + clientIp + "_" + std::to_string(view.InfoType()) +
-         view.Text(rec::kAccount, rec::kAccountWidth);
+  return record.Prefix() + clientIp + "_" + std::to_string(record.InfoType()) +
+         record.Text(rec::kAccount, rec::kAccountWidth);
 }
 
 bool AccountInfoI::loadUnitIdentity() {
@@ -104,31 +101,29 @@ void AccountInfoI::write(const Ice::ByteSeq& record, const Ice::Current&) {
 }
 
 void AccountInfoI::registAccount(const Ice::ByteSeq& incoming, const Ice::Current& current) {
-  if (incoming.size() != rec::kSize) return;
-  if (current.con->toString().size() > kMaxConnectionText) return;
+  if (!AcceptsAccountCall(incoming, current)) return;
   IceUtil::RecMutex::Lock lock(mutex);
-  Ice::ByteSeq record(incoming);
+  VirtualIdRecord record = VirtualIdRecord::FromBytes(incoming.data());
   const std::string ip = clientAddressOf(current);
   const std::string key = accountKey(record, ip);
   StoreRegistered(key, record);
   onlineAccounts[ip].insert(key);
-  SetLittleEndianInt(record, rec::kEndTime, LittleEndianInt(record, rec::kBeginTime));
-  SetLittleEndianInt(record, rec::kImStatus, 0);
-  write(record, current);
+  record.SetInt(rec::kEndTime, record.BeginTime());
+  record.SetInt(rec::kImStatus, 0);
+  write(ToSeq(record), current);
 }
 
 void AccountInfoI::writeAccount(const Ice::ByteSeq& incoming, const Ice::Current& current) {
-  if (incoming.size() != rec::kSize) return;
-  if (current.con->toString().size() > kMaxConnectionText) return;
+  if (!AcceptsAccountCall(incoming, current)) return;
   IceUtil::RecMutex::Lock lock(mutex);
-  Ice::ByteSeq record(incoming);
+  VirtualIdRecord record = VirtualIdRecord::FromBytes(incoming.data());
   const std::string ip = clientAddressOf(current);
   const std::string key = accountKey(record, ip);
   EraseRegistered(key);
   std::map<std::string, std::set<std::string> >::iterator entry = onlineAccounts.find(ip);
   if (entry != onlineAccounts.end()) entry->second.erase(key);
-  SetLittleEndianInt(record, rec::kImStatus, 1);
-  write(record, Ice::Current());
+  record.SetInt(rec::kImStatus, 1);
+  write(ToSeq(record), Ice::Current());
 }
 
 void AccountInfoI::AccountOff(Ice::Int clientIp, Ice::Int offTime, Ice::Int offCode,
@@ -150,7 +145,7 @@ void AccountInfoI::AccountOff(Ice::Int clientIp, Ice::Int offTime, Ice::Int offC
     stored.SetInt(rec::kEndTime, offTime);
     stored.SetInt(rec::kImStatus, 1);
     if (offTime < stored.BeginTime()) continue;  // stays registered
-    write(Ice::ByteSeq(stored.bytes, stored.bytes + rec::kSize), Ice::Current());
+    write(ToSeq(stored), Ice::Current());
     EraseRegistered(*key);
   }
 }
@@ -167,13 +162,11 @@ void AccountInfoI::RealNameClientOff(Ice::Int clientIp, const Ice::ByteSeq& inco
   std::memset(prefix, 0, sizeof prefix);
   std::snprintf(prefix, sizeof prefix, "%s_%u_%d_", unitIdentity.c_str(),
                 static_cast<unsigned>(clientIp), seatLogonTime);
-  Ice::ByteSeq record(incoming);
+  VirtualIdRecord record = VirtualIdRecord::FromBytes(incoming.data());
   // As strncpy into the 50-byte field: NUL-filled, and a text of 50 or more
   // characters fills the field without a NUL.
-  const std::size_t length = std::min(std::strlen(prefix), rec::kPrefixWidth);
-  std::memset(&record[rec::kPrefix], 0, rec::kPrefixWidth);
-  std::memcpy(&record[rec::kPrefix], prefix, length);
-  write(record, Ice::Current());
+  record.SetText(rec::kPrefix, rec::kPrefixWidth, prefix);
+  write(ToSeq(record), Ice::Current());
 }
 
 void AccountInfoI::NotifyToUpChatContent(Ice::Int, Ice::Int, Ice::Int, const Ice::Current&) {}

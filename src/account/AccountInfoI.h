@@ -11,6 +11,7 @@
 #include <string>
 
 #include "VirtualAccount.h"
+#include "account/VirtualIdRecord.h"
 
 class AccountInfoI : public Audit::VirtualPersion::AccountInfo {
  public:
@@ -51,7 +52,8 @@ class AccountInfoI : public Audit::VirtualPersion::AccountInfo {
   IceUtil::RecMutex mutex;
 
  private:
-  std::string accountKey(Ice::ByteSeq& record, const std::string& clientIp) const;
+  // prefix + client IP + "_" + infoType + account (byte 313 set to 0 first).
+  std::string accountKey(VirtualIdRecord& record, const std::string& clientIp) const;
 };
 
 #endif
