@@ -217,6 +217,20 @@ TEST_F(IPFileTest, IaFileThatCannotBePlacedKeepsTheIpFile) {
   EXPECT_FALSE(Exists(IpFile()));
 }
 
+// A name cut by the length limit before its extension holds no "." to
+// put the number at: nothing is made, and the IP file and counter stay.
+TEST_F(IPFileTest, NameCutBeforeItsExtensionMakesNothing) {
+  // "<dir>/4401020001_261207_3232235786" alone reaches the 258-character cut.
+  const std::string longDir = ia + "/" + std::string(232 - ia.size(), 'd');
+  worker->SetPaths("", longDir);
+  ASSERT_TRUE(AppendRecord(IpFile(), Interval(2, 10, 50)));
+  Convert();
+  EXPECT_EQ(testing_support::FileSize(IpFile()), static_cast<long>(rec::kSize));
+  EXPECT_FALSE(Exists(IpFile() + "_tmp"));
+  EXPECT_FALSE(Exists(Counter()));
+  EXPECT_TRUE(ListDir(ia).empty());
+}
+
 TEST_F(IPFileTest, WithoutAnIaDirectoryNothingIsConverted) {
   MakeUpIAFileWorkerPtr unset = new MakeUpIAFileWorker(200, 5);
   unset->SetUnitIdentity("4401020001");

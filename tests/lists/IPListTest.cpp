@@ -245,6 +245,33 @@ TEST(IPListTest, ExportToFileCountsWhatItExports) {
   EXPECT_FALSE(testing_support::Exists(other));
 }
 
+TEST(IPListTest, ExportToFileDropsTheFirstRecordOnlyOfImAccounts) {
+  TempDir dir;
+  const std::string path = dir / "bounds.OLV";
+  RecordingListPtr list = new RecordingList;
+  list->AddNetLog(Logon(kIp1, "seat"), "4401020001");
+  // Two records each for info types 1000 and 2000 (other information, both
+  // exported) and 1999 (an IM account: its latest record only).
+  Apply(*list, InfoRecord(kIp1, 1000, "a", 1, 2));
+  Apply(*list, InfoRecord(kIp1, 1000, "a", 3, 4));
+  Apply(*list, Im(kIp1, "b", 0, 1));
+  Apply(*list, ImRecord(kIp1, 1999, "c", 1, 2, 0));
+  Apply(*list, ImRecord(kIp1, 1999, "c", 3, 4, 0));
+  Apply(*list, InfoRecord(kIp1, 2000, "d", 1, 2));
+  Apply(*list, InfoRecord(kIp1, 2000, "d", 3, 4));
+  int count = -1;
+  list->ExportToFile(path.c_str(), count);
+  std::vector<RecordExportEntry> entries;
+  ASSERT_TRUE(ReadRecordExportFile(path, &entries));
+  // Group-key order: "1000_a" < "1001_b" < "1999_c" < "2000_d".
+  std::vector<std::pair<int, int> > seen;
+  for (const RecordExportEntry& entry : entries)
+    seen.push_back(std::make_pair(entry.infoType, entry.record.BeginTime()));
+  EXPECT_EQ(seen, (std::vector<std::pair<int, int> >{
+                      {1000, 1}, {1000, 3}, {1001, 1}, {1999, 3}, {2000, 1}, {2000, 3}}));
+  EXPECT_EQ(count, 6);
+}
+
 TEST(IPListThreadTest, RecordsAreAppliedWithinAboutASecond) {
   RecordingListPtr list = new RecordingList(1000);
   IceUtil::ThreadControl control = list->start();
