@@ -18,9 +18,18 @@ std::string Lower(const char* text) {
 
 // Reads one line with its leading blanks dropped, as the profile functions
 // read them: an indented "key=value" line is a key of its own, where the
-// parser would take it for the continuation of the key above.
+// parser would take it for the continuation of the key above. A line longer
+// than the parser's buffer is cut, not split: its tail must not be read as
+// a line of its own (a key, or a section).
 char* ReadLine(char* line, int size, void* stream) {
-  if (std::fgets(line, size, static_cast<std::FILE*>(stream)) == nullptr) return nullptr;
+  std::FILE* file = static_cast<std::FILE*>(stream);
+  if (std::fgets(line, size, file) == nullptr) return nullptr;
+  std::size_t length = std::strlen(line);
+  if (length > 0 && line[length - 1] != '\n') {
+    int c;
+    while ((c = std::fgetc(file)) != EOF && c != '\n') {
+    }
+  }
   std::size_t blanks = std::strspn(line, " \t");
   if (blanks > 0) std::memmove(line, line + blanks, std::strlen(line + blanks) + 1);
   return line;
