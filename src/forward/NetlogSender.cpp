@@ -2,6 +2,7 @@
 
 #include <ace/Log_Msg.h>
 #include <ace/OS_NS_sys_socket.h>
+#include <ace/OS_NS_unistd.h>
 #include <ace/SOCK_Connector.h>
 #include <ace/Time_Value.h>
 #include <sys/socket.h>
@@ -59,6 +60,7 @@ NetlogSender::NetlogSender(const std::string& host, unsigned short port, int str
       timing_(timing),
       packetLength_(0),
       interrupted_(false),
+      connecting_(ACE_INVALID_HANDLE),
       tcpOpen_(false),
       udpOpen_(false) {
   // IPv4 only: the UDP socket is an IPv4 socket, and "localhost" must not
@@ -181,6 +183,7 @@ int NetlogSender::Send(const netlog_st& netlog) {
 }
 
 int NetlogSender::TcpConnect(bool reportCannotConnect) {
+  ACE_SOCK_Stream fresh;
   {
     std::lock_guard<std::mutex> guard(lock_);
     if (tcpOpen_) return 0;
@@ -188,18 +191,36 @@ int NetlogSender::TcpConnect(bool reportCannotConnect) {
       tcpOk_ = false;
       return -1;
     }
+    // The socket is made here, not by the connector (which uses a socket it
+    // is given), and a second descriptor of it is left where Interrupt can
+    // shut it down: that ends a connect in progress. The second descriptor
+    // keeps its number from being reused while Interrupt may still use it,
+    // even after the connector has closed the first.
+    if (serverValid_ && fresh.open(SOCK_STREAM, PF_INET, 0, 0) == 0)
+      connecting_ = ACE_OS::dup(fresh.get_handle());
   }
-  ACE_SOCK_Stream fresh;
   int result = -1;
-  if (serverValid_) {
+  if (!serverValid_) {
+    errno = EADDRNOTAVAIL;
+  } else if (fresh.get_handle() != ACE_INVALID_HANDLE) {
     ACE_SOCK_Connector connector;
     ACE_Time_Value timeout = Millis(timing_.connectMs);
     result = connector.connect(fresh, server_, &timeout);
-  } else {
-    errno = EADDRNOTAVAIL;
+  }
+  int error = errno;
+  bool stopping;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (connecting_ != ACE_INVALID_HANDLE) ACE_OS::close(connecting_);
+    connecting_ = ACE_INVALID_HANDLE;
+    stopping = interrupted_;
+  }
+  if (result == -1 && stopping) {  // cut short on purpose: nothing to report
+    fresh.close();
+    tcpOk_ = false;
+    return -1;
   }
   if (result == -1) {
-    int error = errno;
     fresh.close();
     char text[64] = "";
     server_.get_host_addr(text, sizeof text);
@@ -336,6 +357,7 @@ void NetlogSender::Interrupt() {
   interrupted_ = true;
   // Shutting a socket down wakes a thread blocked on it in send, receive or
   // poll; the descriptor itself is closed later by the sending thread.
+  if (connecting_ != ACE_INVALID_HANDLE) ACE_OS::shutdown(connecting_, SHUT_RDWR);
   if (tcpOpen_) ACE_OS::shutdown(stream_.get_handle(), SHUT_RDWR);
   if (udpOpen_) ACE_OS::shutdown(dgram_.get_handle(), SHUT_RDWR);
   wake_.notify_all();

@@ -93,6 +93,7 @@ class NetlogSender {
   std::mutex lock_;
   std::condition_variable wake_;
   bool interrupted_;
+  ACE_HANDLE connecting_;  // a descriptor of the socket being connected
   bool tcpOpen_;
   bool udpOpen_;
 };

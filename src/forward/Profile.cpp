@@ -4,7 +4,9 @@
 
 #include <cctype>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -12,6 +14,25 @@ std::string Lower(const char* text) {
   std::string result(text != nullptr ? text : "");
   for (char& c : result) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return result;
+}
+
+// Reads one line with its leading blanks dropped, as the profile functions
+// read them: an indented "key=value" line is a key of its own, where the
+// parser would take it for the continuation of the key above. A line longer
+// than the parser's buffer is cut, not split: its tail must not be read as
+// a line of its own (a key, or a section).
+char* ReadLine(char* line, int size, void* stream) {
+  std::FILE* file = static_cast<std::FILE*>(stream);
+  if (std::fgets(line, size, file) == nullptr) return nullptr;
+  std::size_t length = std::strlen(line);
+  if (length > 0 && line[length - 1] != '\n') {
+    int c;
+    while ((c = std::fgetc(file)) != EOF && c != '\n') {
+    }
+  }
+  std::size_t blanks = std::strspn(line, " \t");
+  if (blanks > 0) std::memmove(line, line + blanks, std::strlen(line + blanks) + 1);
+  return line;
 }
 
 }  // namespace
@@ -27,9 +48,13 @@ bool ProfileSection::Load(const std::string& path, const std::string& section) {
   section_ = Lower(section.c_str());
   values_.clear();
   // inih strips the line ends (CRLF included) and the blanks around names
-  // and values. A negative result is a file it could not open; a positive
-  // one is the first malformed line, after which reading went on.
-  if (ini_parse(path.c_str(), &ProfileSection::Handler, this) < 0) {
+  // and values. A positive result is the first malformed line, after which
+  // reading went on.
+  std::FILE* file = std::fopen(path.c_str(), "re");
+  if (file == nullptr) return false;
+  int result = ini_parse_stream(&ReadLine, file, &ProfileSection::Handler, this);
+  std::fclose(file);
+  if (result < 0) {
     values_.clear();
     return false;
   }

@@ -4,7 +4,11 @@
 #include <ace/Log_Msg.h>
 #include <ace/Log_Msg_Callback.h>
 #include <ace/Log_Record.h>
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -311,6 +315,48 @@ TEST(NetlogSenderTest, InterruptEndsAWaitingSend) {
   EXPECT_EQ(-1, result.get());
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(-1, sender.Send(record.n));  // and stays interrupted
+}
+
+// A listener whose queue is full: the system answers no further connection
+// attempt, so a connect waits for its whole time-out.
+class FullListener {
+ public:
+  FullListener() {
+    listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof addr;
+    ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), size);
+    ::listen(listen_, 0);
+    ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &size);
+    port_ = ntohs(addr.sin_port);
+    filler_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::connect(filler_, reinterpret_cast<sockaddr*>(&addr), size);
+  }
+  ~FullListener() {
+    ::close(filler_);
+    ::close(listen_);
+  }
+  unsigned short port() const { return port_; }
+
+ private:
+  int listen_;
+  int filler_;
+  unsigned short port_;
+};
+
+TEST(NetlogSenderTest, InterruptEndsAConnectInProgress) {
+  FullListener listener;
+  NetlogSender sender("127.0.0.1", listener.port(), 2);  // 5 s connect time-out
+  SampleRecord record;
+  auto start = std::chrono::steady_clock::now();
+  std::future<int> result = std::async(std::launch::async, [&] { return sender.Send(record.n); });
+  EXPECT_EQ(std::future_status::timeout, result.wait_for(std::chrono::milliseconds(300)));
+  sender.Interrupt();
+  ASSERT_EQ(std::future_status::ready, result.wait_for(std::chrono::seconds(6)));
+  EXPECT_EQ(-1, result.get());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
 TEST(NetlogSenderTest, UdpSilentServerWithTheProtocolWaits) {

@@ -150,7 +150,7 @@ TEST(ProfileTest, ReadsLikeTheProfileFunctions) {
   testing_support::TempDir dir;
   const std::string path = dir / "netbarcfg.ini";
   testing_support::WriteFile(path,
-                             "[p2pVirtualId]\r\n"
+                             std::string("[p2pVirtualId]\r\n") +
                              "addrcount = 3\r\n"
                              "ServerPort_0=abc\r\n"
                              "ServerPort_1=8000\r\n"
@@ -158,6 +158,13 @@ TEST(ProfileTest, ReadsLikeTheProfileFunctions) {
                              "OffSet_0=-1\r\n"
                              "ServerAddr_0=0123456789012345678901234567890123456789\r\n"
                              "ServerAddr_1=\"10.1.2.3\"\r\n"
+                             "  ServerPort_2 = 7002\r\n"  // indented: a key all the same
+                             "\tOffSet_2=2494\r\n" +
+                             // The tail of a line too long for the parser is not a line of
+                             // its own (a key, or a section).
+                             "Note=" + std::string(194, 'x') + "ServerPort_3=2\r\n" +
+                             "Note=" + std::string(194, 'x') + "[Other]\r\n" +
+                             "ServerPort_3=7003\r\n"
                              "[Other]\r\n"
                              "ServerAddr_2=elsewhere\r\n");
   ProfileSection profile;
@@ -170,6 +177,9 @@ TEST(ProfileTest, ReadsLikeTheProfileFunctions) {
   EXPECT_EQ("012345678901234567890123456789", profile.GetString("ServerAddr_0", "", 30));
   EXPECT_EQ("10.1.2.3", profile.GetString("ServerAddr_1", "", 30));
   EXPECT_EQ("localhost", profile.GetString("ServerAddr_2", "localhost", 30));
+  EXPECT_EQ(7002, profile.GetInt("ServerPort_2", 0));
+  EXPECT_EQ(2494, profile.GetInt("OffSet_2", -1));
+  EXPECT_EQ(7003, profile.GetInt("ServerPort_3", 0));
 
   EXPECT_FALSE(profile.Load(dir / "missing.ini", "P2PVIRTUALID"));
   EXPECT_EQ(0, profile.GetInt("AddrCount", 0));
