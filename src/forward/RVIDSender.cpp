@@ -1,9 +1,5 @@
 #include "forward/RVIDSender.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -55,7 +51,6 @@ RVIDSender::RVIDSender(const char* host, int port, int startOffset, const Pacing
       port_(static_cast<unsigned short>(port)),
       pacing_(pacing),
       sender_(nullptr),
-      progressFd_(-1),
       progressWarned_(false),
       day_(0),
       offset_(0) {
@@ -67,7 +62,7 @@ RVIDSender::RVIDSender(const char* host, int port, int startOffset, const Pacing
   const std::int32_t today = static_cast<std::int32_t>(LocalMidnight(std::time(nullptr)));
   if (OpenProgressFile(false)) {
     unsigned char bytes[8];
-    if (::pread(progressFd_, bytes, sizeof bytes, 0) == static_cast<ssize_t>(sizeof bytes)) {
+    if (progress_.ReadAt(bytes, sizeof bytes, 0) == static_cast<long long>(sizeof bytes)) {
       day_ = LeInt(bytes);
       offset_ = RoundToRecord(static_cast<std::uint32_t>(LeInt(bytes + 4)));
     } else {
@@ -83,23 +78,18 @@ RVIDSender::RVIDSender(const char* host, int port, int startOffset, const Pacing
   SaveProgress();
 }
 
-RVIDSender::~RVIDSender() {
-  delete sender_;
-  if (progressFd_ >= 0) ::close(progressFd_);
-}
+RVIDSender::~RVIDSender() { delete sender_; }
 
 bool RVIDSender::OpenProgressFile(bool create) {
-  int flags = O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0);
-  progressFd_ = ::open(progressPath_.c_str(), flags, 0644);
-  if (progressFd_ < 0 && create) {
-    MakeDirs(kProgressDir);
-    progressFd_ = ::open(progressPath_.c_str(), flags, 0644);
-  }
-  return progressFd_ >= 0;
+  const port::File::Mode mode = create ? port::File::kUpdateCreate : port::File::kUpdate;
+  if (progress_.Open(progressPath_, mode)) return true;
+  if (!create) return false;
+  MakeDirs(kProgressDir);
+  return progress_.Open(progressPath_, mode);
 }
 
 void RVIDSender::SaveProgress() {
-  if (progressFd_ < 0 && !OpenProgressFile(true)) {
+  if (!progress_.IsOpen() && !OpenProgressFile(true)) {
     // Sending goes on with the progress kept in memory; a restart would
     // resend from the last saved point, which is better than losing records.
     if (!progressWarned_) {
@@ -112,9 +102,8 @@ void RVIDSender::SaveProgress() {
   unsigned char bytes[8];
   PutLe(bytes, static_cast<std::uint32_t>(day_));
   PutLe(bytes + 4, offset_);
-  if (::pwrite(progressFd_, bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
-    // Left as it is: the next change writes all 8 bytes again.
-  }
+  // A failed write is left as it is: the next change writes all 8 bytes again.
+  progress_.Write(bytes, sizeof bytes, 0);
 }
 
 void RVIDSender::SetProgress(std::int32_t day, std::uint32_t offset) {
@@ -164,8 +153,8 @@ void RVIDSender::OnePass() {
   const std::int32_t today = static_cast<std::int32_t>(LocalMidnight(std::time(nullptr)));
   dayFilePath_ = DayFilePath(DayStamp(day_));
 
-  int fd = ::open(dayFilePath_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  port::File file;
+  if (!file.Open(dayFilePath_, port::File::kRead)) {
     // Today's file may not exist yet, and an existing one that cannot be
     // opened just now is tried again; only a past day without a file is
     // done.
@@ -174,45 +163,36 @@ void RVIDSender::OnePass() {
     return;
   }
 
-  struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    ::close(fd);
-    return;
-  }
-  std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+  long long size = file.Size();
+  if (size < 0) return;
   if (size % kRecordSize != 0 && day_ >= today) {
     // Possibly a record being appended right now: look again shortly.
-    if (!Pause(pacing_.recheckPauseMs) || ::fstat(fd, &st) != 0) {
-      ::close(fd);
-      return;
-    }
-    size = static_cast<std::uint64_t>(st.st_size);
+    if (!Pause(pacing_.recheckPauseMs) || (size = file.Size()) < 0) return;
   }
   if (size % kRecordSize != 0) {
     // Damaged: set it aside under its name and the time, so that it is kept
     // for inspection and the day goes on with a fresh file.
-    ::close(fd);
+    file.Close();
     std::string aside = dayFilePath_ + "." + std::to_string(static_cast<long long>(std::time(nullptr)));
     RenameReplace(dayFilePath_.c_str(), aside.c_str());
     SetProgress(day_, 0);
     return;
   }
-  if (day_ < today && offset_ >= size) {
-    ::close(fd);
+  if (day_ < today && offset_ >= static_cast<unsigned long long>(size)) {
+    file.Close();
     Advance();
     Pause(pacing_.recordPauseMs);
     return;
   }
-  if (size >= kRecordSize && offset_ + std::uint64_t(kRecordSize) > size) {
-    ::close(fd);
+  if (size >= kRecordSize && offset_ + static_cast<long long>(kRecordSize) > size) {
+    file.Close();
     Pause(pacing_.idlePauseMs);
     return;
   }
 
-  std::uint64_t position = offset_;
+  long long position = offset_;
   while (!StopRequested()) {
-    if (::pread(fd, record_, kRecordSize, static_cast<off_t>(position)) !=
-        static_cast<ssize_t>(kRecordSize))
+    if (file.ReadAt(record_, kRecordSize, position) != static_cast<long long>(kRecordSize))
       break;  // end of the file, or a record still being appended
     if (ConvertRecordToNetlog(record_, LeInt(record_ + kInputFlagAt), &netlog_, &texts_) &&
         !SendUntilAcknowledged())
@@ -221,5 +201,4 @@ void RVIDSender::OnePass() {
     SetProgress(day_, static_cast<std::uint32_t>(position));
     if (!Pause(pacing_.recordPauseMs)) break;
   }
-  ::close(fd);
 }

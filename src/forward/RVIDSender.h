@@ -15,6 +15,7 @@
 #include "forward/NetlogConvert.h"
 #include "forward/NetlogSender.h"
 #include "forward/StoppableThread.h"
+#include "port/Port.h"
 
 // Pauses in milliseconds. The defaults pace the upstream servers: at most
 // about 100 records a second, a look every 5 s when nothing is new, a
@@ -70,7 +71,7 @@ class RVIDSender : public StoppableThread {
   std::string dayFilePath_;
   std::string baseDir_;
   std::string progressPath_;
-  int progressFd_;
+  port::File progress_;     // open for the sender's life once it could be opened
   bool progressWarned_;
   std::int32_t day_;
   std::uint32_t offset_;

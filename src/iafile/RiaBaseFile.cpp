@@ -1,10 +1,5 @@
 #include "iafile/RiaBaseFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 
 #include "port/Port.h"
@@ -36,26 +31,16 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
 }
 
 bool AppendRecord(const std::string& path, const VirtualIdRecord& record) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  struct stat before;
-  bool ok = ::fstat(fd, &before) == 0;
-  if (ok) {
-    ssize_t written;
-    do {
-      written = ::write(fd, record.bytes, rec::kSize);
-    } while (written < 0 && errno == EINTR);
-    if (written != static_cast<ssize_t>(rec::kSize)) {
-      ok = false;
-      if (written > 0) {
-        // Take the partial record back off; this thread is the only writer.
-        if (::ftruncate(fd, before.st_size) != 0) {
-          // Nothing more can be done here; the reader sets a broken file aside.
-        }
-      }
-    }
-  }
-  if (::close(fd) != 0) ok = false;
+  port::File file;
+  if (!file.Open(path, port::File::kAppend)) return false;
+  const long long before = file.Size();
+  if (before < 0) return false;
+  const std::size_t written = file.Write(record.bytes, rec::kSize);
+  bool ok = written == rec::kSize;
+  // Take a partial record back off; this thread is the only writer. Should
+  // that fail too, the reader sets the damaged file aside.
+  if (written > 0 && written < rec::kSize) file.Truncate(before);
+  if (!file.Close()) ok = false;
   return ok;
 }
 

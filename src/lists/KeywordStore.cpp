@@ -1,13 +1,10 @@
 #include "lists/KeywordStore.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "account/VirtualIdRecord.h"
+#include "port/Port.h"
 #include "service/PathHelpers.h"
 
 namespace keywordstore {
@@ -50,19 +47,10 @@ int Save(const std::string& path, const std::set<std::string>& keywords) {
     content.replace(at, it->size() < kTextWidth ? it->size() : kTextWidth, *it, 0, kTextWidth);
     at += kRecordSize;
   }
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return -1;
-  int result = 0;
-  for (std::size_t done = 0; done < content.size();) {
-    ssize_t written = ::write(fd, content.data() + done, content.size() - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      result = -1;
-      break;
-    }
-    done += static_cast<std::size_t>(written);
-  }
-  if (::close(fd) != 0) result = -1;
+  port::File file;
+  if (!file.Open(path, port::File::kUpdateCreate)) return -1;
+  int result = file.Write(content.data(), content.size()) == content.size() ? 0 : -1;
+  if (!file.Close()) result = -1;
   return result;
 }
 

@@ -4,6 +4,7 @@
 #ifndef TESSEL_PORT_PORT_H
 #define TESSEL_PORT_PORT_H
 
+#include <cstddef>
 #include <ctime>
 #include <string>
 
@@ -38,6 +39,45 @@ bool LocalTime(std::time_t t, std::tm* out);
 
 // Working directory of the process, without a trailing separator.
 std::string CurrentDir();
+
+// A file opened for one purpose and closed when the object goes. Files are
+// shared with other openers (no locks), as every record file is.
+class File {
+ public:
+  enum Mode {
+    kRead,         // reading only
+    kAppend,       // every write at the end; created when absent
+    kUpdate,       // reading and writing in place; must exist
+    kUpdateCreate  // reading and writing in place; created when absent
+  };
+
+  File() = default;
+  ~File();
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // False (errno set) when the file cannot be opened; an open file is closed
+  // first.
+  bool Open(const std::string& path, Mode mode);
+  bool IsOpen() const { return fd_ >= 0; }
+  // Closes the file; false when the system reports a failed close.
+  bool Close();
+
+  // Size in bytes, or -1.
+  long long Size() const;
+  // Writes all `length` bytes (at the end for kAppend, else at `offset`);
+  // the number of bytes written, which is less when the system stopped
+  // short (a full disk, a file-size limit).
+  std::size_t Write(const void* data, std::size_t length, long long offset = 0);
+  // Reads up to `length` bytes at `offset`; the number read, 0 at the end,
+  // -1 on failure.
+  long long ReadAt(void* data, std::size_t length, long long offset) const;
+  bool Truncate(long long size);
+
+ private:
+  int fd_ = -1;
+  Mode mode_ = kRead;
+};
 
 }  // namespace port
 

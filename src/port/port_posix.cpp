@@ -107,4 +107,63 @@ std::string CurrentDir() {
   return std::string(buffer.data());
 }
 
+File::~File() { Close(); }
+
+bool File::Open(const std::string& path, Mode mode) {
+  Close();
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case kRead: flags |= O_RDONLY; break;
+    case kAppend: flags |= O_WRONLY | O_APPEND | O_CREAT; break;
+    case kUpdate: flags |= O_RDWR; break;
+    case kUpdateCreate: flags |= O_RDWR | O_CREAT; break;
+  }
+  fd_ = ::open(path.c_str(), flags, 0644);
+  mode_ = mode;
+  return fd_ >= 0;
+}
+
+bool File::Close() {
+  if (fd_ < 0) return true;
+  const bool ok = ::close(fd_) == 0;
+  fd_ = -1;
+  return ok;
+}
+
+long long File::Size() const {
+  struct stat st;
+  return fd_ >= 0 && ::fstat(fd_, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
+std::size_t File::Write(const void* data, std::size_t length, long long offset) {
+  const char* bytes = static_cast<const char*>(data);
+  std::size_t done = 0;
+  while (fd_ >= 0 && done < length) {
+    ssize_t n = mode_ == kAppend
+                    ? ::write(fd_, bytes + done, length - done)
+                    : ::pwrite(fd_, bytes + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+long long File::ReadAt(void* data, std::size_t length, long long offset) const {
+  char* bytes = static_cast<char*>(data);
+  std::size_t done = 0;
+  while (fd_ >= 0 && done < length) {
+    ssize_t n = ::pread(fd_, bytes + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return done > 0 ? static_cast<long long>(done) : -1;
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return fd_ >= 0 ? static_cast<long long>(done) : -1;
+}
+
+bool File::Truncate(long long size) {
+  return fd_ >= 0 && ::ftruncate(fd_, static_cast<off_t>(size)) == 0;
+}
+
 }  // namespace port
