@@ -5,14 +5,14 @@
 #include <cstring>
 #include <new>
 
+#include "account/VirtualIdRecord.h"
 #include "iafile/RiaBaseFile.h"
 #include "port/Port.h"
 #include "service/PathHelpers.h"
 
 namespace {
 
-const std::uint32_t kRecordSize = 1247;
-const std::size_t kInputFlagAt = 1242;
+const std::uint32_t kRecordSize = rec::kSize;
 const char kProgressDir[] = "virtualdb/";
 
 std::uint32_t RoundToRecord(std::uint32_t offset) { return offset - offset % kRecordSize; }
@@ -27,23 +27,6 @@ void PutLe(unsigned char* p, std::uint32_t value) {
 }
 
 }  // namespace
-
-std::time_t LocalMidnight(std::time_t t) {
-  std::tm local;
-  if (!port::LocalTime(t, &local)) return t;
-  local.tm_hour = local.tm_min = local.tm_sec = 0;
-  local.tm_isdst = -1;
-  return std::mktime(&local);
-}
-
-std::time_t NextLocalMidnight(std::time_t t) {
-  std::tm local;
-  if (!port::LocalTime(t, &local)) return t + 86400;
-  local.tm_mday += 1;
-  local.tm_hour = local.tm_min = local.tm_sec = 0;
-  local.tm_isdst = -1;
-  return std::mktime(&local);
-}
 
 RVIDSender::RVIDSender(const char* host, int port, int startOffset, const Pacing& pacing)
     : stale(0),
@@ -194,7 +177,7 @@ void RVIDSender::OnePass() {
   while (!StopRequested()) {
     if (file.ReadAt(record_, kRecordSize, position) != static_cast<long long>(kRecordSize))
       break;  // end of the file, or a record still being appended
-    if (ConvertRecordToNetlog(record_, LeInt(record_ + kInputFlagAt), &netlog_, &texts_) &&
+    if (ConvertRecordToNetlog(record_, LeInt(record_ + rec::kInputFlag), &netlog_, &texts_) &&
         !SendUntilAcknowledged())
       break;  // stopping: the record stays next in line
     position += kRecordSize;

@@ -79,9 +79,4 @@ class RVIDSender : public StoppableThread {
 
 typedef IceUtil::Handle<RVIDSender> RVIDSenderPtr;
 
-// Local midnight of the date of t, and of the date after it (through the
-// calendar, so a day with a daylight-saving change is not seen twice).
-std::time_t LocalMidnight(std::time_t t);
-std::time_t NextLocalMidnight(std::time_t t);
-
 #endif

@@ -13,6 +13,23 @@ std::string DayStamp(std::time_t t) {
   return text;
 }
 
+std::time_t LocalMidnight(std::time_t t) {
+  std::tm local;
+  if (!port::LocalTime(t, &local)) return t;
+  local.tm_hour = local.tm_min = local.tm_sec = 0;
+  local.tm_isdst = -1;
+  return std::mktime(&local);
+}
+
+std::time_t NextLocalMidnight(std::time_t t) {
+  std::tm local;
+  if (!port::LocalTime(t, &local)) return t + 86400;
+  local.tm_mday += 1;
+  local.tm_hour = local.tm_min = local.tm_sec = 0;
+  local.tm_isdst = -1;
+  return std::mktime(&local);
+}
+
 std::string VirtualDbDir() {
   return GetModuleDir() + "virtualdb" + port::kPathSeparatorText;
 }

@@ -13,6 +13,11 @@
 // the time cannot be converted.
 std::string DayStamp(std::time_t t);
 
+// Local midnight of the date of t, and of the date after it (through the
+// calendar, so a day with a daylight-saving change is not seen twice).
+std::time_t LocalMidnight(std::time_t t);
+std::time_t NextLocalMidnight(std::time_t t);
+
 // The virtualdb directory: GetModuleDir() + "virtualdb/".
 std::string VirtualDbDir();
 

@@ -10,6 +10,7 @@
 
 #include "ForwardTestUtil.h"
 #include "forward/RVIDSender.h"
+#include "iafile/RiaBaseFile.h"
 
 using namespace forward_test;
 using testing_support::WaitUntil;

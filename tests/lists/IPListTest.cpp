@@ -272,15 +272,20 @@ TEST(IPListTest, ExportToFileDropsTheFirstRecordOnlyOfImAccounts) {
   EXPECT_EQ(count, 6);
 }
 
-TEST(IPListThreadTest, RecordsAreAppliedWithinAboutASecond) {
-  RecordingListPtr list = new RecordingList(1000);
-  IceUtil::ThreadControl control = list->start();
-  ASSERT_TRUE(testing_support::WaitUntil(
+// The thread has loaded its start-up state (Initialize ran once).
+bool WaitForInitialize(const RecordingListPtr& list) {
+  return testing_support::WaitUntil(
       [&] {
         std::lock_guard<std::mutex> guard(list->mutex);
         return list->initialized == 1;
       },
-      std::chrono::milliseconds(2000)));
+      std::chrono::milliseconds(2000));
+}
+
+TEST(IPListThreadTest, RecordsAreAppliedWithinAboutASecond) {
+  RecordingListPtr list = new RecordingList(1000);
+  IceUtil::ThreadControl control = list->start();
+  ASSERT_TRUE(WaitForInitialize(list));
   list->AddNetLog(Logon(kIp1, "seat"), "4401020001");
   list->AddNetLog(Im(kIp1, "qq", 0), "4401020001");
   std::vector<Put> seen;
@@ -300,12 +305,7 @@ TEST(IPListThreadTest, RecordsAreAppliedWithinAboutASecond) {
 TEST(IPListThreadTest, RecordsQueuedBeforeStopAreAppliedByALastPass) {
   RecordingListPtr list = new RecordingList(60000);  // only the first pass and the last
   IceUtil::ThreadControl control = list->start();
-  ASSERT_TRUE(testing_support::WaitUntil(
-      [&] {
-        std::lock_guard<std::mutex> guard(list->mutex);
-        return list->initialized == 1;
-      },
-      std::chrono::milliseconds(2000)));
+  ASSERT_TRUE(WaitForInitialize(list));
   testing_support::WaitUntil([] { return false; }, std::chrono::milliseconds(100));
   list->AddNetLog(Logon(kIp1, "seat"), "4401020001");
   list->AddNetLog(Logoff(kIp1, "seat"), "4401020001");

@@ -39,24 +39,6 @@ std::string Dotted(std::uint32_t ip) {
   return text;
 }
 
-// Local midnight of the day after `day` (through the calendar).
-std::time_t NextDay(std::time_t day) {
-  std::tm local;
-  ::localtime_r(&day, &local);
-  local.tm_mday += 1;
-  local.tm_hour = local.tm_min = local.tm_sec = 0;
-  local.tm_isdst = -1;
-  return std::mktime(&local);
-}
-
-std::time_t Midnight(std::time_t t) {
-  std::tm local;
-  ::localtime_r(&t, &local);
-  local.tm_hour = local.tm_min = local.tm_sec = 0;
-  local.tm_isdst = -1;
-  return std::mktime(&local);
-}
-
 }  // namespace
 
 std::string DescribeRecord(const VirtualIdRecord& original) {
@@ -170,9 +152,10 @@ SiteStatus CollectStatus(const std::string& site, const std::string& workDir, st
     ServerStatus server;
     server.name = name.substr(0, name.size() - 4);
     if (!ReadProgress(it->path().string(), &server.progress)) continue;
-    const std::time_t today = Midnight(now);
+    const std::time_t today = LocalMidnight(now);
     long offset = server.progress.offset;
-    for (std::time_t day = Midnight(server.progress.day); day <= today; day = NextDay(day)) {
+    for (std::time_t day = LocalMidnight(server.progress.day); day <= today;
+         day = NextLocalMidnight(day)) {
       const long size = FileSizeOf(vdb + DayStamp(day) + ".RiaBase");
       if (size > offset) server.behind += (size - offset) / static_cast<long>(rec::kSize);
       offset = 0;
