@@ -7,8 +7,10 @@
 #include <string>
 
 #include "forward/NetlogConvert.h"
-#include "iafile/RiaBaseFile.h"
+#include "record/RiaBaseFile.h"
 #include "lists/KeywordStore.h"
+
+using namespace tessel;
 
 namespace {
 
@@ -40,7 +42,7 @@ VirtualIdRecord ImRecord(int i) {
 void BM_KeywordStoreSave(benchmark::State& state) {
   const std::string dir = TempDirectory();
   const std::set<std::string> keywords = Keywords(static_cast<int>(state.range(0)));
-  for (auto _ : state) benchmark::DoNotOptimize(keywordstore::Save(dir + "/virtualdb.db", keywords));
+  for (auto _ : state) benchmark::DoNotOptimize(keywordstore::Save(tessel::port::Env::Default(), dir + "/virtualdb.db", keywords));
   state.SetItemsProcessed(state.iterations() * state.range(0));
   ::unlink((dir + "/virtualdb.db").c_str());
   ::rmdir(dir.c_str());
@@ -49,10 +51,10 @@ BENCHMARK(BM_KeywordStoreSave)->Arg(1000)->Arg(10000)->Arg(50000);
 
 void BM_KeywordStoreLoad(benchmark::State& state) {
   const std::string dir = TempDirectory();
-  keywordstore::Save(dir + "/virtualdb.db", Keywords(static_cast<int>(state.range(0))));
+  keywordstore::Save(tessel::port::Env::Default(), dir + "/virtualdb.db", Keywords(static_cast<int>(state.range(0))));
   for (auto _ : state) {
     std::set<std::string> loaded;
-    keywordstore::Load(dir + "/virtualdb.db", 1796696306, &loaded);
+    keywordstore::Load(tessel::port::Env::Default(), dir + "/virtualdb.db", 1796696306, &loaded);
     benchmark::DoNotOptimize(loaded);
   }
   ::unlink((dir + "/virtualdb.db").c_str());
@@ -64,7 +66,7 @@ BENCHMARK(BM_KeywordStoreLoad)->Arg(10000);
 void BM_AppendRecord(benchmark::State& state) {
   const std::string dir = TempDirectory();
   const VirtualIdRecord record = ImRecord(1);
-  for (auto _ : state) benchmark::DoNotOptimize(AppendRecord(dir + "/day.RiaBase", record));
+  for (auto _ : state) benchmark::DoNotOptimize(AppendRecord(tessel::port::Env::Default(), dir + "/day.RiaBase", record).ok());
   state.SetBytesProcessed(state.iterations() * static_cast<long>(rec::kSize));
   ::unlink((dir + "/day.RiaBase").c_str());
   ::rmdir(dir.c_str());
@@ -75,7 +77,7 @@ void BM_ConvertRecord(benchmark::State& state) {
   const VirtualIdRecord record = ImRecord(1);
   netlog_st out;
   NetlogItemTexts texts;
-  for (auto _ : state) benchmark::DoNotOptimize(ConvertRecordToNetlog(record.bytes, 1, &out, &texts));
+  for (auto _ : state) benchmark::DoNotOptimize(ConvertRecordToNetlog(record, 1, &out, &texts));
 }
 BENCHMARK(BM_ConvertRecord);
 

@@ -8,9 +8,12 @@
 #include <cstring>
 
 #include "SiteEnv.h"
-#include "account/VirtualIdRecord.h"
-#include "service/Console.h"
-#include "service/GbkTexts.h"
+#include "common/Console.h"
+#include "common/GbkTexts.h"
+#include "record/VirtualIdRecord.h"
+
+namespace gbk = tessel::gbk;
+namespace rec = tessel::rec;
 
 namespace {
 
@@ -154,8 +157,8 @@ void AccountInfoI::RealNameClientOff(Ice::Int clientIp, const Ice::ByteSeq& inco
                                      Ice::Int seatLogonTime, Ice::Int offTime,
                                      const Ice::Current& current) {
   if (incoming.size() != rec::kSize) return;
-  ConsolePrintf("\nRealNameClientOff:%d\n", offTime);
-  if (offTime >= 0) AccountOff(clientIp, offTime, 2, current);
+  tessel::ConsolePrintf("\nRealNameClientOff:%d\n", offTime);
+  if (offTime >= 0) AccountOff(clientIp, offTime, rec::kSeatLogoffOffCode, current);
   IceUtil::RecMutex::Lock lock(mutex);
   if (!loadUnitIdentity()) return;
   char prefix[60];

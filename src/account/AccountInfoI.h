@@ -11,7 +11,7 @@
 #include <string>
 
 #include "VirtualAccount.h"
-#include "account/VirtualIdRecord.h"
+#include "record/VirtualIdRecord.h"
 
 class AccountInfoI : public Audit::VirtualPersion::AccountInfo {
  public:

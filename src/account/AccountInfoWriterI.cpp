@@ -2,15 +2,39 @@
 
 #include <Ice/Ice.h>
 
-#include <cstdio>
-
-#include "account/VirtualIdRecord.h"
+#include "common/PathHelpers.h"
+#include "common/SiteFiles.h"
 #include "port/Port.h"
-#include "service/PathHelpers.h"
+#include "record/VirtualIdRecord.h"
 
+namespace port = tessel::port;
+namespace rec = tessel::rec;
+
+// Threads. The servant owns every thread of the service:
+//
+//   list thread      preTreat; started here, a pass over the queued records
+//                    every second (the pre-treatment and the IA-file worker
+//                    run inside the pass).
+//   sender manager   senderManager; started here, reads netbarcfg.ini every
+//                    5 s and owns one day-file sender thread per upstream
+//                    server, each pausing 10 ms between records and 5 s when
+//                    idle or refused.
+//   IA-file worker   iaWorker; a thread object that is never started: it
+//                    works on the list thread.
+//
+// Each stops through its stop signal, which also cuts its pauses short. The
+// destructor stops them in this order: the IA-file worker (a flag), the list
+// thread (raised, then joined: its last pass stores every record accepted
+// before the stop), then the sender manager, which stops and joins its
+// senders before it returns. The joins happen here, in the servant's
+// destructor, because Ice releases the servant once the adapter has
+// finished its calls and before the host unloads the module: no call can
+// queue a record any more, and no thread may run this module's code after
+// it is unloaded.
 AccountInfoWriterI::AccountInfoWriterI(const Ice::CommunicatorPtr& communicator,
-                                       const std::string& path, const std::string& upPath)
-    : AccountInfoI(communicator), path(path), upPath(upPath) {
+                                       const std::string& path, const std::string& upPath,
+                                       port::Env* env)
+    : AccountInfoI(communicator), env(env), path(path), upPath(upPath) {
   // Set-up never fails the service: whatever step throws ends the set-up,
   // and the servant answers with what it has.
   try {
@@ -18,25 +42,24 @@ AccountInfoWriterI::AccountInfoWriterI(const Ice::CommunicatorPtr& communicator,
     ExpandPath(qqRecordPath);
     loadUnitIdentity();
 
-    iaWorker = new MakeUpIAFileWorker;
+    iaWorker = new MakeUpIAFileWorker(MakeUpIAFileWorker::kRenameLimitMs,
+                                      MakeUpIAFileWorker::kRenameStepMs, env);
     iaWorker->SetPaths(path, upPath);
     iaWorker->SetUnitIdentity(unitIdentity);
 
-    preTreat = new preTreatHandle;
+    preTreat = new preTreatHandle(preTreatHandle::kDrainIntervalMs,
+                                  preTreatHandle::kRetryPauseMs, env);
     preTreat->SetIAFileWorker(iaWorker.get());
     preTreatThread = preTreat->start();
     preTreatStarted = true;
 
-    senderManager = new RVIDSenderManager;
+    senderManager = new RVIDSenderManager(RVIDSenderManager::kPassPauseMs, RVIDSender::Pacing(), env);
     senderManager->start();
   } catch (...) {
   }
 }
 
 AccountInfoWriterI::~AccountInfoWriterI() {
-  // The threads are joined here, not left to run on: the list thread's last
-  // pass stores every record already accepted, and no thread may still run
-  // this module's code once the host unloads it.
   if (iaWorker) iaWorker->Stop();
   if (preTreat) {
     preTreat->Stop();
@@ -66,27 +89,21 @@ std::string AccountInfoWriterI::NextExportPath(const std::string& dir) {
   // One file per call, named by the second of the call. A second call in
   // the same second gets "<seconds>_<n>.OLV" instead of adding its records
   // to the first call's file, so every file holds what its count says.
-  const std::time_t now = std::time(nullptr);
+  const std::time_t now = env->NowSeconds();
   if (now != lastExportSecond) {
     lastExportSecond = now;
     exportsInSecond = 0;
   }
   for (;;) {
-    char name[64];
-    if (exportsInSecond == 0)
-      std::snprintf(name, sizeof name, "%u.OLV", static_cast<unsigned>(now));
-    else
-      std::snprintf(name, sizeof name, "%u_%d.OLV", static_cast<unsigned>(now), exportsInSecond);
-    ++exportsInSecond;
-    const std::string candidate = dir + port::kPathSeparator + name;
-    if (!port::PathExists(candidate)) return candidate;
+    const std::string candidate = tessel::OnlineExportFileName(dir, now, exportsInSecond++);
+    if (!env->FileExists(candidate)) return candidate;
   }
 }
 
 void AccountInfoWriterI::GetAllOnLineVirtualId(Ice::Int& count, std::string& filePath,
                                                const Ice::Current&) {
-  const std::string dir = port::CurrentDir() + port::kPathSeparator + "temp";
-  if (!port::PathExists(dir)) port::MakeDir(dir);  // one level; a failure shows in the export
+  const std::string dir = tessel::JoinPath(port::CurrentDir(), tessel::kOnlineExportDirName);
+  if (!env->FileExists(dir)) env->CreateDir(dir);  // one level; a failure shows in the export
   std::lock_guard<std::mutex> guard(exportMutex);
   filePath = NextExportPath(dir);
   int exported = 0;

@@ -15,11 +15,15 @@
 #include "forward/RVIDSenderManager.h"
 #include "iafile/MakeUpIAFileWorker.h"
 #include "lists/PreTreatHandle.h"
+#include "port/Env.h"
 
 class AccountInfoWriterI : public AccountInfoI {
  public:
+  // Files and the clock are reached through `env`, which every worker is
+  // given too.
   AccountInfoWriterI(const Ice::CommunicatorPtr& communicator, const std::string& path,
-                     const std::string& upPath);
+                     const std::string& upPath,
+                     tessel::port::Env* env = tessel::port::Env::Default());
   virtual ~AccountInfoWriterI();
 
   virtual void GetAllOnLineVirtualId(Ice::Int& count, std::string& filePath,
@@ -31,6 +35,7 @@ class AccountInfoWriterI : public AccountInfoI {
   // A name for this export's .OLV file that no earlier export was given.
   std::string NextExportPath(const std::string& dir);
 
+  tessel::port::Env* const env;
   std::string path;          // expanded "tesselServiceIA.Path"
   std::string upPath;        // expanded "tesselServiceIA.upPath": the IA output directory
   std::string qqRecordPath;  // expanded "QQRecordFilePath"

@@ -3,17 +3,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "account/VirtualIdRecord.h"
+namespace tessel {
 
 namespace {
 
 const std::size_t kMaxItemText = 255;
-
-std::int32_t IntAt(const unsigned char* record, std::size_t offset) {
-  const unsigned char* p = record + offset;
-  return static_cast<std::int32_t>(std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) |
-                                   (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24));
-}
 
 std::uint32_t Mod65535(std::int32_t value) {
   return static_cast<std::uint32_t>(value) % 65535u;
@@ -28,9 +22,9 @@ void CopyTextField(char* to, std::size_t width, const unsigned char* from) {
 
 // Fills item `index` with at most 255 characters of the text at `offset`;
 // an empty text leaves the item absent.
-void TextItem(netlog_st* out, NetlogItemTexts* texts, int index, const unsigned char* record,
+void TextItem(netlog_st* out, NetlogItemTexts* texts, int index, const VirtualIdRecord& record,
               std::size_t offset) {
-  const char* text = reinterpret_cast<const char*>(record + offset);
+  const char* text = reinterpret_cast<const char*>(record.bytes + offset);
   std::size_t length = strnlen(text, kMaxItemText);
   std::memcpy(texts->slot[index], text, length);
   texts->slot[index][length] = '\0';
@@ -49,15 +43,15 @@ struct NumericOffsets {
   std::size_t num1, num2, text, addr1, num3, num4, num5;
 };
 
-void FillNumeric(netlog_st* out, const unsigned char* record, const NumericOffsets& at) {
-  out->num1 = static_cast<std::uint32_t>(IntAt(record, at.num1));
-  out->num2 = static_cast<std::uint32_t>(IntAt(record, at.num2));
-  CopyTextField(out->text, sizeof out->text, record + at.text);
-  std::memcpy(&out->addr1, record + at.addr1, 4);
-  std::memcpy(&out->port1, record + at.addr1 + 4, 2);
-  out->num3 = static_cast<std::uint32_t>(IntAt(record, at.num3));
-  out->num4 = static_cast<std::uint32_t>(IntAt(record, at.num4));
-  out->num5 = Mod65535(IntAt(record, at.num5));
+void FillNumeric(netlog_st* out, const VirtualIdRecord& record, const NumericOffsets& at) {
+  out->num1 = static_cast<std::uint32_t>(record.Int(at.num1));
+  out->num2 = static_cast<std::uint32_t>(record.Int(at.num2));
+  CopyTextField(out->text, sizeof out->text, record.bytes + at.text);
+  std::memcpy(&out->addr1, record.bytes + at.addr1, 4);
+  std::memcpy(&out->port1, record.bytes + at.addr1 + 4, 2);
+  out->num3 = static_cast<std::uint32_t>(record.Int(at.num3));
+  out->num4 = static_cast<std::uint32_t>(record.Int(at.num4));
+  out->num5 = Mod65535(record.Int(at.num5));
 }
 
 // Named fields come from the record's layout; the other offsets below are
@@ -74,6 +68,8 @@ using rec::kInfoType;
 using rec::kLogoffTime;
 using rec::kLogonTime;
 const std::size_t kSeatInt150 = 150;
+// The net-log code is the prefix from its third character on.
+const std::size_t kCodeText = 2;
 const std::size_t kForwardLogonTime = 1166;
 
 enum Mapping { kNone, kThousands, kInfoGroupA, kInfoGroupB, kSeat };
@@ -96,39 +92,39 @@ Mapping ChooseMapping(std::int32_t infoType) {
 
 }  // namespace
 
-bool ConvertRecordToNetlog(const unsigned char* record, std::int32_t inputFlag, netlog_st* out,
+bool ConvertRecordToNetlog(const VirtualIdRecord& record, std::int32_t inputFlag, netlog_st* out,
                            NetlogItemTexts* texts) {
   std::memset(out, 0, sizeof *out);
   for (int i = 0; i < 7; ++i) {
     out->items[i].data = texts->slot[i];
     texts->slot[i][0] = '\0';
   }
-  if (record[0] == '_') return false;
+  if (record.bytes[rec::kPrefix] == '_') return false;
 
-  const std::int32_t infoType = IntAt(record, kInfoType);
+  const std::int32_t infoType = record.InfoType();
   const Mapping mapping = ChooseMapping(infoType);
   if (mapping == kNone) return false;
 
   out->tag[0] = '1';
   out->tag[1] = '1';
-  CopyTextField(out->code, sizeof out->code, record + 2);
+  CopyTextField(out->code, sizeof out->code, record.bytes + kCodeText);
   out->code[10] = '\0';
   char typeCode[16];
   std::snprintf(typeCode, sizeof typeCode, "%04d", static_cast<int>(infoType));
   std::memcpy(out->type_code, typeCode, 4);
   out->type_code[4] = '\0';
-  out->logon_time = IntAt(record, kForwardLogonTime);
+  out->logon_time = record.Int(kForwardLogonTime);
   out->online_flag = static_cast<std::uint8_t>(inputFlag & 0xFF);
-  out->event_time = IntAt(record, kBeginTime);
+  out->event_time = record.Int(kBeginTime);
   const std::uint8_t putOn = inputFlag == 1 ? 1 : 0;
 
   if (mapping == kThousands) {
     FillNumeric(out, record, NumericOffsets{330, 334, 354, 384, 342, 338, 350});
     TextItem(out, texts, 0, record, kAccount);
     const int thousands = infoType / 1000;
-    if (thousands == 1) {
+    if (IsInImThousand(infoType)) {
       out->online_flag = putOn;
-      out->event_time = putOn ? IntAt(record, kBeginTime) : IntAt(record, kEndTime);
+      out->event_time = putOn ? record.Int(kBeginTime) : record.Int(kEndTime);
     } else if (thousands == 3) {
       TextItem(out, texts, 2, record, 426);
     } else if (thousands == 10) {
@@ -154,16 +150,18 @@ bool ConvertRecordToNetlog(const unsigned char* record, std::int32_t inputFlag, 
     TextItem(out, texts, 5, record, 388);
   } else {  // 900: a seat log-on or log-off
     FillNumeric(out, record, NumericOffsets{kClientIp, 174, 194, 224, 182, 178, 190});
-    out->logon_time = IntAt(record, kLogonTime);
+    out->logon_time = record.Int(kLogonTime);
     out->online_flag = putOn;
-    out->event_time = putOn ? IntAt(record, kLogonTime) : IntAt(record, kLogoffTime);
+    out->event_time = putOn ? record.Int(kLogonTime) : record.Int(kLogoffTime);
     TextItem(out, texts, 0, record, kDetail2);
-    DecimalItem(out, texts, 1, IntAt(record, kDetailCode));
+    DecimalItem(out, texts, 1, record.Int(kDetailCode));
     TextItem(out, texts, 2, record, kAccount);
     TextItem(out, texts, 3, record, kDetail1);
-    DecimalItem(out, texts, 4, IntAt(record, kDetailFlag));
-    DecimalItem(out, texts, 5, IntAt(record, kSeatInt150));
+    DecimalItem(out, texts, 4, record.Int(kDetailFlag));
+    DecimalItem(out, texts, 5, record.Int(kSeatInt150));
     TextItem(out, texts, 6, record, 236);
   }
   return true;
 }
+
+}  // namespace tessel

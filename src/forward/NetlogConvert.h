@@ -6,6 +6,9 @@
 #include <cstdint>
 
 #include "forward/NLS.h"
+#include "record/VirtualIdRecord.h"
+
+namespace tessel {
 
 // The seven item texts a net-log record points into; owned by the caller
 // and reused for every record.
@@ -13,11 +16,13 @@ struct NetlogItemTexts {
   char slot[7][256];
 };
 
-// Fills `out` from the 1247 record bytes and the record's inputFlag (1 put
-// on, 0 put off); item i of `out` points at texts->slot[i]. False when the
-// record is not forwarded: a prefix starting with "_", or an information
-// type without a mapping.
-bool ConvertRecordToNetlog(const unsigned char* record, std::int32_t inputFlag, netlog_st* out,
+// Fills `out` from the record and its inputFlag (1 put on, 0 put off); item
+// i of `out` points at texts->slot[i]. False when the record is not
+// forwarded: a prefix starting with "_", or an information type without a
+// mapping.
+bool ConvertRecordToNetlog(const VirtualIdRecord& record, std::int32_t inputFlag, netlog_st* out,
                            NetlogItemTexts* texts);
+
+}  // namespace tessel
 
 #endif

@@ -11,7 +11,9 @@
 #include <chrono>
 #include <cstring>
 
-#include "service/GbkTexts.h"
+#include "common/GbkTexts.h"
+
+namespace gbk = tessel::gbk;
 
 namespace {
 

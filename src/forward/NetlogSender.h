@@ -16,6 +16,8 @@
 
 #include "forward/NLS.h"
 
+namespace tessel {
+
 // Network waits in milliseconds; the defaults are the protocol's.
 struct NetlogTiming {
   int connectMs = 5000;    // TCP connect
@@ -23,6 +25,8 @@ struct NetlogTiming {
   int udpMs = 5000;        // UDP send and reply
   int udpPauseMs = 1000;   // pause after a failed UDP exchange
 };
+
+}  // namespace tessel
 
 class NetlogSender {
  public:
@@ -34,7 +38,7 @@ class NetlogSender {
   static const std::size_t kReplyHeader = 24;
   static const std::size_t kReplyNumberAt = 163;
 
-  typedef NetlogTiming Timing;
+  typedef tessel::NetlogTiming Timing;
 
   NetlogSender(const std::string& host, unsigned short port, int strategy,
                const Timing& timing = Timing());

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace tessel {
+
 namespace {
 
 std::string Lower(const char* text) {
@@ -16,20 +18,29 @@ std::string Lower(const char* text) {
   return result;
 }
 
+// The text of the file and how far the parser has read it.
+struct TextCursor {
+  const std::string* text;
+  std::size_t at;
+};
+
 // Reads one line with its leading blanks dropped, as the profile functions
 // read them: an indented "key=value" line is a key of its own, where the
 // parser would take it for the continuation of the key above. A line longer
 // than the parser's buffer is cut, not split: its tail must not be read as
-// a line of its own (a key, or a section).
+// a line of its own (a key, or a section). A NUL byte ends the line's text,
+// as it would for a C string.
 char* ReadLine(char* line, int size, void* stream) {
-  std::FILE* file = static_cast<std::FILE*>(stream);
-  if (std::fgets(line, size, file) == nullptr) return nullptr;
-  std::size_t length = std::strlen(line);
-  if (length > 0 && line[length - 1] != '\n') {
-    int c;
-    while ((c = std::fgetc(file)) != EOF && c != '\n') {
-    }
-  }
+  TextCursor* cursor = static_cast<TextCursor*>(stream);
+  const std::string& text = *cursor->text;
+  if (cursor->at >= text.size() || size < 2) return nullptr;
+  std::size_t end = text.find('\n', cursor->at);
+  end = end == std::string::npos ? text.size() : end + 1;
+  std::size_t length = end - cursor->at;
+  if (length > static_cast<std::size_t>(size) - 1) length = static_cast<std::size_t>(size) - 1;
+  std::memcpy(line, text.data() + cursor->at, length);
+  line[length] = '\0';
+  cursor->at = end;
   std::size_t blanks = std::strspn(line, " \t");
   if (blanks > 0) std::memmove(line, line + blanks, std::strlen(line + blanks) + 1);
   return line;
@@ -44,16 +55,16 @@ int ProfileSection::Handler(void* user, const char* section, const char* name, c
   return 1;  // go on whatever the line held
 }
 
-bool ProfileSection::Load(const std::string& path, const std::string& section) {
+bool ProfileSection::Load(const std::string& path, const std::string& section, port::Env* env) {
   section_ = Lower(section.c_str());
   values_.clear();
+  std::string text;
+  if (!port::ReadFileToString(env, path, &text).ok()) return false;
   // inih strips the line ends (CRLF included) and the blanks around names
   // and values. A positive result is the first malformed line, after which
   // reading went on.
-  std::FILE* file = std::fopen(path.c_str(), "re");
-  if (file == nullptr) return false;
-  int result = ini_parse_stream(&ReadLine, file, &ProfileSection::Handler, this);
-  std::fclose(file);
+  TextCursor cursor = {&text, 0};
+  int result = ini_parse_stream(&ReadLine, &cursor, &ProfileSection::Handler, this);
   if (result < 0) {
     values_.clear();
     return false;
@@ -80,3 +91,5 @@ std::string ProfileSection::GetString(const std::string& key, const std::string&
   if (value.size() > maxChars) value.resize(maxChars);
   return value;
 }
+
+}  // namespace tessel

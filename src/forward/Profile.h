@@ -7,11 +7,16 @@
 #include <map>
 #include <string>
 
+#include "port/Env.h"
+
+namespace tessel {
+
 class ProfileSection {
  public:
   // Reads `section` of the file; false (and an empty section) when the file
   // cannot be read.
-  bool Load(const std::string& path, const std::string& section);
+  bool Load(const std::string& path, const std::string& section,
+            port::Env* env = port::Env::Default());
 
   // The key's value as a decimal integer; a value that is not a number is 0.
   int GetInt(const std::string& key, int defaultValue) const;
@@ -26,5 +31,7 @@ class ProfileSection {
   std::string section_;  // lower case
   std::map<std::string, std::string> values_;  // lower-case key -> value
 };
+
+}  // namespace tessel
 
 #endif

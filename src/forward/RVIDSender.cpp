@@ -5,31 +5,30 @@
 #include <cstring>
 #include <new>
 
-#include "account/VirtualIdRecord.h"
-#include "iafile/RiaBaseFile.h"
-#include "port/Port.h"
-#include "service/PathHelpers.h"
+#include "common/PathHelpers.h"
+#include "common/SiteFiles.h"
+#include "port/Coding.h"
+#include "record/DayStamp.h"
+#include "record/RiaBaseFile.h"
+
+namespace port = tessel::port;
+namespace rec = tessel::rec;
 
 namespace {
 
 const std::uint32_t kRecordSize = rec::kSize;
-const char kProgressDir[] = "virtualdb/";
+// A progress file: the day (its local midnight) and the offset in its day
+// file, each 32-bit little-endian.
+const std::size_t kProgressSize = 8;
 
 std::uint32_t RoundToRecord(std::uint32_t offset) { return offset - offset % kRecordSize; }
 
-std::int32_t LeInt(const unsigned char* p) {
-  return static_cast<std::int32_t>(std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) |
-                                   (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24));
-}
-
-void PutLe(unsigned char* p, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
 }  // namespace
 
-RVIDSender::RVIDSender(const char* host, int port, int startOffset, const Pacing& pacing)
-    : stale(0),
+RVIDSender::RVIDSender(const char* host, int port, int startOffset, const Pacing& pacing,
+                       port::Env* env)
+    : tessel::StoppableThread(env),
+      env_(env),
       host_(host != nullptr ? host : "localhost"),
       port_(static_cast<unsigned short>(port)),
       pacing_(pacing),
@@ -37,17 +36,17 @@ RVIDSender::RVIDSender(const char* host, int port, int startOffset, const Pacing
       progressWarned_(false),
       day_(0),
       offset_(0) {
-  std::memset(record_, 0, sizeof record_);
   std::memset(&netlog_, 0, sizeof netlog_);
   std::memset(&texts_, 0, sizeof texts_);
-  progressPath_ = std::string(kProgressDir) + host_ + "_" + std::to_string(port_) + ".spg";
+  progressPath_ = tessel::ProgressFileName(tessel::kVirtualDbDirName, host_, port_);
 
-  const std::int32_t today = static_cast<std::int32_t>(LocalMidnight(std::time(nullptr)));
+  const std::int32_t today = static_cast<std::int32_t>(tessel::LocalMidnight(env_->NowSeconds()));
   if (OpenProgressFile(false)) {
-    unsigned char bytes[8];
-    if (progress_.ReadAt(bytes, sizeof bytes, 0) == static_cast<long long>(sizeof bytes)) {
-      day_ = LeInt(bytes);
-      offset_ = RoundToRecord(static_cast<std::uint32_t>(LeInt(bytes + 4)));
+    unsigned char bytes[kProgressSize];
+    std::size_t read = 0;
+    if (progress_->Read(bytes, sizeof bytes, 0, &read).ok() && read == sizeof bytes) {
+      day_ = static_cast<std::int32_t>(port::DecodeFixed32LE(bytes));
+      offset_ = RoundToRecord(port::DecodeFixed32LE(bytes + 4));
     } else {
       day_ = today;  // an empty progress file: today, from its start
       offset_ = 0;
@@ -65,14 +64,14 @@ RVIDSender::~RVIDSender() { delete sender_; }
 
 bool RVIDSender::OpenProgressFile(bool create) {
   const port::File::Mode mode = create ? port::File::kUpdateCreate : port::File::kUpdate;
-  if (progress_.Open(progressPath_, mode)) return true;
+  if (env_->OpenFile(progressPath_, mode, &progress_).ok()) return true;
   if (!create) return false;
-  MakeDirs(kProgressDir);
-  return progress_.Open(progressPath_, mode);
+  MakeDirs(progressPath_.c_str(), env_);
+  return env_->OpenFile(progressPath_, mode, &progress_).ok();
 }
 
 void RVIDSender::SaveProgress() {
-  if (!progress_.IsOpen() && !OpenProgressFile(true)) {
+  if (!progress_ && !OpenProgressFile(true)) {
     // Sending goes on with the progress kept in memory; a restart would
     // resend from the last saved point, which is better than losing records.
     if (!progressWarned_) {
@@ -82,11 +81,12 @@ void RVIDSender::SaveProgress() {
     }
     return;
   }
-  unsigned char bytes[8];
-  PutLe(bytes, static_cast<std::uint32_t>(day_));
-  PutLe(bytes + 4, offset_);
+  unsigned char bytes[kProgressSize];
+  port::EncodeFixed32LE(bytes, static_cast<std::uint32_t>(day_));
+  port::EncodeFixed32LE(bytes + 4, offset_);
   // A failed write is left as it is: the next change writes all 8 bytes again.
-  progress_.Write(bytes, sizeof bytes, 0);
+  std::size_t written = 0;
+  progress_->Write(bytes, sizeof bytes, 0, &written);
 }
 
 void RVIDSender::SetProgress(std::int32_t day, std::uint32_t offset) {
@@ -97,7 +97,7 @@ void RVIDSender::SetProgress(std::int32_t day, std::uint32_t offset) {
 }
 
 void RVIDSender::Advance() {
-  SetProgress(static_cast<std::int32_t>(NextLocalMidnight(day_)), 0);
+  SetProgress(static_cast<std::int32_t>(tessel::NextLocalMidnight(day_)), 0);
 }
 
 void RVIDSender::OnStopRequested() {
@@ -106,7 +106,6 @@ void RVIDSender::OnStopRequested() {
 }
 
 void RVIDSender::run() {
-  baseDir_ = GetModuleDir();
   while (!StopRequested()) {
     NetlogSender* sender =
         new (std::nothrow) NetlogSender(host_, port_, NetlogSender::kTcpOnly, pacing_.timing);
@@ -133,51 +132,52 @@ bool RVIDSender::SendUntilAcknowledged() {
 
 void RVIDSender::OnePass() {
   if (!Pause(pacing_.recordPauseMs)) return;
-  const std::int32_t today = static_cast<std::int32_t>(LocalMidnight(std::time(nullptr)));
-  dayFilePath_ = DayFilePath(DayStamp(day_));
+  const std::int32_t today = static_cast<std::int32_t>(tessel::LocalMidnight(env_->NowSeconds()));
+  dayFilePath_ = tessel::DayFileName(VirtualDbDir(), tessel::DayStamp(day_));
 
-  port::File file;
-  if (!file.Open(dayFilePath_, port::File::kRead)) {
+  tessel::RiaBaseReader reader(env_);
+  if (!reader.Open(dayFilePath_).ok()) {
     // Today's file may not exist yet, and an existing one that cannot be
     // opened just now is tried again; only a past day without a file is
     // done.
-    if (day_ >= today || port::PathExists(dayFilePath_)) return;
+    if (day_ >= today || env_->FileExists(dayFilePath_)) return;
     Advance();
     return;
   }
 
-  long long size = file.Size();
-  if (size < 0) return;
-  if (size % kRecordSize != 0 && day_ >= today) {
+  tessel::RiaBaseReader::Shape shape = reader.Look(day_ >= today);
+  if (shape == tessel::RiaBaseReader::kStillGrowing) {
     // Possibly a record being appended right now: look again shortly.
-    if (!Pause(pacing_.recheckPauseMs) || (size = file.Size()) < 0) return;
+    if (!Pause(pacing_.recheckPauseMs)) return;
+    shape = reader.Look(false);
+    if (shape == tessel::RiaBaseReader::kStillGrowing) return;  // its size cannot be read now
   }
-  if (size % kRecordSize != 0) {
-    // Damaged: set it aside under its name and the time, so that it is kept
-    // for inspection and the day goes on with a fresh file.
-    file.Close();
-    std::string aside = dayFilePath_ + "." + std::to_string(static_cast<long long>(std::time(nullptr)));
-    RenameReplace(dayFilePath_.c_str(), aside.c_str());
+  if (shape == tessel::RiaBaseReader::kDamaged) {
+    // Set it aside under its name and the time, so that it is kept for
+    // inspection and the day goes on with a fresh file.
+    reader.Close();
+    RenameReplace(dayFilePath_.c_str(),
+                  tessel::SetAsideFileName(dayFilePath_, env_->NowSeconds()).c_str(), env_);
     SetProgress(day_, 0);
     return;
   }
-  if (day_ < today && offset_ >= static_cast<unsigned long long>(size)) {
-    file.Close();
+  const std::uint64_t size = reader.size();
+  if (day_ < today && offset_ >= size) {
+    reader.Close();
     Advance();
     Pause(pacing_.recordPauseMs);
     return;
   }
-  if (size >= kRecordSize && offset_ + static_cast<long long>(kRecordSize) > size) {
-    file.Close();
+  if (size >= kRecordSize && offset_ + kRecordSize > size) {
+    reader.Close();
     Pause(pacing_.idlePauseMs);
     return;
   }
 
-  long long position = offset_;
+  std::uint64_t position = offset_;
   while (!StopRequested()) {
-    if (file.ReadAt(record_, kRecordSize, position) != static_cast<long long>(kRecordSize))
-      break;  // end of the file, or a record still being appended
-    if (ConvertRecordToNetlog(record_, LeInt(record_ + rec::kInputFlag), &netlog_, &texts_) &&
+    if (!reader.ReadAt(position, &record_)) break;  // the end, or a record still being appended
+    if (tessel::ConvertRecordToNetlog(record_, record_.InputFlag(), &netlog_, &texts_) &&
         !SendUntilAcknowledged())
       break;  // stopping: the record stays next in line
     position += kRecordSize;

@@ -7,7 +7,7 @@
 #include <IceUtil/Handle.h>
 
 #include <cstdint>
-#include <ctime>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -15,7 +15,10 @@
 #include "forward/NetlogConvert.h"
 #include "forward/NetlogSender.h"
 #include "forward/StoppableThread.h"
-#include "port/Port.h"
+#include "port/Env.h"
+#include "record/VirtualIdRecord.h"
+
+namespace tessel {
 
 // Pauses in milliseconds. The defaults pace the upstream servers: at most
 // about 100 records a second, a look every 5 s when nothing is new, a
@@ -31,15 +34,19 @@ struct RVIDSenderPacing {
   NetlogTiming timing;
 };
 
-class RVIDSender : public StoppableThread {
+}  // namespace tessel
+
+class RVIDSender : public tessel::StoppableThread {
  public:
-  typedef RVIDSenderPacing Pacing;
+  typedef tessel::RVIDSenderPacing Pacing;
 
   // `host` null or none given: "localhost". The port is used modulo 65536.
   // `startOffset` is where today's file is started when there is no
   // progress file yet; -1 is its start. Opens (or creates) the progress
-  // file "virtualdb/<host>_<port>.spg" under the working directory.
-  RVIDSender(const char* host, int port, int startOffset, const Pacing& pacing = Pacing());
+  // file "virtualdb/<host>_<port>.spg" under the working directory. Files
+  // and the clock are reached through `env`.
+  RVIDSender(const char* host, int port, int startOffset, const Pacing& pacing = Pacing(),
+             tessel::port::Env* env = tessel::port::Env::Default());
   virtual ~RVIDSender();
 
   virtual void run();
@@ -47,9 +54,6 @@ class RVIDSender : public StoppableThread {
   const std::string& host() const { return host_; }
   unsigned short port() const { return port_; }
   const std::string& progressPath() const { return progressPath_; }
-
-  // Used only by the manager's thread.
-  unsigned char stale;
 
  private:
   virtual void OnStopRequested();
@@ -60,18 +64,19 @@ class RVIDSender : public StoppableThread {
   bool OpenProgressFile(bool create);
   void Advance();
 
+  tessel::port::Env* const env_;
   std::string host_;
   unsigned short port_;
   Pacing pacing_;
-  std::mutex senderLock_;   // the handle is created on the thread, interrupted from others
+  std::mutex senderLock_;  // the handle is created on the thread, interrupted from others
   NetlogSender* sender_;
-  unsigned char record_[1247];
+  VirtualIdRecord record_;
   netlog_st netlog_;
-  NetlogItemTexts texts_;
+  tessel::NetlogItemTexts texts_;
   std::string dayFilePath_;
-  std::string baseDir_;
   std::string progressPath_;
-  port::File progress_;     // open for the sender's life once it could be opened
+  // Open for the sender's life once it could be opened.
+  std::unique_ptr<tessel::port::File> progress_;
   bool progressWarned_;
   std::int32_t day_;
   std::uint32_t offset_;

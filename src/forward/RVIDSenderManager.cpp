@@ -4,8 +4,8 @@
 
 #include <vector>
 
+#include "common/PathHelpers.h"
 #include "forward/Profile.h"
-#include "service/PathHelpers.h"
 
 namespace {
 
@@ -16,28 +16,28 @@ std::string Numbered(const char* key, int i) { return key + std::to_string(i); }
 
 }  // namespace
 
-RVIDSenderManager::RVIDSenderManager(int passPauseMs, const RVIDSender::Pacing& senderPacing)
-    : passPauseMs_(passPauseMs), senderPacing_(senderPacing) {}
+RVIDSenderManager::RVIDSenderManager(int passPauseMs, const RVIDSender::Pacing& senderPacing,
+                                     tessel::port::Env* env)
+    : tessel::StoppableThread(env), env_(env), passPauseMs_(passPauseMs),
+      senderPacing_(senderPacing) {}
 
-RVIDSenderManager::~RVIDSenderManager() {
-  std::vector<std::string> keys;
-  for (const auto& entry : senders) keys.push_back(entry.first);
-  StopSenders(keys);
-}
+RVIDSenderManager::~RVIDSenderManager() { StopAll(); }
 
 void RVIDSenderManager::run() {
   while (!StopRequested()) {
     OnePass();
     if (!Pause(passPauseMs_)) break;
   }
-  std::vector<std::string> keys;
-  for (const auto& entry : senders) keys.push_back(entry.first);
-  StopSenders(keys);
+  StopAll();
 }
 
 void RVIDSenderManager::Stop() {
   StopAndJoin();
   // A manager that never ran may still hold senders (none in practice).
+  StopAll();
+}
+
+void RVIDSenderManager::StopAll() {
   std::vector<std::string> keys;
   for (const auto& entry : senders) keys.push_back(entry.first);
   StopSenders(keys);
@@ -59,11 +59,11 @@ void RVIDSenderManager::StopSenders(const std::vector<std::string>& keys) {
 }
 
 void RVIDSenderManager::OnePass() {
-  ProfileSection profile;
-  profile.Load(GetModuleDir() + "netbarcfg.ini", kSection);  // unreadable: no servers
+  tessel::ProfileSection profile;
+  profile.Load(GetModuleDir() + "netbarcfg.ini", kSection, env_);  // unreadable: no servers
 
-  for (auto& entry : senders)
-    if (entry.second) entry.second->stale = 1;
+  stale.clear();
+  for (const auto& entry : senders) stale.insert(entry.first);
 
   const int count = profile.GetInt("AddrCount", 0);
   for (int i = 0; i < count && !StopRequested(); ++i) {
@@ -85,7 +85,7 @@ void RVIDSenderManager::OnePass() {
       sender->StopAndJoin();
       sender = nullptr;
     }
-    if (!sender) sender = new RVIDSender(address.c_str(), port, offset, senderPacing_);
+    if (!sender) sender = new RVIDSender(address.c_str(), port, offset, senderPacing_, env_);
     if (!sender->isAlive()) {
       try {
         sender->start();
@@ -93,11 +93,11 @@ void RVIDSenderManager::OnePass() {
         // No thread could be made now; the next pass tries again.
       }
     }
-    sender->stale = 0;
+    stale.erase(key);
   }
 
-  std::vector<std::string> gone;
+  std::vector<std::string> gone(stale.begin(), stale.end());
   for (const auto& entry : senders)
-    if (!entry.second || entry.second->stale != 0) gone.push_back(entry.first);
+    if (!entry.second) gone.push_back(entry.first);
   StopSenders(gone);
 }

@@ -7,17 +7,23 @@
 #include <IceUtil/Handle.h>
 
 #include <map>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "forward/RVIDSender.h"
 #include "forward/StoppableThread.h"
+#include "port/Env.h"
 
-class RVIDSenderManager : public StoppableThread {
+class RVIDSenderManager : public tessel::StoppableThread {
  public:
   // `passPauseMs`: the pause between two readings of the list.
-  // `senderPacing`: handed to every sender created.
-  explicit RVIDSenderManager(int passPauseMs = 5000,
-                             const RVIDSender::Pacing& senderPacing = RVIDSender::Pacing());
+  // `senderPacing`: handed to every sender created. Files and the clock are
+  // reached through `env`, which every sender is given too.
+  static const int kPassPauseMs = 5000;
+  explicit RVIDSenderManager(int passPauseMs = kPassPauseMs,
+                             const RVIDSender::Pacing& senderPacing = RVIDSender::Pacing(),
+                             tessel::port::Env* env = tessel::port::Env::Default());
   virtual ~RVIDSenderManager();
 
   virtual void run();
@@ -29,11 +35,16 @@ class RVIDSenderManager : public StoppableThread {
  private:
   void OnePass();
   void StopSenders(const std::vector<std::string>& keys);
+  void StopAll();
 
+  tessel::port::Env* const env_;
   int passPauseMs_;
   RVIDSender::Pacing senderPacing_;
   // "<address>:<port>" as configured -> the sender serving it.
   std::map<std::string, RVIDSenderPtr> senders;
+  // The stale marks: within a pass, the servers of the table not (yet) seen
+  // in this reading of the list.
+  std::set<std::string> stale;
 };
 
 typedef IceUtil::Handle<RVIDSenderManager> RVIDSenderManagerPtr;

@@ -5,12 +5,16 @@
 
 #include <IceUtil/Thread.h>
 
-#include <condition_variable>
 #include <mutex>
+
+#include "common/StopSignal.h"
+#include "port/Env.h"
+
+namespace tessel {
 
 class StoppableThread : public IceUtil::Thread {
  public:
-  StoppableThread();
+  explicit StoppableThread(port::Env* env = port::Env::Default());
 
   // Asks the thread to end; returns at once. Safe from any thread.
   void RequestStop();
@@ -23,21 +27,21 @@ class StoppableThread : public IceUtil::Thread {
   bool HasStarted();
 
  protected:
-  bool StopRequested();
+  bool StopRequested() const { return stop_.Raised(); }
 
   // Sleeps for the given time; false (early) when a stop is requested.
-  bool Pause(int milliseconds);
+  bool Pause(int milliseconds) { return stop_.Pause(milliseconds); }
 
   // Called once by RequestStop after the flag is set, to end waits that
   // are not pauses (a blocked network call, say).
   virtual void OnStopRequested() {}
 
  private:
-  std::mutex lock_;
-  std::condition_variable wake_;
-  bool stop_;
+  StopSignal stop_;
   std::mutex joinLock_;
-  bool joined_;
+  bool joined_ = false;
 };
+
+}  // namespace tessel
 
 #endif

@@ -1,19 +1,18 @@
 #include "iafile/MakeUpIAFileWorker.h"
 
-#include <chrono>
-#include <cstdio>
 #include <map>
 #include <vector>
 
-#include "iafile/RiaBaseFile.h"
-#include "port/Port.h"
-#include "service/PathHelpers.h"
-#include "service/RecordExport.h"
+#include "RecordExport.h"
+#include "common/PathHelpers.h"
+#include "common/SiteFiles.h"
+#include "port/Coding.h"
+#include "record/RiaBaseFile.h"
+
+namespace port = tessel::port;
+namespace rec = tessel::rec;
 
 namespace {
-
-// Longest "<ia>/<unit>_<IP file name>" before the extension is cut off.
-const std::string::size_type kMaxIaBaseName = 258;
 
 bool IsIntervalType(std::int32_t t) {
   if (t == 2 || t == 19 || t == 20) return true;
@@ -22,42 +21,39 @@ bool IsIntervalType(std::int32_t t) {
          thousands == 10;
 }
 
-int ReadCounter(const std::string& path) {
+// The day's counter: the next IA-file number, 32-bit little-endian.
+int ReadCounter(port::Env* env, const std::string& path) {
   int n = 1;
-  if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
-    unsigned char b[4];
-    if (std::fread(b, 1, 4, file) == 4) {
-      n = static_cast<int>(static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
-                           static_cast<std::uint32_t>(b[2]) << 16 |
-                           static_cast<std::uint32_t>(b[3]) << 24);
-    }
-    std::fclose(file);
-  }
+  std::string content;
+  if (port::ReadFileToString(env, path, &content).ok() && content.size() >= 4)
+    n = static_cast<int>(
+        port::DecodeFixed32LE(reinterpret_cast<const unsigned char*>(content.data())));
   return n < 1 ? 1 : n;  // a damaged counter restarts the day's numbers
 }
 
-void WriteCounter(const std::string& path, int n) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return;  // not kept; free numbers are searched anyway
-  const std::uint32_t v = static_cast<std::uint32_t>(n);
-  const unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                              static_cast<unsigned char>(v >> 16),
-                              static_cast<unsigned char>(v >> 24)};
-  std::fwrite(b, 1, 4, file);
-  std::fclose(file);
+void WriteCounter(port::Env* env, const std::string& path, int n) {
+  std::unique_ptr<port::File> file;
+  // Not kept when it cannot be written; free numbers are searched anyway.
+  if (!env->OpenFile(path, port::File::kTruncate, &file).ok()) return;
+  unsigned char bytes[4];
+  port::EncodeFixed32LE(bytes, static_cast<std::uint32_t>(n));
+  std::size_t written = 0;
+  file->Write(bytes, sizeof bytes, 0, &written);
+  file->Close();
 }
 
 }  // namespace
 
-MakeUpIAFileWorker::MakeUpIAFileWorker(int renameLimitMs, int renameStepMs)
-    : virtualdbDir(VirtualDbDir()),
-      stopping(false),
+MakeUpIAFileWorker::MakeUpIAFileWorker(int renameLimitMs, int renameStepMs, port::Env* env)
+    : env(env),
+      virtualdbDir(VirtualDbDir()),
+      stopping(env),
       renameLimitMs(renameLimitMs),
       renameStepMs(renameStepMs) {}
 
 void MakeUpIAFileWorker::run() {}
 
-void MakeUpIAFileWorker::Stop() { stopping = true; }
+void MakeUpIAFileWorker::Stop() { stopping.Raise(); }
 
 void MakeUpIAFileWorker::SetPaths(std::string, std::string upPath) {
   if (!upPath.empty()) iaPath = upPath;
@@ -75,9 +71,9 @@ bool MakeUpIAFileWorker::MakeUpIAFile(const char* sourcePath, const char* iaFile
   for (std::list<std::string>::const_iterator path = sourceFiles.begin();
        path != sourceFiles.end(); ++path) {
     std::vector<VirtualIdRecord> records;
-    if (!ReadRecords(*path, &records)) return false;
+    if (!tessel::ReadRecords(env, *path, &records).ok()) return false;
     for (std::size_t i = 0; i < records.size(); ++i)
-      groups[GetGroupKey(records[i])].push_back(records[i]);
+      groups[tessel::GetGroupKey(records[i])].push_back(records[i]);
   }
 
   selected.clear();
@@ -92,14 +88,14 @@ bool MakeUpIAFileWorker::MakeUpIAFile(const char* sourcePath, const char* iaFile
   const std::string tail = unitIdentity.substr(headLength);
 
   const std::string tmpPath = std::string(sourcePath) + "_tmp";
-  std::remove(tmpPath.c_str());
+  env->RemoveFile(tmpPath);
   for (std::list<VirtualIdRecord>::const_iterator record = selected.begin();
        record != selected.end(); ++record) {
     if (tagSepExporttoFile(tmpPath.c_str(), unitIdentity.c_str(), head.c_str(), tail.c_str(),
                            record->bytes, static_cast<int>(rec::kSize)) != 0) {
       // An IA file missing records must not replace its source: the source
       // stays and is made again later.
-      std::remove(tmpPath.c_str());
+      env->RemoveFile(tmpPath);
       return false;
     }
   }
@@ -110,17 +106,16 @@ bool MakeUpIAFileWorker::MakeUpIAFile(const char* sourcePath, const char* iaFile
 // (an IA directory that was removed, a full or read-only volume) is given up
 // after the limit instead of holding the list thread for ever.
 bool MakeUpIAFileWorker::PlaceIAFile(const std::string& tmpPath, const std::string& iaFilePath) {
-  const std::chrono::steady_clock::time_point deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(renameLimitMs);
+  const std::int64_t deadline = env->NowMillis() + renameLimitMs;
   for (;;) {
-    if (!port::PathExists(tmpPath)) return true;  // nothing was exported
-    if (RenameReplace(tmpPath.c_str(), iaFilePath.c_str()) == 0) return true;
-    MakeDirs(iaFilePath.c_str());  // the directory may have gone missing
-    if (std::chrono::steady_clock::now() >= deadline) {
-      std::remove(tmpPath.c_str());  // its source stays and is made again later
+    if (!env->FileExists(tmpPath)) return true;  // nothing was exported
+    if (RenameReplace(tmpPath.c_str(), iaFilePath.c_str(), env) == 0) return true;
+    MakeDirs(iaFilePath.c_str(), env);  // the directory may have gone missing
+    if (env->NowMillis() >= deadline) {
+      env->RemoveFile(tmpPath);  // its source stays and is made again later
       return false;
     }
-    port::SleepMs(renameStepMs);
+    env->SleepMs(renameStepMs);
   }
 }
 
@@ -131,7 +126,7 @@ void MakeUpIAFileWorker::SelectRecords(std::list<VirtualIdRecord>& group) {
   std::list<VirtualIdRecord>::iterator latest = first;
   for (std::list<VirtualIdRecord>::iterator r = group.begin(); r != group.end(); ++r) {
     const std::int32_t t = r->InfoType();
-    if (t / 1000 == 1) {
+    if (tessel::IsInImThousand(t)) {
       if (r->BeginTime() < first->BeginTime()) first->SetInt(rec::kBeginTime, r->BeginTime());
       if (r->EndTime() > first->EndTime()) first->SetInt(rec::kEndTime, r->EndTime());
     } else if (IsIntervalType(t) || t == 3 || t == 4) {
@@ -152,25 +147,19 @@ void MakeUpIAFileWorker::MakeUpIPFile(std::string filePath, std::string fileName
   // Without an IA output directory there is nowhere to put the file: the IP
   // file stays until one is configured.
   if (iaPath.empty()) return;
-  const std::string counterPath = virtualdbDir + dayStamp + "_iaFileNum.dat";
-  int n = ReadCounter(counterPath);
-
-  std::string base = JoinPath(iaPath, unitIdentity + "_" + fileName);
-  if (base.size() > kMaxIaBaseName) base.resize(kMaxIaBaseName);
-  const std::string::size_type dot = base.rfind('.');
-  if (dot == std::string::npos) return;
-  base.erase(dot);
+  const std::string counterPath = tessel::IaCounterFileName(virtualdbDir, dayStamp);
+  int n = ReadCounter(env, counterPath);
 
   // An IA file already there keeps its number, whatever the counter says
   // (a counter that could not be written must not cost a finished file).
   std::string name;
   for (;; ++n) {
-    name = base + "_" + std::to_string(n) + ".ria";
-    if (!port::PathExists(name)) break;
+    if (!tessel::IaFileName(iaPath, unitIdentity, fileName, n, &name)) return;
+    if (!env->FileExists(name)) break;
   }
 
   std::list<std::string> sources(1, filePath);
   if (!MakeUpIAFile(filePath.c_str(), name.c_str(), sources)) return;
-  std::remove(filePath.c_str());
-  WriteCounter(counterPath, n + 1);
+  env->RemoveFile(filePath);
+  WriteCounter(env, counterPath, n + 1);
 }

@@ -7,17 +7,22 @@
 
 #include <IceUtil/Thread.h>
 
-#include <atomic>
 #include <list>
 #include <string>
 
-#include "account/VirtualIdRecord.h"
+#include "common/StopSignal.h"
+#include "port/Env.h"
+#include "record/VirtualIdRecord.h"
 
 class MakeUpIAFileWorker : public IceUtil::Thread {
  public:
   // The rename of a finished IA file is retried every `renameStepMs` for at
   // most `renameLimitMs` (a missing IA directory is created meanwhile).
-  explicit MakeUpIAFileWorker(int renameLimitMs = 30000, int renameStepMs = 5);
+  // Files and the clock are reached through `env`.
+  static const int kRenameLimitMs = 30000;
+  static const int kRenameStepMs = 5;
+  explicit MakeUpIAFileWorker(int renameLimitMs = kRenameLimitMs, int renameStepMs = kRenameStepMs,
+                              tessel::port::Env* env = tessel::port::Env::Default());
 
   virtual void run();
   virtual void Stop();
@@ -42,13 +47,16 @@ class MakeUpIAFileWorker : public IceUtil::Thread {
   const std::list<VirtualIdRecord>& Selected() const { return selected; }
   const std::string& IaPath() const { return iaPath; }
   const std::string& UnitIdentity() const { return unitIdentity; }
-  bool Stopping() const { return stopping; }
+  bool Stopping() const { return stopping.Raised(); }
 
  private:
+  tessel::port::Env* const env;
   std::string virtualdbDir;
   std::string iaPath;
   std::string unitIdentity;
-  std::atomic<bool> stopping;
+  // Raised by Stop. The worker runs on its caller's thread, so nothing waits
+  // on it; it is kept for the life cycle every worker shares.
+  tessel::StopSignal stopping;
   std::list<VirtualIdRecord> selected;
   const int renameLimitMs;
   const int renameStepMs;

@@ -1,13 +1,15 @@
 #include "lists/IPListVirtualIDInfo.h"
 
-#include <chrono>
 #include <exception>
 
-#include "service/Console.h"
-#include "service/RecordExport.h"
+#include "RecordExport.h"
+#include "common/Console.h"
 
-IPListVirtualIDInfo::IPListVirtualIDInfo(int drainIntervalMs)
-    : stopping(false), drainIntervalMs(drainIntervalMs) {}
+namespace rec = tessel::rec;
+using tessel::ConsolePrintf;
+
+IPListVirtualIDInfo::IPListVirtualIDInfo(int drainIntervalMs, tessel::port::Env* env)
+    : env(env), stopping(env), drainIntervalMs(drainIntervalMs) {}
 
 IPListVirtualIDInfo::~IPListVirtualIDInfo() {}
 
@@ -16,12 +18,10 @@ void IPListVirtualIDInfo::run() {
   for (;;) {
     // Read the flag before the pass: what was queued when Stop came is
     // applied by this pass, then the thread ends.
-    const bool last = stopping;
+    const bool last = stopping.Raised();
     DrainPass();
     if (last) return;
-    std::unique_lock<std::mutex> guard(wakeMutex);
-    wake.wait_for(guard, std::chrono::milliseconds(drainIntervalMs),
-                  [this] { return stopping.load(); });
+    stopping.Pause(drainIntervalMs);
   }
 }
 
@@ -43,19 +43,13 @@ void IPListVirtualIDInfo::AddNetLog(const VirtualIdRecord& record, const char* i
   unitIdentity = identity ? identity : "";
 }
 
-void IPListVirtualIDInfo::Stop() {
-  {
-    std::lock_guard<std::mutex> guard(wakeMutex);
-    stopping = true;
-  }
-  wake.notify_all();
-}
+void IPListVirtualIDInfo::Stop() { stopping.Raise(); }
 
 void IPListVirtualIDInfo::UpdateList(VirtualIdRecord& record) {
   const std::string prefix = record.Prefix();
   std::string ipKey;
-  if (!GetIpKey(prefix, &ipKey)) return;
-  const std::string groupKey = GetGroupKey(record);
+  if (!tessel::GetIpKey(prefix, &ipKey)) return;
+  const std::string groupKey = tessel::GetGroupKey(record);
   const int kind = GetNetLogKind(record);
   ConsolePrintf("\nIPList :%s type:%d\n", ipKey.c_str(), kind);
 
@@ -133,8 +127,7 @@ void IPListVirtualIDInfo::ExportToFile(const char* filePath, int& count) {
       const std::vector<VirtualIdRecord>& records = identity->second;
       if (records.empty()) continue;
       // Of an IM account only its latest state is on line.
-      const std::int32_t firstType = records[0].InfoType();
-      std::size_t start = records.size() > 1 && firstType > 1000 && firstType < 2000 ? 1 : 0;
+      std::size_t start = records.size() > 1 && tessel::IsImInfoType(records[0].InfoType()) ? 1 : 0;
       for (std::size_t i = start; i < records.size(); ++i) {
         try {
           // An identity too short to split cannot be exported.

@@ -8,15 +8,14 @@
 #include <IceUtil/Handle.h>
 #include <IceUtil/Thread.h>
 
-#include <atomic>
-#include <condition_variable>
 #include <map>
-#include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <vector>
 
-#include "account/VirtualIdRecord.h"
+#include "common/StopSignal.h"
+#include "port/Env.h"
+#include "record/VirtualIdRecord.h"
 
 class IPListVirtualIDInfo : public IceUtil::Thread {
  public:
@@ -24,8 +23,11 @@ class IPListVirtualIDInfo : public IceUtil::Thread {
   // latest one.
   typedef std::map<std::string, std::vector<VirtualIdRecord> > IdentityMap;
 
-  // `drainIntervalMs`: the pause between two passes over the queue.
-  explicit IPListVirtualIDInfo(int drainIntervalMs = 1000);
+  // `drainIntervalMs`: the pause between two passes over the queue. Files
+  // and the clock are reached through `env`.
+  static const int kDrainIntervalMs = 1000;
+  explicit IPListVirtualIDInfo(int drainIntervalMs = kDrainIntervalMs,
+                               tessel::port::Env* env = tessel::port::Env::Default());
   virtual ~IPListVirtualIDInfo();
 
   // Initialize, then a pass over the queue every interval until Stop. The
@@ -58,7 +60,9 @@ class IPListVirtualIDInfo : public IceUtil::Thread {
   std::string unitIdentity;
   std::vector<VirtualIdRecord> pending;
   std::map<std::string, IdentityMap> ipList;
-  std::atomic<bool> stopping;
+  tessel::port::Env* const env;
+  // Raised by Stop; the pause between passes ends early when it is.
+  tessel::StopSignal stopping;
   // Guards unitIdentity, pending and ipList. AddNetLog and each pass over the
   // queue hold it exclusively, ExportToFile shares it, so exports may run
   // side by side but never during a pass. No caller takes it again on a
@@ -71,9 +75,6 @@ class IPListVirtualIDInfo : public IceUtil::Thread {
   void DrainPass();
 
   const int drainIntervalMs;
-  // Lets Stop cut the pause between passes short.
-  std::mutex wakeMutex;
-  std::condition_variable wake;
 };
 
 typedef IceUtil::Handle<IPListVirtualIDInfo> IPListVirtualIDInfoPtr;

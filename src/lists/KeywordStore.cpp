@@ -1,15 +1,25 @@
 #include "lists/KeywordStore.h"
 
-#include <cstdio>
 #include <cstring>
 
-#include "account/VirtualIdRecord.h"
-#include "port/Port.h"
-#include "service/PathHelpers.h"
+#include "common/PathHelpers.h"
+#include "record/VirtualIdRecord.h"
 
-namespace keywordstore {
+namespace tessel::keywordstore {
 
-bool IsCurrent(const std::string& keyword, std::time_t now) {
+namespace {
+
+// Of the log-on time field, at most this many characters are read.
+const std::size_t kMaxLogonTimeText = 31;
+
+}  // namespace
+
+std::string KeywordOfRecord(const char* record) {
+  const void* nul = std::memchr(record, '\0', kRecordSize);
+  return std::string(record, nul ? static_cast<const char*>(nul) - record : kRecordSize);
+}
+
+bool LogonTimeOf(const std::string& keyword, long long* logonTime) {
   const std::string::size_type first = keyword.find('_');
   if (first == std::string::npos) return false;
   const std::string::size_type second = keyword.find('_', first + 1);
@@ -17,27 +27,30 @@ bool IsCurrent(const std::string& keyword, std::time_t now) {
   const std::string::size_type third = keyword.find('_', second + 1);
   if (third == std::string::npos) return false;
   std::string field = keyword.substr(second + 1, third - second - 1);
-  if (field.size() > 31) field.resize(31);
-  const long long logonTime = AtoiText(field);
-  return logonTime + kLifetimeSeconds > static_cast<long long>(now);
+  if (field.size() > kMaxLogonTimeText) field.resize(kMaxLogonTimeText);
+  *logonTime = AtoiText(field);
+  return true;
 }
 
-int Load(const std::string& path, std::time_t now, std::set<std::string>* keywords) {
-  MakeDirs(path.c_str());
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return -1;
-  char record[kRecordSize];
-  while (std::fread(record, 1, kRecordSize, file) == kRecordSize) {
-    const void* nul = std::memchr(record, '\0', kRecordSize);
-    const std::size_t length = nul ? static_cast<const char*>(nul) - record : kRecordSize;
-    const std::string keyword(record, length);
+bool IsCurrent(const std::string& keyword, std::time_t now) {
+  long long logonTime = 0;
+  return LogonTimeOf(keyword, &logonTime) &&
+         logonTime + kLifetimeSeconds > static_cast<long long>(now);
+}
+
+int Load(port::Env* env, const std::string& path, std::time_t now,
+         std::set<std::string>* keywords) {
+  MakeDirs(path.c_str(), env);
+  std::string content;
+  if (!port::ReadFileToString(env, path, &content).ok()) return -1;
+  for (std::size_t at = 0; at + kRecordSize <= content.size(); at += kRecordSize) {
+    const std::string keyword = KeywordOfRecord(content.data() + at);
     if (IsCurrent(keyword, now)) keywords->insert(keyword);
   }
-  std::fclose(file);
   return 0;
 }
 
-int Save(const std::string& path, const std::set<std::string>& keywords) {
+int Save(port::Env* env, const std::string& path, const std::set<std::string>& keywords) {
   // The whole store is laid out in memory and written with as few calls as
   // the system allows: a new keyword rewrites every record, and one write
   // call per record made that cost grow with the store.
@@ -47,11 +60,12 @@ int Save(const std::string& path, const std::set<std::string>& keywords) {
     content.replace(at, it->size() < kTextWidth ? it->size() : kTextWidth, *it, 0, kTextWidth);
     at += kRecordSize;
   }
-  port::File file;
-  if (!file.Open(path, port::File::kUpdateCreate)) return -1;
-  int result = file.Write(content.data(), content.size()) == content.size() ? 0 : -1;
-  if (!file.Close()) result = -1;
+  std::unique_ptr<port::File> file;
+  if (!env->OpenFile(path, port::File::kUpdateCreate, &file).ok()) return -1;
+  std::size_t written = 0;
+  int result = file->Write(content.data(), content.size(), 0, &written).ok() ? 0 : -1;
+  if (!file->Close().ok()) result = -1;
   return result;
 }
 
-}  // namespace keywordstore
+}  // namespace tessel::keywordstore

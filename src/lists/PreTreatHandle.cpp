@@ -3,33 +3,43 @@
 #include <cstring>
 #include <ctime>
 
+#include "common/Console.h"
+#include "common/GbkTexts.h"
+#include "common/PathHelpers.h"
+#include "common/SiteFiles.h"
 #include "iafile/MakeUpIAFileWorker.h"
-#include "iafile/RiaBaseFile.h"
 #include "lists/KeywordStore.h"
-#include "port/Port.h"
-#include "service/Console.h"
-#include "service/GbkTexts.h"
+#include "record/DayStamp.h"
+#include "record/RiaBaseFile.h"
+
+namespace rec = tessel::rec;
+namespace gbk = tessel::gbk;
+using tessel::ConsolePrintf;
 
 namespace {
 
 const int kWriteAttempts = 3;
-
-std::string KeywordStorePath() { return VirtualDbDir() + "virtualdb.db"; }
+// Of the prefix, at most this many characters begin a keyword.
+const std::size_t kKeywordPrefixWidth = 63;
+// A prefix text handed to GetLogonTime is read up to this many characters.
+const std::size_t kMaxLogonTimePrefix = 259;
 
 }  // namespace
 
-preTreatHandle::preTreatHandle(int drainIntervalMs, int retryPauseMs)
-    : IPListVirtualIDInfo(drainIntervalMs), iaFileWorker(nullptr), retryPauseMs(retryPauseMs) {}
+preTreatHandle::preTreatHandle(int drainIntervalMs, int retryPauseMs, tessel::port::Env* env)
+    : IPListVirtualIDInfo(drainIntervalMs, env),
+      iaFileWorker(nullptr),
+      retryPauseMs(retryPauseMs) {}
 
 int preTreatHandle::Initialize() { return LoadVirtualDB(); }
 
 std::string& preTreatHandle::MakeKeyword(const VirtualIdRecord& record, std::string& out) {
-  out = record.Prefix().substr(0, 63);
+  out = record.Prefix().substr(0, kKeywordPrefixWidth);
   if (!out.empty()) out.erase(out.size() - 1);  // the prefix's closing underscore
   const std::int32_t infoType = record.InfoType();
   out += "_" + std::to_string(infoType);
   out += "_" + record.Text(rec::kAccount, rec::kSeatAccountWidth);
-  out += "_" + std::to_string(infoType / 1000 == 1 ? record.BeginTime() : 0);
+  out += "_" + std::to_string(tessel::IsInImThousand(infoType) ? record.BeginTime() : 0);
   return out;
 }
 
@@ -56,7 +66,7 @@ void preTreatHandle::PutNetLogToP2P(VirtualIdRecord& record, int flag) {
 
   bool written = false;
   for (int attempt = 1; attempt <= kWriteAttempts && !written; ++attempt) {
-    if (attempt > 1) port::SleepMs(retryPauseMs);
+    if (attempt > 1) env->SleepMs(retryPauseMs);
     written = WriteRiaBase(record) == 1;
   }
   // Not written: the keyword stays unknown so that a later put writes it.
@@ -68,14 +78,20 @@ void preTreatHandle::PutNetLogToP2P(VirtualIdRecord& record, int flag) {
 void preTreatHandle::SetIAFileWorker(MakeUpIAFileWorker* worker) { iaFileWorker = worker; }
 
 int preTreatHandle::LoadVirtualDB() {
-  return keywordstore::Load(KeywordStorePath(), std::time(nullptr), &sentKeywords);
+  return tessel::keywordstore::Load(env, tessel::KeywordStoreFileName(VirtualDbDir()),
+                                    env->NowSeconds(), &sentKeywords);
 }
 
-int preTreatHandle::SaveVirtualDB() { return keywordstore::Save(KeywordStorePath(), sentKeywords); }
+int preTreatHandle::SaveVirtualDB() {
+  return tessel::keywordstore::Save(env, tessel::KeywordStoreFileName(VirtualDbDir()),
+                                    sentKeywords);
+}
 
 int preTreatHandle::WriteRiaBase(VirtualIdRecord& record) {
   const std::string directory = VirtualDbDir();
-  if (!AppendRecord(DayFilePath(DayStamp(std::time(nullptr))), record)) return 0;
+  const std::string dayFile =
+      tessel::DayFileName(directory, tessel::DayStamp(env->NowSeconds()));
+  if (!tessel::AppendRecord(env, dayFile, record).ok()) return 0;
   WriteIPRiaBase(record, directory);
   return 1;
 }
@@ -83,13 +99,13 @@ int preTreatHandle::WriteRiaBase(VirtualIdRecord& record) {
 int preTreatHandle::WriteIPRiaBase(VirtualIdRecord& record, const std::string& directory) {
   const std::string prefix = record.Prefix();
   std::string ipKey;
-  if (!GetIpKey(prefix, &ipKey)) return 0;
+  if (!tessel::GetIpKey(prefix, &ipKey)) return 0;
   std::time_t seatTime = GetLogonTime(prefix.c_str());
-  if (seatTime == 0) seatTime = std::time(nullptr);
-  const std::string dayStamp = DayStamp(seatTime);
-  const std::string fileName = IpFileName(dayStamp, ipKey);
-  const std::string path = JoinPath(directory, fileName);
-  if (!AppendRecord(path, record)) return 0;
+  if (seatTime == 0) seatTime = env->NowSeconds();
+  const std::string dayStamp = tessel::DayStamp(seatTime);
+  const std::string fileName = tessel::IpFileBaseName(dayStamp, ipKey);
+  const std::string path = tessel::JoinPath(directory, fileName);
+  if (!tessel::AppendRecord(env, path, record).ok()) return 0;
   if (GetNetLogKind(record) == REALNAME_LOGOFF && iaFileWorker != nullptr)
     iaFileWorker->MakeUpIPFile(path, fileName, dayStamp);
   return 1;
@@ -97,5 +113,5 @@ int preTreatHandle::WriteIPRiaBase(VirtualIdRecord& record, const std::string& d
 
 int preTreatHandle::GetLogonTime(const char* prefix) {
   if (prefix == nullptr) return 0;
-  return GetTimeKey(std::string(prefix, ::strnlen(prefix, 259)));
+  return tessel::GetTimeKey(std::string(prefix, ::strnlen(prefix, kMaxLogonTimePrefix)));
 }

@@ -14,8 +14,11 @@ class MakeUpIAFileWorker;
 class preTreatHandle : public IPListVirtualIDInfo {
  public:
   // `drainIntervalMs`: pause between passes over the queue; `retryPauseMs`:
-  // pause between two attempts to write a record.
-  explicit preTreatHandle(int drainIntervalMs = 1000, int retryPauseMs = 1000);
+  // pause between two attempts to write a record. Files and the clock are
+  // reached through `env`.
+  static const int kRetryPauseMs = 1000;
+  explicit preTreatHandle(int drainIntervalMs = kDrainIntervalMs, int retryPauseMs = kRetryPauseMs,
+                          tessel::port::Env* env = tessel::port::Env::Default());
 
   // Loads the keyword store.
   virtual int Initialize();

@@ -5,8 +5,10 @@
 #include "SiteEnv.h"
 #include "TraceSink.h"
 #include "account/AccountInfoWriterI.h"
-#include "service/GbkTexts.h"
-#include "service/PathHelpers.h"
+#include "common/GbkTexts.h"
+#include "common/PathHelpers.h"
+
+namespace tessel {
 
 SiteEnvInitException::SiteEnvInitException(const char* message)
     : IceUtil::ExceptionHelper<SiteEnvInitException>(message, 0) {}
@@ -21,13 +23,15 @@ SiteEnvInitException* SiteEnvInitException::ice_clone() const {
   return new SiteEnvInitException(*this);
 }
 
+}  // namespace tessel
+
 tesselWriteService::tesselWriteService() : siteEnvReady(false) {}
 
 void tesselWriteService::start(const std::string& name, const Ice::CommunicatorPtr& communicator,
                                const Ice::StringSeq&) {
   Ice::PropertiesPtr properties = communicator->getProperties();
   PrintString("KavoServer Service : tesselWriteService Begin Start");
-  if (SiteEnv_Init() != 0) throw SiteEnvInitException(gbk::kSiteEnvInitFailed);
+  if (SiteEnv_Init() != 0) throw tessel::SiteEnvInitException(tessel::gbk::kSiteEnvInitFailed);
   siteEnvReady = true;
 
   adapter = communicator->createObjectAdapter(name);

@@ -18,6 +18,8 @@ class tesselWriteService : public IceBox::Service {
   bool siteEnvReady;
 };
 
+namespace tessel {
+
 // The failure of start() when the site environment cannot be initialised.
 // Ice 3.7's IceUtil::Exception is abstract; this one carries the message
 // where the service has always carried it (as the exception's file name)
@@ -30,5 +32,7 @@ class SiteEnvInitException : public IceUtil::ExceptionHelper<SiteEnvInitExceptio
   virtual void ice_print(std::ostream& out) const;
   virtual SiteEnvInitException* ice_clone() const;
 };
+
+}  // namespace tessel
 
 #endif

@@ -3,7 +3,7 @@
 //
 // The library stands on its own: it knows the few record offsets it shows in
 // clear text and nothing else of the service.
-#include "service/RecordExport.h"
+#include "RecordExport.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -8,7 +8,9 @@
 
 #include "SiteEnv.h"
 #include "TestSupport.h"
-#include "service/GbkTexts.h"
+#include "common/GbkTexts.h"
+
+using namespace tessel;
 
 using namespace testing_support;
 

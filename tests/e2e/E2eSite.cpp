@@ -4,7 +4,12 @@
 #include <sstream>
 
 #include "forward/NetlogConvert.h"
-#include "iafile/RiaBaseFile.h"
+#include "common/PathHelpers.h"
+#include "common/SiteFiles.h"
+#include "record/DayStamp.h"
+#include "record/RiaBaseFile.h"
+
+using namespace tessel;
 
 namespace testing_support {
 
@@ -24,7 +29,8 @@ size_t UpstreamRecorder::count() { return requests().size(); }
 
 std::vector<VirtualIdRecord> TodaysRecords(const std::string& site) {
   std::vector<VirtualIdRecord> records;
-  ReadRecords(site + "/virtualdb/" + DayStamp(std::time(nullptr)) + ".RiaBase", &records);
+  ReadRecords(port::Env::Default(), DayFileName(VirtualDbDirOf(site), DayStamp(std::time(nullptr))),
+              &records);
   return records;
 }
 
@@ -45,7 +51,7 @@ std::string UpstreamView(const netlog::Request& r) {
 std::string ConvertedView(const VirtualIdRecord& stored) {
   netlog_st n;
   NetlogItemTexts texts;
-  if (!ConvertRecordToNetlog(stored.bytes, stored.InputFlag(), &n, &texts)) return "(rejected)";
+  if (!ConvertRecordToNetlog(stored, stored.InputFlag(), &n, &texts)) return "(rejected)";
   netlog::Request r;
   auto text = [](const char* p, size_t width) {
     size_t len = 0;

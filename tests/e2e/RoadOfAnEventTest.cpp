@@ -7,8 +7,11 @@
 #include "E2eSite.h"
 #include "EventRecords.h"
 #include "SiteViews.h"
-#include "iafile/RecordExportReader.h"
-#include "iafile/RiaBaseFile.h"
+#include "RecordExportReader.h"
+#include "record/DayStamp.h"
+#include "record/RiaBaseFile.h"
+
+using namespace tessel;
 
 using namespace testing_support;
 
@@ -83,7 +86,7 @@ TEST_F(RoadOfAnEventTest, RecordsReachTheFilesTheIaFileAndUpstreamInOrder) {
   std::vector<VirtualIdRecord> stored = TodaysRecords(site.dir());
   for (const VirtualIdRecord& record : stored) EXPECT_EQ(record.InputFlag(), 1);
   std::vector<VirtualIdRecord> ipRecords;
-  ASSERT_TRUE(ReadRecords(IpFile(), &ipRecords));
+  ASSERT_TRUE(ReadRecords(port::Env::Default(), IpFile(), &ipRecords).ok());
   EXPECT_EQ(ipRecords.size(), 3u);
   EXPECT_EQ(FileSize(site.file("virtualdb/virtualdb.db")), 3 * 132);
 

@@ -2,17 +2,22 @@
 
 #include <cstring>
 
-#include "iafile/RiaBaseFile.h"
+#include "common/PathHelpers.h"
+#include "common/SiteFiles.h"
+#include "record/DayStamp.h"
+#include "record/RiaBaseFile.h"
 #include "port/Port.h"
+
+using namespace tessel;
 
 namespace forward_test {
 
 Site::Site() : home_("TESSEL_HOME", temp_.path()), cwd_(temp_.path()) {
-  port::MakeDir(temp_ / "virtualdb");
+  port::Env::Default()->CreateDir(temp_ / "virtualdb");
 }
 
 std::string Site::DayFile(std::time_t day) const {
-  return temp_ / ("virtualdb/" + DayStamp(day) + ".RiaBase");
+  return DayFileName(VirtualDbDirOf(temp_.path()), DayStamp(day));
 }
 
 void Site::Append(std::time_t day, const std::vector<std::string>& accounts) const {

@@ -50,7 +50,7 @@ void WriteProgress(const std::string& path, std::int32_t day, std::uint32_t offs
 std::string ProgressPath(const std::string& host, int port);
 
 // Quick pacing for tests that would otherwise wait seconds between steps.
-RVIDSenderPacing QuickPacing();
+tessel::RVIDSenderPacing QuickPacing();
 
 }  // namespace forward_test
 

@@ -5,8 +5,10 @@
 #include <cstring>
 #include <string>
 
-#include "account/VirtualIdRecord.h"
+#include "record/VirtualIdRecord.h"
 #include "forward/NetlogConvert.h"
+
+using namespace tessel;
 
 namespace {
 
@@ -23,7 +25,7 @@ struct Converted {
 Converted Convert(const VirtualIdRecord& record, int inputFlag) {
   Converted c;
   std::memset(&c.n, 0xEE, sizeof c.n);  // everything must be written
-  c.ok = ConvertRecordToNetlog(record.bytes, inputFlag, &c.n, &c.texts);
+  c.ok = ConvertRecordToNetlog(record, inputFlag, &c.n, &c.texts);
   return c;
 }
 

@@ -23,7 +23,9 @@
 #include "TestSupport.h"
 #include "forward/NLS.h"
 #include "forward/NetlogSender.h"
-#include "service/GbkTexts.h"
+#include "common/GbkTexts.h"
+
+using namespace tessel;
 
 using forward_test::GetBE;
 using forward_test::NetlogTestServer;

@@ -10,6 +10,8 @@
 #include "forward/Profile.h"
 #include "forward/RVIDSenderManager.h"
 
+using namespace tessel;
+
 using namespace forward_test;
 using testing_support::WaitUntil;
 using Strings = std::vector<std::string>;

@@ -10,7 +10,12 @@
 
 #include "ForwardTestUtil.h"
 #include "forward/RVIDSender.h"
-#include "iafile/RiaBaseFile.h"
+#include "common/PathHelpers.h"
+#include "common/SiteFiles.h"
+#include "record/DayStamp.h"
+#include "record/RiaBaseFile.h"
+
+using namespace tessel;
 
 using namespace forward_test;
 using testing_support::WaitUntil;

@@ -10,8 +10,13 @@
 #include <list>
 
 #include "TestSupport.h"
-#include "iafile/RecordExportReader.h"
-#include "iafile/RiaBaseFile.h"
+#include "RecordExportReader.h"
+#include "common/PathHelpers.h"
+#include "common/SiteFiles.h"
+#include "record/DayStamp.h"
+#include "record/RiaBaseFile.h"
+
+using namespace tessel;
 
 using testing_support::Exists;
 using testing_support::ImRecord;
@@ -151,9 +156,9 @@ TEST(SetPathsTest, EmptyValuesKeepWhatWasSet) {
 }
 
 TEST_F(IPFileTest, ConvertsGroupsInKeyOrderAndCountsFromOne) {
-  ASSERT_TRUE(AppendRecord(IpFile(), Interval(2, 10, 50)));
-  ASSERT_TRUE(AppendRecord(IpFile(), Interval(1001, 10, 50)));
-  ASSERT_TRUE(AppendRecord(IpFile(), Interval(1001, 5, 60)));
+  ASSERT_TRUE(AppendRecord(port::Env::Default(), IpFile(), Interval(2, 10, 50)).ok());
+  ASSERT_TRUE(AppendRecord(port::Env::Default(), IpFile(), Interval(1001, 10, 50)).ok());
+  ASSERT_TRUE(AppendRecord(port::Env::Default(), IpFile(), Interval(1001, 5, 60)).ok());
   Convert();
 
   std::vector<RecordExportEntry> entries;
@@ -170,7 +175,7 @@ TEST_F(IPFileTest, ConvertsGroupsInKeyOrderAndCountsFromOne) {
   EXPECT_FALSE(Exists(IpFile() + "_tmp"));
   EXPECT_EQ(ReadCounter(Counter()), 2);
 
-  ASSERT_TRUE(AppendRecord(IpFile(), Interval(2, 10, 50)));
+  ASSERT_TRUE(AppendRecord(port::Env::Default(), IpFile(), Interval(2, 10, 50)).ok());
   Convert();
   EXPECT_TRUE(Exists(IaFile(2)));
   EXPECT_EQ(ReadCounter(Counter()), 3);
@@ -187,7 +192,7 @@ TEST_F(IPFileTest, EmptyIpFileMakesNoIaFileButAdvancesTheCounter) {
 
 TEST_F(IPFileTest, MissingIaDirectoryIsCreated) {
   worker->SetPaths("", site / "gone/deeper");
-  ASSERT_TRUE(AppendRecord(IpFile(), Interval(2, 10, 50)));
+  ASSERT_TRUE(AppendRecord(port::Env::Default(), IpFile(), Interval(2, 10, 50)).ok());
   Convert();
   EXPECT_TRUE(Exists(site / "gone/deeper/4401020001_261207_3232235786_1.ria"));
   EXPECT_FALSE(Exists(IpFile()));
@@ -195,7 +200,7 @@ TEST_F(IPFileTest, MissingIaDirectoryIsCreated) {
 
 TEST_F(IPFileTest, ExistingIaFileIsNeverReplaced) {
   testing_support::WriteFile(IaFile(1), "earlier");
-  ASSERT_TRUE(AppendRecord(IpFile(), Interval(2, 10, 50)));
+  ASSERT_TRUE(AppendRecord(port::Env::Default(), IpFile(), Interval(2, 10, 50)).ok());
   Convert();
   EXPECT_EQ(ReadFile(IaFile(1)), "earlier");
   EXPECT_TRUE(Exists(IaFile(2)));
@@ -205,7 +210,7 @@ TEST_F(IPFileTest, ExistingIaFileIsNeverReplaced) {
 TEST_F(IPFileTest, IaFileThatCannotBePlacedKeepsTheIpFile) {
   testing_support::WriteFile(site / "plain", "a file, not a directory");
   worker->SetPaths("", site / "plain/ia");
-  ASSERT_TRUE(AppendRecord(IpFile(), Interval(2, 10, 50)));
+  ASSERT_TRUE(AppendRecord(port::Env::Default(), IpFile(), Interval(2, 10, 50)).ok());
   Convert();  // gives up after the worker's 200 ms
   EXPECT_EQ(testing_support::FileSize(IpFile()), static_cast<long>(rec::kSize));
   EXPECT_FALSE(Exists(IpFile() + "_tmp"));
@@ -223,7 +228,7 @@ TEST_F(IPFileTest, NameCutBeforeItsExtensionMakesNothing) {
   // "<dir>/4401020001_261207_3232235786" alone reaches the 258-character cut.
   const std::string longDir = ia + "/" + std::string(232 - ia.size(), 'd');
   worker->SetPaths("", longDir);
-  ASSERT_TRUE(AppendRecord(IpFile(), Interval(2, 10, 50)));
+  ASSERT_TRUE(AppendRecord(port::Env::Default(), IpFile(), Interval(2, 10, 50)).ok());
   Convert();
   EXPECT_EQ(testing_support::FileSize(IpFile()), static_cast<long>(rec::kSize));
   EXPECT_FALSE(Exists(IpFile() + "_tmp"));
@@ -234,7 +239,7 @@ TEST_F(IPFileTest, NameCutBeforeItsExtensionMakesNothing) {
 TEST_F(IPFileTest, WithoutAnIaDirectoryNothingIsConverted) {
   MakeUpIAFileWorkerPtr unset = new MakeUpIAFileWorker(200, 5);
   unset->SetUnitIdentity("4401020001");
-  ASSERT_TRUE(AppendRecord(IpFile(), Interval(2, 10, 50)));
+  ASSERT_TRUE(AppendRecord(port::Env::Default(), IpFile(), Interval(2, 10, 50)).ok());
   unset->MakeUpIPFile(IpFile(), "261207_3232235786.RiaBase", "261207");
   EXPECT_TRUE(Exists(IpFile()));
   EXPECT_FALSE(Exists(Counter()));
@@ -243,7 +248,7 @@ TEST_F(IPFileTest, WithoutAnIaDirectoryNothingIsConverted) {
 // Under a file-size limit the IA file cannot take its one record: the IP
 // file must survive for the next log-off instead of an empty IA file.
 TEST_F(IPFileTest, FailedExportKeepsTheIpFile) {
-  ASSERT_TRUE(AppendRecord(IpFile(), Interval(2, 10, 50)));
+  ASSERT_TRUE(AppendRecord(port::Env::Default(), IpFile(), Interval(2, 10, 50)).ok());
   pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
@@ -267,7 +272,7 @@ TEST_F(IPFileTest, ShortUnitIdentityStillMakesTheFile) {
   MakeUpIAFileWorkerPtr shortUnit = new MakeUpIAFileWorker(200, 5);
   shortUnit->SetPaths("", ia);
   shortUnit->SetUnitIdentity("7");
-  ASSERT_TRUE(AppendRecord(IpFile(), Interval(2, 10, 50)));
+  ASSERT_TRUE(AppendRecord(port::Env::Default(), IpFile(), Interval(2, 10, 50)).ok());
   shortUnit->MakeUpIPFile(IpFile(), "261207_3232235786.RiaBase", "261207");
   std::vector<RecordExportEntry> entries;
   ASSERT_TRUE(ReadRecordExportFile(ia + "/7_261207_3232235786_1.ria", &entries));

@@ -6,7 +6,9 @@
 #include <mutex>
 
 #include "TestSupport.h"
-#include "iafile/RecordExportReader.h"
+#include "RecordExportReader.h"
+
+using namespace tessel;
 
 using testing_support::ImRecord;
 using testing_support::InfoRecord;

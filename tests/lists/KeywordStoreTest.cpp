@@ -4,6 +4,8 @@
 
 #include "TestSupport.h"
 
+using namespace tessel;
+
 using testing_support::FileSize;
 using testing_support::ReadFile;
 using testing_support::TempDir;
@@ -31,7 +33,7 @@ TEST(KeywordStoreTest, LoadKeepsKeywordsYoungerThanThreeDays) {
       path, Record(Keyword(kNow - 259200, "exact")) + Record(Keyword(kNow - 259199, "younger")) +
                 Record(Keyword(kNow, "new")) + std::string(100, 'x'));
   std::set<std::string> keywords;
-  ASSERT_EQ(keywordstore::Load(path, kNow, &keywords), 0);
+  ASSERT_EQ(keywordstore::Load(port::Env::Default(), path, kNow, &keywords), 0);
   EXPECT_EQ(keywords,
             (std::set<std::string>{Keyword(kNow - 259199, "younger"), Keyword(kNow, "new")}));
 }
@@ -44,7 +46,7 @@ TEST(KeywordStoreTest, LoadReadsWholeRecordsAndSkipsMalformedOnes) {
                                        Record(Keyword(kNow, "a")) + Record(Keyword(kNow, "b")) +
                                        Record(Keyword(kNow, "c")).substr(0, 100));
   std::set<std::string> keywords;
-  ASSERT_EQ(keywordstore::Load(path, kNow, &keywords), 0);
+  ASSERT_EQ(keywordstore::Load(port::Env::Default(), path, kNow, &keywords), 0);
   EXPECT_EQ(keywords, (std::set<std::string>{Keyword(kNow, "a"), Keyword(kNow, "b")}));
 }
 
@@ -52,7 +54,7 @@ TEST(KeywordStoreTest, MissingFileCreatesTheDirectories) {
   TempDir dir;
   const std::string path = dir / "site/virtualdb/virtualdb.db";
   std::set<std::string> keywords;
-  EXPECT_EQ(keywordstore::Load(path, kNow, &keywords), -1);
+  EXPECT_EQ(keywordstore::Load(port::Env::Default(), path, kNow, &keywords), -1);
   EXPECT_TRUE(keywords.empty());
   EXPECT_TRUE(testing_support::Exists(dir / "site/virtualdb"));
 }
@@ -64,7 +66,7 @@ TEST(KeywordStoreTest, SaveWritesInOrderAndNeverShortensTheFile) {
   for (const char* name : {"k1", "k2", "k3", "k4", "k5"}) old += Record(Keyword(kNow, name));
   testing_support::WriteFile(path, old);
 
-  ASSERT_EQ(keywordstore::Save(path, {Keyword(kNow, "z"), Keyword(kNow, "b")}), 0);
+  ASSERT_EQ(keywordstore::Save(port::Env::Default(), path, {Keyword(kNow, "z"), Keyword(kNow, "b")}), 0);
   const std::string content = ReadFile(path);
   ASSERT_EQ(content.size(), 5 * keywordstore::kRecordSize);
   EXPECT_EQ(content.substr(0, 132), Record(Keyword(kNow, "b")));
@@ -73,7 +75,7 @@ TEST(KeywordStoreTest, SaveWritesInOrderAndNeverShortensTheFile) {
 
   // A fresh file holds exactly the keywords, each padded with zero bytes.
   const std::string fresh = dir / "fresh.db";
-  ASSERT_EQ(keywordstore::Save(fresh, {Keyword(kNow)}), 0);
+  ASSERT_EQ(keywordstore::Save(port::Env::Default(), fresh, {Keyword(kNow)}), 0);
   EXPECT_EQ(ReadFile(fresh), Record(Keyword(kNow)));
-  EXPECT_EQ(keywordstore::Save(dir / "missing/x.db", {Keyword(kNow)}), -1);
+  EXPECT_EQ(keywordstore::Save(port::Env::Default(), dir / "missing/x.db", {Keyword(kNow)}), -1);
 }

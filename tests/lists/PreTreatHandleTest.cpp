@@ -12,9 +12,14 @@
 
 #include "TestSupport.h"
 #include "iafile/MakeUpIAFileWorker.h"
-#include "iafile/RecordExportReader.h"
-#include "iafile/RiaBaseFile.h"
-#include "service/GbkTexts.h"
+#include "RecordExportReader.h"
+#include "common/PathHelpers.h"
+#include "common/SiteFiles.h"
+#include "record/DayStamp.h"
+#include "record/RiaBaseFile.h"
+#include "common/GbkTexts.h"
+
+using namespace tessel;
 
 using testing_support::Exists;
 using testing_support::FileSize;
@@ -60,7 +65,9 @@ class PreTreatTest : public ::testing::Test {
     return h;
   }
   std::string Vdb() const { return site / "virtualdb"; }
-  std::string DayFile() const { return DayFilePath(ChinaDayStamp(std::time(nullptr))); }
+  std::string DayFile() const {
+    return DayFileName(VirtualDbDir(), ChinaDayStamp(std::time(nullptr)));
+  }
   std::string Put(VirtualIdRecord record, int flag) {
     testing::internal::CaptureStdout();
     handler->PutNetLogToP2P(record, flag);
@@ -97,7 +104,7 @@ TEST_F(PreTreatTest, SameRecordPutOnTwiceIsWrittenOnce) {
   const std::string ipFile = Vdb() + "/" + ChinaDayStamp(now) + "_3232235786.RiaBase";
   EXPECT_EQ(FileSize(ipFile), kRecord);
   std::vector<VirtualIdRecord> written;
-  ASSERT_TRUE(ReadRecords(DayFile(), &written));
+  ASSERT_TRUE(ReadRecords(port::Env::Default(), DayFile(), &written).ok());
   EXPECT_EQ(written[0].InputFlag(), 1);
   EXPECT_EQ(handler->SentKeywords(), std::set<std::string>{keyword});
   EXPECT_EQ(testing_support::ReadFile(Vdb() + "/virtualdb.db").substr(0, keyword.size() + 1),
@@ -129,7 +136,7 @@ TEST_F(PreTreatTest, RealnameLogoffClosesTheSeatIntoANumberedIaFile) {
   Apply(ImRecord(prefix, 1001, "12345", 10, 20, 0));
   const std::string ipFile = Vdb() + "/231115_3232235786.RiaBase";
   std::vector<VirtualIdRecord> seatRecords;
-  ASSERT_TRUE(ReadRecords(ipFile, &seatRecords));
+  ASSERT_TRUE(ReadRecords(port::Env::Default(), ipFile, &seatRecords).ok());
   ASSERT_EQ(seatRecords.size(), 2u);
   EXPECT_EQ(seatRecords[0].LogoffTime(), kLateEvening);  // written as a log-on
 
@@ -144,7 +151,7 @@ TEST_F(PreTreatTest, RealnameLogoffClosesTheSeatIntoANumberedIaFile) {
   EXPECT_EQ(entries[1].record.InputFlag(), 0);
 
   std::vector<VirtualIdRecord> day;
-  ASSERT_TRUE(ReadRecords(DayFile(), &day));
+  ASSERT_TRUE(ReadRecords(port::Env::Default(), DayFile(), &day).ok());
   ASSERT_EQ(day.size(), 3u);  // the IM put off has the keyword of its put on
   EXPECT_EQ(day[2].InputFlag(), 0);
   EXPECT_EQ(handler->SentKeywords().count("4401020001_3232235786_" +

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "IceBoxSite.h"
-#include "service/GbkTexts.h"
+#include "common/GbkTexts.h"
+
+namespace gbk = tessel::gbk;
 
 using namespace testing_support;
 

@@ -1,11 +1,13 @@
-#include "service/RecordExport.h"
+#include "RecordExport.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "TestSupport.h"
-#include "iafile/RecordExportReader.h"
+#include "RecordExportReader.h"
+
+using namespace tessel;
 
 using testing_support::ImRecord;
 using testing_support::ReadFile;

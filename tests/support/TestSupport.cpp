@@ -17,6 +17,8 @@
 #include <stdexcept>
 #include <thread>
 
+using namespace tessel;
+
 namespace fs = std::filesystem;
 
 namespace testing_support {

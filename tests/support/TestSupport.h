@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "account/VirtualIdRecord.h"
+#include "record/VirtualIdRecord.h"
 
 namespace testing_support {
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace tessel;
+
 using namespace events;
 
 TEST(EventRecordsTest, SeatLogOnAndLogOffShareTheServicesIpKey) {

@@ -7,8 +7,13 @@
 #include <sstream>
 
 #include "TestSupport.h"
-#include "iafile/RiaBaseFile.h"
-#include "service/PathHelpers.h"
+#include "common/PathHelpers.h"
+#include "common/SiteFiles.h"
+#include "record/DayStamp.h"
+#include "record/RiaBaseFile.h"
+#include "common/PathHelpers.h"
+
+using namespace tessel;
 
 using namespace testing_support;
 
@@ -22,7 +27,7 @@ std::string Progress(std::int32_t day, std::int32_t offset) {
 }
 
 void AppendRecords(const std::string& path, int n) {
-  for (int i = 0; i < n; ++i) ASSERT_TRUE(AppendRecord(path, ImRecord("U_1_2_", 1001, "a", i, i, 0)));
+  for (int i = 0; i < n; ++i) ASSERT_TRUE(AppendRecord(port::Env::Default(), path, ImRecord("U_1_2_", 1001, "a", i, i, 0)).ok());
 }
 
 }  // namespace

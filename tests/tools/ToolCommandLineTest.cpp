@@ -7,7 +7,12 @@
 
 #include "IceBoxSite.h"
 #include "TestSupport.h"
-#include "iafile/RiaBaseFile.h"
+#include "common/PathHelpers.h"
+#include "common/SiteFiles.h"
+#include "record/DayStamp.h"
+#include "record/RiaBaseFile.h"
+
+using namespace tessel;
 
 using namespace testing_support;
 

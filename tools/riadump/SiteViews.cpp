@@ -1,19 +1,28 @@
 #include "SiteViews.h"
 
-#include <sys/stat.h>
-
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 
+#include "RecordExportReader.h"
 #include "TextOut.h"
-#include "iafile/RecordExportReader.h"
-#include "iafile/RiaBaseFile.h"
+#include "common/SiteFiles.h"
+#include "lists/KeywordStore.h"
+#include "port/Coding.h"
+#include "port/Env.h"
+#include "record/DayStamp.h"
+#include "record/RiaBaseFile.h"
 
 namespace views {
 
+namespace keywordstore = tessel::keywordstore;
+namespace port = tessel::port;
+namespace rec = tessel::rec;
+using tessel::DayStamp;
+
 namespace {
+
+port::Env* const env = port::Env::Default();
 
 const char* KindName(NetLogKind kind) {
   switch (kind) {
@@ -28,8 +37,8 @@ const char* KindName(NetLogKind kind) {
 }
 
 long FileSizeOf(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
+  std::uint64_t size = 0;
+  return env->FileSize(path, &size).ok() ? static_cast<long>(size) : -1;
 }
 
 std::string Dotted(std::uint32_t ip) {
@@ -56,14 +65,14 @@ std::string DescribeRecord(const VirtualIdRecord& original) {
     line += " account=\"" + textout::GbkToUtf8(original.Text(rec::kAccount, rec::kAccountWidth)) +
             "\" begin=" + textout::LocalTimeText(original.BeginTime()) +
             " end=" + textout::LocalTimeText(original.EndTime());
-    if (IsImInfoType(original.InfoType())) line += " status=" + std::to_string(original.ImStatus());
+    if (tessel::IsImInfoType(original.InfoType())) line += " status=" + std::to_string(original.ImStatus());
   }
   return line;
 }
 
 bool ShowRiaBase(const std::string& path, std::ostream& out, std::ostream& err) {
   std::vector<VirtualIdRecord> records;
-  if (!ReadRecords(path, &records)) {
+  if (!tessel::ReadRecords(env, path, &records).ok()) {
     err << "riadump: cannot read " << path << "\n";
     return false;
   }
@@ -77,23 +86,22 @@ bool ShowRiaBase(const std::string& path, std::ostream& out, std::ostream& err) 
 }
 
 bool ShowKeywords(const std::string& path, std::time_t now, std::ostream& out, std::ostream& err) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  std::string content;
+  if (!port::ReadFileToString(env, path, &content).ok()) {
     err << "riadump: cannot read " << path << "\n";
     return false;
   }
-  char slot[132];
   long count = 0;
   out << path << ":\n";
-  while (in.read(slot, sizeof slot)) {
-    const std::string keyword(slot, strnlen(slot, 128));
-    // The seat log-on time stands between the second and third underscore.
-    std::string::size_type a = keyword.find('_'), b = a == std::string::npos ? a : keyword.find('_', a + 1);
-    std::string::size_type c = b == std::string::npos ? b : keyword.find('_', b + 1);
+  for (std::size_t at = 0; at + keywordstore::kRecordSize <= content.size();
+       at += keywordstore::kRecordSize) {
+    const std::string keyword = keywordstore::KeywordOfRecord(content.data() + at);
+    long long logon = 0;
     std::string age = "(no log-on time)";
-    if (c != std::string::npos) {
-      const long logon = AtoiText(keyword.substr(b + 1, c - b - 1));
-      age = (logon + 259200L > now ? "kept until " : "expired at ") + textout::LocalTimeText(logon + 259200L);
+    if (keywordstore::LogonTimeOf(keyword, &logon)) {
+      const long long until = logon + keywordstore::kLifetimeSeconds;
+      age = (keywordstore::IsCurrent(keyword, now) ? "kept until " : "expired at ") +
+            textout::LocalTimeText(until);
     }
     out << "  " << textout::GbkToUtf8(keyword) << "  " << age << "\n";
     ++count;
@@ -103,13 +111,11 @@ bool ShowKeywords(const std::string& path, std::time_t now, std::ostream& out, s
 }
 
 bool ReadProgress(const std::string& path, Progress* progress) {
-  std::ifstream in(path, std::ios::binary);
-  unsigned char bytes[8];
-  if (!in.read(reinterpret_cast<char*>(bytes), sizeof bytes)) return false;
-  VirtualIdRecord scratch;  // reuse the record's little-endian reader
-  std::memcpy(scratch.bytes, bytes, sizeof bytes);
-  progress->day = scratch.Int(0);
-  progress->offset = scratch.Int(4);
+  std::string content;
+  if (!port::ReadFileToString(env, path, &content).ok() || content.size() < 8) return false;
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(content.data());
+  progress->day = static_cast<std::int32_t>(port::DecodeFixed32LE(bytes));
+  progress->offset = static_cast<std::int32_t>(port::DecodeFixed32LE(bytes + 4));
   return true;
 }
 
@@ -136,27 +142,26 @@ bool ShowExport(const std::string& path, std::ostream& out, std::ostream& err) {
 
 SiteStatus CollectStatus(const std::string& site, const std::string& workDir, std::time_t now) {
   SiteStatus status;
-  const std::string vdb = site + "/virtualdb/";
+  const std::string vdb = tessel::VirtualDbDirOf(site);
   status.today = DayStamp(now);
-  const long todaySize = FileSizeOf(vdb + status.today + ".RiaBase");
+  const long todaySize = FileSizeOf(tessel::DayFileName(vdb, status.today));
   status.todayRecords = todaySize > 0 ? todaySize / static_cast<long>(rec::kSize) : 0;
-  const long dbSize = FileSizeOf(vdb + "virtualdb.db");
-  status.keywords = dbSize > 0 ? dbSize / 132 : 0;
+  const long dbSize = FileSizeOf(tessel::KeywordStoreFileName(vdb));
+  status.keywords = dbSize > 0 ? dbSize / static_cast<long>(keywordstore::kRecordSize) : 0;
 
-  std::error_code error;
-  const std::string progressDir = workDir + "/virtualdb";
-  for (std::filesystem::directory_iterator it(progressDir, error), end; !error && it != end;
-       it.increment(error)) {
-    const std::string name = it->path().filename().string();
-    if (name.size() < 5 || name.compare(name.size() - 4, 4, ".spg") != 0) continue;
+  const std::string progressDir = tessel::VirtualDbDirOf(workDir);
+  std::vector<std::string> names;
+  env->GetChildren(progressDir, &names);
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
     ServerStatus server;
-    server.name = name.substr(0, name.size() - 4);
-    if (!ReadProgress(it->path().string(), &server.progress)) continue;
-    const std::time_t today = LocalMidnight(now);
+    if (!tessel::ParseProgressFileName(name, &server.name)) continue;
+    if (!ReadProgress(tessel::JoinPath(progressDir, name), &server.progress)) continue;
+    const std::time_t today = tessel::LocalMidnight(now);
     long offset = server.progress.offset;
-    for (std::time_t day = LocalMidnight(server.progress.day); day <= today;
-         day = NextLocalMidnight(day)) {
-      const long size = FileSizeOf(vdb + DayStamp(day) + ".RiaBase");
+    for (std::time_t day = tessel::LocalMidnight(server.progress.day); day <= today;
+         day = tessel::NextLocalMidnight(day)) {
+      const long size = FileSizeOf(tessel::DayFileName(vdb, DayStamp(day)));
       if (size > offset) server.behind += (size - offset) / static_cast<long>(rec::kSize);
       offset = 0;
     }

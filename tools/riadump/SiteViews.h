@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "account/VirtualIdRecord.h"
+#include "record/VirtualIdRecord.h"
 
 namespace views {
 

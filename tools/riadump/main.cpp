@@ -5,6 +5,7 @@
 #include <string>
 
 #include "SiteViews.h"
+#include "common/SiteFiles.h"
 
 namespace {
 
@@ -20,15 +21,15 @@ const char kUsage[] =
     "\n"
     "Texts are shown as UTF-8, times as local dates.\n";
 
-bool EndsWith(const std::string& s, const std::string& tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 bool ShowByName(const std::string& path) {
-  if (EndsWith(path, ".RiaBase")) return views::ShowRiaBase(path, std::cout, std::cerr);
-  if (EndsWith(path, ".db")) return views::ShowKeywords(path, std::time(nullptr), std::cout, std::cerr);
-  if (EndsWith(path, ".spg")) return views::ShowProgress(path, std::cout, std::cerr);
-  if (EndsWith(path, ".ria") || EndsWith(path, ".OLV")) return views::ShowExport(path, std::cout, std::cerr);
+  using tessel::HasExtension;
+  if (HasExtension(path, tessel::kRecordFileExtension))
+    return views::ShowRiaBase(path, std::cout, std::cerr);
+  if (HasExtension(path, ".db")) return views::ShowKeywords(path, std::time(nullptr), std::cout, std::cerr);
+  if (HasExtension(path, tessel::kProgressFileExtension))
+    return views::ShowProgress(path, std::cout, std::cerr);
+  if (HasExtension(path, tessel::kIaFileExtension) || HasExtension(path, tessel::kOnlineExportExtension))
+    return views::ShowExport(path, std::cout, std::cerr);
   std::cerr << "riadump: cannot tell what " << path << " is; name the view (see --help)\n";
   return false;
 }

@@ -6,6 +6,8 @@
 
 namespace events {
 
+namespace rec = tessel::rec;
+
 bool ParseIPv4(const std::string& text, std::uint32_t* hostOrder) {
   in_addr addr;
   if (::inet_pton(AF_INET, text.c_str(), &addr) != 1) return false;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "account/VirtualIdRecord.h"
+#include "record/VirtualIdRecord.h"
 
 namespace events {
 

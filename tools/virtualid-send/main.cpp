@@ -13,7 +13,7 @@
 
 #include "EventRecords.h"
 #include "VirtualAccount.h"
-#include "iafile/RiaBaseFile.h"
+#include "record/RiaBaseFile.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ bool ParseInt(const char* text, long long low, long long high, long long* value)
 }
 
 Ice::ByteSeq Bytes(const VirtualIdRecord& record) {
-  return Ice::ByteSeq(record.bytes, record.bytes + rec::kSize);
+  return Ice::ByteSeq(record.bytes, record.bytes + tessel::rec::kSize);
 }
 
 int Fail(const std::string& message) {
@@ -185,7 +185,8 @@ int main(int argc, char** argv) {
     } else if (command == "replay") {
       if (optind >= argc) return Fail("replay needs a RiaBase file");
       std::vector<VirtualIdRecord> records;
-      if (!ReadRecords(argv[optind], &records)) return Fail(std::string("cannot read ") + argv[optind]);
+      if (!tessel::ReadRecords(tessel::port::Env::Default(), argv[optind], &records).ok())
+        return Fail(std::string("cannot read ") + argv[optind]);
       for (const VirtualIdRecord& record : records) prx->write(Bytes(record));
       std::cout << records.size() << " records sent\n";
     } else {

@@ -4,14 +4,14 @@
 // place that knows its layout. Integers are 32-bit little-endian and are read
 // and written through the accessors, never through a packed host struct.
 // Texts are GBK, NUL-terminated inside their field when shorter than it.
-#ifndef TESSEL_ACCOUNT_VIRTUALIDRECORD_H
-#define TESSEL_ACCOUNT_VIRTUALIDRECORD_H
+#ifndef TESSEL_RECORD_VIRTUALIDRECORD_H
+#define TESSEL_RECORD_VIRTUALIDRECORD_H
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-namespace rec {
+namespace tessel::rec {
 
 inline constexpr std::size_t kSize = 1247;
 
@@ -43,12 +43,16 @@ inline constexpr std::size_t kAltBeginTime = 350;
 inline constexpr std::size_t kAltEndTime = 354;
 
 inline constexpr int kSeatInfoType = 900;
+// An identity whose offCode is this keeps it when a seat is taken off line.
 inline constexpr int kKeepOffCode = 255;
+// The offCode of identities taken off line because their seat's real-name
+// user logged off.
+inline constexpr int kSeatLogoffOffCode = 2;
 
 // An IP key holds at most this many characters; longer ones are cut.
 inline constexpr std::size_t kMaxIpKey = 31;
 
-}  // namespace rec
+}  // namespace tessel::rec
 
 // Classification of a record by the lists and the pre-treatment.
 enum NetLogKind {
@@ -61,7 +65,7 @@ enum NetLogKind {
 };
 
 struct VirtualIdRecord {
-  unsigned char bytes[rec::kSize];
+  unsigned char bytes[tessel::rec::kSize];
 
   VirtualIdRecord();  // all zero
   // Copies kSize bytes from `data`.
@@ -77,25 +81,33 @@ struct VirtualIdRecord {
 
   // The prefix as text: up to its first NUL and never beyond its 50 bytes,
   // so a prefix that fills the field does not run on into offCode/infoType.
-  std::string Prefix() const { return Text(rec::kPrefix, rec::kPrefixWidth); }
-  std::int32_t InfoType() const { return Int(rec::kInfoType); }
-  std::int32_t LogonTime() const { return Int(rec::kLogonTime); }
-  std::int32_t LogoffTime() const { return Int(rec::kLogoffTime); }
-  std::int32_t BeginTime() const { return Int(rec::kBeginTime); }
-  std::int32_t EndTime() const { return Int(rec::kEndTime); }
-  std::int32_t ImStatus() const { return Int(rec::kImStatus); }
-  std::int32_t InputFlag() const { return Int(rec::kInputFlag); }
+  std::string Prefix() const { return Text(tessel::rec::kPrefix, tessel::rec::kPrefixWidth); }
+  std::int32_t InfoType() const { return Int(tessel::rec::kInfoType); }
+  std::int32_t LogonTime() const { return Int(tessel::rec::kLogonTime); }
+  std::int32_t LogoffTime() const { return Int(tessel::rec::kLogoffTime); }
+  std::int32_t BeginTime() const { return Int(tessel::rec::kBeginTime); }
+  std::int32_t EndTime() const { return Int(tessel::rec::kEndTime); }
+  std::int32_t ImStatus() const { return Int(tessel::rec::kImStatus); }
+  std::int32_t InputFlag() const { return Int(tessel::rec::kInputFlag); }
 };
 
-static_assert(sizeof(VirtualIdRecord) == rec::kSize, "record must be 1247 bytes");
-
-// True for info types 1001 to 1999: greater than 1000 with thousands digit 1.
-bool IsImInfoType(std::int32_t infoType);
+static_assert(sizeof(VirtualIdRecord) == tessel::rec::kSize, "record must be 1247 bytes");
 
 // Kind of the record. A seat record (900) whose logoffTime is 0 or negative
 // and differs from logonTime counts as a log-on, and its logoffTime is set to
 // logonTime in the record itself.
 NetLogKind GetNetLogKind(VirtualIdRecord& record);
+
+namespace tessel {
+
+// True for the instant-messaging account types, 1001 to 1999: greater than
+// 1000 with thousands digit 1.
+bool IsImInfoType(std::int32_t infoType);
+
+// True for 1000 to 1999, the IM types and 1000 itself: the records whose
+// begin time is part of their keyword, whose IA-file selection merges begin
+// and end times, and whose conversion follows the put-on/put-off flag.
+bool IsInImThousand(std::int32_t infoType);
 
 // The IP key: the prefix text between its first and second underscore, cut
 // to 31 characters. False when the prefix lacks either underscore.
@@ -110,5 +122,7 @@ std::string GetGroupKey(const VirtualIdRecord& record);
 
 // C-library atoi on a std::string, without undefined behaviour on overflow.
 int AtoiText(const std::string& text);
+
+}  // namespace tessel
 
 #endif

@@ -1,9 +1,13 @@
-#include "account/VirtualIdRecord.h"
+#include "record/VirtualIdRecord.h"
 
 #include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <string>
+
+#include "port/Coding.h"
+
+namespace rec = tessel::rec;
 
 VirtualIdRecord::VirtualIdRecord() { std::memset(bytes, 0, sizeof bytes); }
 
@@ -14,17 +18,11 @@ VirtualIdRecord VirtualIdRecord::FromBytes(const void* data) {
 }
 
 std::int32_t VirtualIdRecord::Int(std::size_t offset) const {
-  const unsigned char* p = bytes + offset;
-  std::uint32_t value = static_cast<std::uint32_t>(p[0]) |
-                        static_cast<std::uint32_t>(p[1]) << 8 |
-                        static_cast<std::uint32_t>(p[2]) << 16 |
-                        static_cast<std::uint32_t>(p[3]) << 24;
-  return static_cast<std::int32_t>(value);
+  return static_cast<std::int32_t>(tessel::port::DecodeFixed32LE(bytes + offset));
 }
 
 void VirtualIdRecord::SetInt(std::size_t offset, std::int32_t value) {
-  std::uint32_t v = static_cast<std::uint32_t>(value);
-  for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<unsigned char>(v >> (8 * i));
+  tessel::port::EncodeFixed32LE(bytes + offset, static_cast<std::uint32_t>(value));
 }
 
 std::string VirtualIdRecord::Text(std::size_t offset, std::size_t width) const {
@@ -40,10 +38,6 @@ void VirtualIdRecord::SetText(std::size_t offset, std::size_t width,
   std::memcpy(bytes + offset, text.data(), text.size() < width ? text.size() : width);
 }
 
-bool IsImInfoType(std::int32_t infoType) {
-  return infoType > 1000 && infoType / 1000 == 1;
-}
-
 NetLogKind GetNetLogKind(VirtualIdRecord& record) {
   const std::int32_t infoType = record.InfoType();
   if (infoType == rec::kSeatInfoType) {
@@ -56,7 +50,7 @@ NetLogKind GetNetLogKind(VirtualIdRecord& record) {
     }
     return REALNAME_LOGOFF;
   }
-  if (IsImInfoType(infoType)) {
+  if (tessel::IsImInfoType(infoType)) {
     switch (record.ImStatus()) {
       case 0: return IM_LOGON;
       case 1: return IM_LOGOFF;
@@ -65,6 +59,12 @@ NetLogKind GetNetLogKind(VirtualIdRecord& record) {
   }
   return OTHER_INFO;
 }
+
+namespace tessel {
+
+bool IsImInfoType(std::int32_t infoType) { return infoType > 1000 && IsInImThousand(infoType); }
+
+bool IsInImThousand(std::int32_t infoType) { return infoType / 1000 == 1; }
 
 bool GetIpKey(const std::string& prefix, std::string* ipKey) {
   const std::string::size_type first = prefix.find('_');
@@ -105,3 +105,5 @@ int AtoiText(const std::string& text) {
   if (value > INT32_MAX) value = INT32_MAX;
   return static_cast<int>(value);
 }
+
+}  // namespace tessel

@@ -1,7 +1,9 @@
-#include "iafile/RecordExportReader.h"
+#include "RecordExportReader.h"
 
 #include <cstdint>
 #include <fstream>
+
+namespace rec = tessel::rec;
 
 namespace {
 

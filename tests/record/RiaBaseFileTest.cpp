@@ -1,4 +1,4 @@
-#include "iafile/RiaBaseFile.h"
+#include "record/RiaBaseFile.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -10,6 +10,8 @@
 
 #include "TestSupport.h"
 
+using namespace tessel;
+
 using testing_support::FileSize;
 using testing_support::ImRecord;
 using testing_support::TempDir;
@@ -19,24 +21,14 @@ TEST(RiaBaseFileTest, ReadsWholeRecordsAndIgnoresAShortTail) {
   const std::string path = dir / "261207.RiaBase";
   const VirtualIdRecord a = ImRecord("U_1_2_", 1001, "a", 1, 2, 0);
   const VirtualIdRecord b = ImRecord("U_1_2_", 1001, "b", 1, 2, 0);
-  ASSERT_TRUE(AppendRecord(path, a));
-  ASSERT_TRUE(AppendRecord(path, b));
+  ASSERT_TRUE(AppendRecord(port::Env::Default(), path, a).ok());
+  ASSERT_TRUE(AppendRecord(port::Env::Default(), path, b).ok());
   testing_support::AppendFile(path, std::string(100, 'x'));
   std::vector<VirtualIdRecord> records;
-  ASSERT_TRUE(ReadRecords(path, &records));
+  ASSERT_TRUE(ReadRecords(port::Env::Default(), path, &records).ok());
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[1].Text(rec::kAccount, 30), "b");
-  EXPECT_FALSE(ReadRecords(dir / "missing", &records));
-}
-
-TEST(RiaBaseFileTest, NamesOfTheRecordFiles) {
-  TempDir dir;
-  testing_support::ScopedEnv home("TESSEL_HOME", dir.path());
-  EXPECT_EQ(VirtualDbDir(), dir.path() + "/virtualdb/");
-  EXPECT_EQ(DayFilePath("261207"), dir.path() + "/virtualdb/261207.RiaBase");
-  EXPECT_EQ(IpFileName("261207", "3232235786"), "261207_3232235786.RiaBase");
-  EXPECT_EQ(JoinPath("/a/", "b"), "/a/b");
-  EXPECT_EQ(JoinPath("/a", "b"), "/a/b");
+  EXPECT_FALSE(ReadRecords(port::Env::Default(), dir / "missing", &records).ok());
 }
 
 // A file-size limit makes the second append fall short: it must report
@@ -52,8 +44,8 @@ TEST(RiaBaseFileTest, ShortAppendIsCutBackAndFails) {
     struct rlimit limit = {static_cast<rlim_t>(rec::kSize + 500),
                            static_cast<rlim_t>(rec::kSize + 500)};
     if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(3);
-    if (!AppendRecord(path, record)) ::_exit(4);
-    if (AppendRecord(path, record)) ::_exit(5);  // must fail
+    if (!AppendRecord(port::Env::Default(), path, record).ok()) ::_exit(4);
+    if (AppendRecord(port::Env::Default(), path, record).ok()) ::_exit(5);  // must fail
     ::_exit(0);
   }
   int status = 0;

@@ -1,13 +1,13 @@
 // Reader of the files the record export library writes (the on-line exports
 // and the IA files): one text line per record, layout in
 // docs/record-export-format.md.
-#ifndef TESSEL_IAFILE_RECORDEXPORTREADER_H
-#define TESSEL_IAFILE_RECORDEXPORTREADER_H
+#ifndef TESSEL_TOOLS_RECORDEXPORTREADER_H
+#define TESSEL_TOOLS_RECORDEXPORTREADER_H
 
 #include <string>
 #include <vector>
 
-#include "account/VirtualIdRecord.h"
+#include "record/VirtualIdRecord.h"
 
 // One line of an export file. The text fields are as written, that is with
 // control bytes shown as blanks; `record` holds the exact bytes.

@@ -1,6 +1,11 @@
-#include "service/PathHelpers.h"
+#include "common/PathHelpers.h"
 
+#include <cerrno>
+
+#include "common/SiteFiles.h"
 #include "port/Port.h"
+
+namespace port = tessel::port;
 
 std::string GetModuleDir() {
   std::string home = port::GetEnv("TESSEL_HOME");
@@ -11,15 +16,17 @@ std::string GetModuleDir() {
   return port::ExecutableDir();
 }
 
-bool MakeDirs(const char* path) {
+std::string VirtualDbDir() { return tessel::VirtualDbDirOf(GetModuleDir()); }
+
+bool MakeDirs(const char* path, port::Env* env) {
   if (path == nullptr) return false;
   const std::string text(path);
   for (std::string::size_type i = 0; i < text.size(); ++i) {
     // Both separators are accepted in configured paths.
     if (text[i] != '/' && text[i] != '\\') continue;
     const std::string dir = text.substr(0, i);
-    if (dir.empty() || port::PathExists(dir)) continue;
-    if (!port::MakeDir(dir) && !port::PathExists(dir)) return false;
+    if (dir.empty() || env->FileExists(dir)) continue;
+    if (!env->CreateDir(dir).ok() && !env->FileExists(dir)) return false;
   }
   return true;
 }
@@ -35,9 +42,12 @@ void ExpandPath(std::string& path) {
   }
   const std::string::size_type star = path.find('*');
   if (star != std::string::npos) path.replace(star, 1, GetModuleDir());
-  if (!path.empty() && !port::PathExists(path)) MakeDirs(path.c_str());
+  if (!path.empty() && !port::Env::Default()->FileExists(path)) MakeDirs(path.c_str());
 }
 
-int RenameReplace(const char* existingPath, const char* newPath) {
-  return port::RenameReplace(existingPath, newPath);
+int RenameReplace(const char* existingPath, const char* newPath, port::Env* env) {
+  const port::Status status = env->RenameFile(existingPath, newPath);
+  if (status.ok()) return 0;
+  errno = status.error();
+  return -1;
 }

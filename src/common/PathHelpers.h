@@ -1,18 +1,23 @@
 // Small path and file helpers shared by every part of the service.
-#ifndef TESSEL_SERVICE_PATHHELPERS_H
-#define TESSEL_SERVICE_PATHHELPERS_H
+#ifndef TESSEL_COMMON_PATHHELPERS_H
+#define TESSEL_COMMON_PATHHELPERS_H
 
 #include <string>
+
+#include "port/Env.h"
 
 // The site directory, ending in the path separator: $TESSEL_HOME when it is
 // set and not empty, otherwise the directory of the host executable. The
 // host server usually lives in /usr/bin, so a site sets TESSEL_HOME.
 std::string GetModuleDir();
 
+// The site's virtualdb directory: GetModuleDir() + "virtualdb/".
+std::string VirtualDbDir();
+
 // Creates every missing directory along `path`. The part after the last
 // separator is taken for a file name and is not created. False as soon as a
 // directory cannot be created; a null path is false too.
-bool MakeDirs(const char* path);
+bool MakeDirs(const char* path, tessel::port::Env* env = tessel::port::Env::Default());
 
 // Expands a configured path in place: the first "<NAME>" becomes the value of
 // the environment variable NAME (empty when unset), the first "*" becomes
@@ -22,6 +27,7 @@ void ExpandPath(std::string& path);
 
 // Moves a file, replacing an existing target, copying across file systems.
 // 0 on success, -1 with errno set on failure.
-int RenameReplace(const char* existingPath, const char* newPath);
+int RenameReplace(const char* existingPath, const char* newPath,
+                  tessel::port::Env* env = tessel::port::Env::Default());
 
 #endif

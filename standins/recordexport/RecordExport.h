@@ -2,8 +2,8 @@
 // (the on-line exports and the IA files). Each call opens the file, appends
 // one entry and closes it again, so the file can be renamed or handed over
 // right after the last call.
-#ifndef TESSEL_SERVICE_RECORDEXPORT_H
-#define TESSEL_SERVICE_RECORDEXPORT_H
+#ifndef TESSEL_STANDINS_RECORDEXPORT_H
+#define TESSEL_STANDINS_RECORDEXPORT_H
 
 extern "C" {
 

@@ -1,7 +1,9 @@
-#include "service/Console.h"
+#include "common/Console.h"
 
 #include <cstdarg>
 #include <cstdio>
+
+namespace tessel {
 
 void ConsolePrintf(const char* format, ...) {
   va_list args;
@@ -10,3 +12,5 @@ void ConsolePrintf(const char* format, ...) {
   va_end(args);
   std::fflush(stdout);
 }
+
+}  // namespace tessel

@@ -2,10 +2,10 @@
 // as GBK (code page 936), so they are kept here as escaped GBK bytes, the one
 // place in the sources that holds non-ASCII text. The UTF-8 reading of each
 // is given beside it.
-#ifndef TESSEL_SERVICE_GBKTEXTS_H
-#define TESSEL_SERVICE_GBKTEXTS_H
+#ifndef TESSEL_COMMON_GBKTEXTS_H
+#define TESSEL_COMMON_GBKTEXTS_H
 
-namespace gbk {
+namespace tessel::gbk {
 
 // 情报提取获取网吧编号失败 (the site's unit identity could not be obtained)
 inline constexpr char kUnitIdentityQueryFailed[] = "\xc7\xe9\xb1\xa8\xcc\xe1\xc8\xa1\xbb\xf1\xc8\xa1\xcd\xf8\xb0\xc9\xb1\xe0\xba\xc5\xca\xa7\xb0\xdc";
@@ -35,6 +35,6 @@ inline constexpr char kUdpReplyFromOther[] = "\xbd\xd3\xca\xd5\xb5\xbd\xc0\xb4\x
 // (the response number from the UDP server differs from the send number)
 inline constexpr char kUdpResponseMismatch[] = "\xb4\xd3UDP\xb7\xfe\xce\xf1\xc6\xf7\xca\xd5\xb5\xbd\xb5\xc4\xbb\xd8\xd3\xa6\xba\xc5(%d)\xba\xcd\xb7\xa2\xcb\xcd\xba\xc5(%d)\xb2\xbb\xd2\xbb\xd6\xc2.\r\n";
 
-}  // namespace gbk
+}  // namespace tessel::gbk
 
 #endif

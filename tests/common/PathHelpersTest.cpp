@@ -1,4 +1,4 @@
-#include "service/PathHelpers.h"
+#include "common/PathHelpers.h"
 
 #include <gtest/gtest.h>
 

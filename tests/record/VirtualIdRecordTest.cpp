@@ -1,10 +1,12 @@
-#include "account/VirtualIdRecord.h"
+#include "record/VirtualIdRecord.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "TestSupport.h"
+
+using namespace tessel;
 
 using testing_support::ImRecord;
 using testing_support::SeatRecord;

@@ -1,0 +1,79 @@
+#include "common/SiteFiles.h"
+
+#include "port/Port.h"
+
+namespace tessel {
+
+namespace {
+
+// Longest "<ia>/<unit>_<IP file name>" before the extension is cut off.
+const std::string::size_type kMaxIaBaseName = 258;
+
+}  // namespace
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+  if (dir.empty() || dir.back() == port::kPathSeparator) return dir + name;
+  return dir + port::kPathSeparator + name;
+}
+
+bool HasExtension(const std::string& name, const std::string& extension) {
+  return name.size() > extension.size() &&
+         name.compare(name.size() - extension.size(), extension.size(), extension) == 0;
+}
+
+std::string VirtualDbDirOf(const std::string& siteDir) {
+  return JoinPath(siteDir, kVirtualDbDirName) + port::kPathSeparator;
+}
+
+std::string DayFileName(const std::string& dir, const std::string& dayStamp) {
+  return JoinPath(dir, dayStamp + kRecordFileExtension);
+}
+
+std::string IpFileBaseName(const std::string& dayStamp, const std::string& ipKey) {
+  return dayStamp + "_" + ipKey + kRecordFileExtension;
+}
+
+std::string IpFileName(const std::string& dir, const std::string& dayStamp,
+                       const std::string& ipKey) {
+  return JoinPath(dir, IpFileBaseName(dayStamp, ipKey));
+}
+
+std::string KeywordStoreFileName(const std::string& dir) { return JoinPath(dir, kKeywordStoreName); }
+
+std::string IaCounterFileName(const std::string& dir, const std::string& dayStamp) {
+  return JoinPath(dir, dayStamp + "_iaFileNum.dat");
+}
+
+std::string SetAsideFileName(const std::string& path, std::time_t when) {
+  return path + "." + std::to_string(static_cast<long long>(when));
+}
+
+std::string ProgressFileName(const std::string& dir, const std::string& host,
+                             unsigned short port) {
+  return JoinPath(dir, host + "_" + std::to_string(port) + kProgressFileExtension);
+}
+
+bool ParseProgressFileName(const std::string& name, std::string* server) {
+  if (!HasExtension(name, kProgressFileExtension)) return false;
+  *server = name.substr(0, name.size() - (sizeof kProgressFileExtension - 1));
+  return true;
+}
+
+bool IaFileName(const std::string& iaDir, const std::string& unit, const std::string& ipFileName,
+                int n, std::string* path) {
+  std::string base = JoinPath(iaDir, unit + "_" + ipFileName);
+  if (base.size() > kMaxIaBaseName) base.resize(kMaxIaBaseName);
+  const std::string::size_type dot = base.rfind('.');
+  if (dot == std::string::npos) return false;
+  base.erase(dot);
+  *path = base + "_" + std::to_string(n) + kIaFileExtension;
+  return true;
+}
+
+std::string OnlineExportFileName(const std::string& dir, std::time_t second, int n) {
+  std::string name = std::to_string(static_cast<unsigned>(second));
+  if (n > 0) name += "_" + std::to_string(n);
+  return JoinPath(dir, name + kOnlineExportExtension);
+}
+
+}  // namespace tessel

@@ -1,0 +1,72 @@
+// The names of every file the service keeps on a site, in one place. Each
+// function takes the directory the file lives in and gives the whole path;
+// the tools read the same names through the same functions.
+//
+//   <site>/virtualdb/YYMMDD.RiaBase            day file
+//   <site>/virtualdb/YYMMDD_<ip>.RiaBase       IP file (one seat, one day)
+//   <site>/virtualdb/virtualdb.db              keyword store
+//   <site>/virtualdb/YYMMDD_iaFileNum.dat      the day's IA-file counter
+//   <site>/virtualdb/YYMMDD.RiaBase.<seconds>  a damaged day file set aside
+//   <workdir>/virtualdb/<host>_<port>.spg      an upstream sender's progress
+//   <ia>/<unit>_YYMMDD_<ip>_<n>.ria            IA file
+//   <workdir>/temp/<seconds>[_<n>].OLV         on-line export
+#ifndef TESSEL_COMMON_SITEFILES_H
+#define TESSEL_COMMON_SITEFILES_H
+
+#include <ctime>
+#include <string>
+
+namespace tessel {
+
+inline constexpr char kVirtualDbDirName[] = "virtualdb";
+inline constexpr char kOnlineExportDirName[] = "temp";
+inline constexpr char kRecordFileExtension[] = ".RiaBase";
+inline constexpr char kKeywordStoreName[] = "virtualdb.db";
+inline constexpr char kProgressFileExtension[] = ".spg";
+inline constexpr char kIaFileExtension[] = ".ria";
+inline constexpr char kOnlineExportExtension[] = ".OLV";
+
+// dir + name with exactly one separator between them (none is added when
+// dir is empty or already ends in one).
+std::string JoinPath(const std::string& dir, const std::string& name);
+
+// True when `name` ends in `extension`.
+bool HasExtension(const std::string& name, const std::string& extension);
+
+// The virtualdb directory of a site directory, ending in a separator.
+std::string VirtualDbDirOf(const std::string& siteDir);
+
+std::string DayFileName(const std::string& dir, const std::string& dayStamp);
+
+// The IP file's own name, without a directory: the IA file's name is made
+// from it.
+std::string IpFileBaseName(const std::string& dayStamp, const std::string& ipKey);
+std::string IpFileName(const std::string& dir, const std::string& dayStamp,
+                       const std::string& ipKey);
+
+std::string KeywordStoreFileName(const std::string& dir);
+
+std::string IaCounterFileName(const std::string& dir, const std::string& dayStamp);
+
+// Where a damaged record file is moved, beside it, at time `when`.
+std::string SetAsideFileName(const std::string& path, std::time_t when);
+
+std::string ProgressFileName(const std::string& dir, const std::string& host,
+                             unsigned short port);
+// The "<host>_<port>" of a progress file's name; false for other names.
+bool ParseProgressFileName(const std::string& name, std::string* server);
+
+// The IA file of an IP file: "<iaDir>/<unit>_<IP file name>" is cut to 258
+// characters and loses its extension (from the last "."), and "_<n>.ria" is
+// added. False when no extension is left to cut, in which case no IA file
+// can be named.
+bool IaFileName(const std::string& iaDir, const std::string& unit, const std::string& ipFileName,
+                int n, std::string* path);
+
+// "<seconds>.OLV" for the first export of a second, "<seconds>_<n>.OLV"
+// for the n-th after it.
+std::string OnlineExportFileName(const std::string& dir, std::time_t second, int n);
+
+}  // namespace tessel
+
+#endif
