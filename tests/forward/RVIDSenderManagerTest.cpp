@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "ForwardTestUtil.h"
+#include "TestEnv.h"
 #include "forward/Profile.h"
 #include "forward/RVIDSenderManager.h"
 
 using namespace tessel;
 
 using namespace forward_test;
+using testing_support::MovedClockEnv;
 using testing_support::WaitUntil;
 using Strings = std::vector<std::string>;
 
@@ -54,7 +56,16 @@ TEST(RVIDSenderManagerTest, OneSenderPerServerStoppedAndResumed) {
   NetlogTestServer one, two;
   site.Append(Midnight(0), {"a", "b"});
   WriteConfig(site, 2, {Entry{one.port()}, Entry{two.port()}});
-  RVIDSenderManagerPtr manager = StartManager();
+  // The manager reads the list every 5 s of the test's clock: each step
+  // below lets one reading pass, after which a server's sender is running,
+  // or stopped and joined.
+  MovedClockEnv clock;
+  RVIDSenderManagerPtr manager =
+      new RVIDSenderManager(RVIDSenderManager::kPassPauseMs, QuickPacing(), &clock);
+  manager->start();
+  auto nextReading = [&] {
+    return clock.AdvanceToNextLongPause(RVIDSenderManager::kPassPauseMs, 10000);
+  };
   ASSERT_TRUE(one.WaitForCount(2, kWait));
   ASSERT_TRUE(two.WaitForCount(2, kWait));
   EXPECT_TRUE(testing_support::Exists(ProgressPath("127.0.0.1", one.port())));
@@ -65,34 +76,35 @@ TEST(RVIDSenderManagerTest, OneSenderPerServerStoppedAndResumed) {
 
   // Overdue: the second server hears nothing more.
   WriteConfig(site, 2, {Entry{one.port()}, Entry{two.port(), 1}});
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_TRUE(nextReading());
   site.Append(Midnight(0), {"c"});
   ASSERT_TRUE(one.WaitForCount(3, kWait));
-  std::this_thread::sleep_for(kQuiet);
   EXPECT_EQ(2u, two.Count());
 
   // Back again: it goes on from its progress file, nothing sent twice.
   WriteConfig(site, 2, {Entry{one.port()}, Entry{two.port()}});
+  ASSERT_TRUE(nextReading());
   ASSERT_TRUE(two.WaitForCount(3, kWait));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(WaitUntil(
+      [&] { return ReadProgress(ProgressPath("127.0.0.1", two.port())).offset == 3 * 1247; },
+      kWait));
   EXPECT_EQ((Strings{"a", "b", "c"}), Accounts(two.Requests()));
 
   // A lower AddrCount stops the second one.
   WriteConfig(site, 1, {Entry{one.port()}, Entry{two.port()}});
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_TRUE(nextReading());
   site.Append(Midnight(0), {"d"});
   ASSERT_TRUE(one.WaitForCount(4, kWait));
-  std::this_thread::sleep_for(kQuiet);
   EXPECT_EQ(3u, two.Count());
 
   // No file: every sender stops; with the file back they go on.
   testing_support::WriteFile(site.dir() + "/netbarcfg.ini", "");
   ::unlink((site.dir() + "/netbarcfg.ini").c_str());
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_TRUE(nextReading());
   site.Append(Midnight(0), {"e"});
-  std::this_thread::sleep_for(kQuiet);
   EXPECT_EQ(4u, one.Count());
   WriteConfig(site, 2, {Entry{one.port()}, Entry{two.port()}});
+  ASSERT_TRUE(nextReading());
   ASSERT_TRUE(one.WaitForCount(5, kWait));
   ASSERT_TRUE(two.WaitForCount(5, kWait));
   EXPECT_EQ((Strings{"a", "b", "c", "d", "e"}), Accounts(one.Requests()));

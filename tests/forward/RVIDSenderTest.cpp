@@ -3,12 +3,14 @@
 // it keeps its progress and how it stops.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "ForwardTestUtil.h"
+#include "TestEnv.h"
 #include "forward/RVIDSender.h"
 #include "common/PathHelpers.h"
 #include "common/SiteFiles.h"
@@ -18,6 +20,8 @@
 using namespace tessel;
 
 using namespace forward_test;
+using testing_support::FaultEnv;
+using testing_support::MovedClockEnv;
 using testing_support::WaitUntil;
 using Strings = std::vector<std::string>;
 
@@ -25,8 +29,9 @@ namespace {
 
 const std::chrono::seconds kWait(10);
 
-RVIDSenderPtr Start(int port, int offset, const RVIDSenderPacing& pacing = QuickPacing()) {
-  RVIDSenderPtr sender = new RVIDSender("127.0.0.1", port, offset, pacing);
+RVIDSenderPtr Start(int port, int offset, const RVIDSenderPacing& pacing = QuickPacing(),
+                    port::Env* env = port::Env::Default()) {
+  RVIDSenderPtr sender = new RVIDSender("127.0.0.1", port, offset, pacing, env);
   sender->start();
   return sender;
 }
@@ -70,18 +75,21 @@ TEST(RVIDSenderTest, PastDaysInOrderThenTodayFollowedAsItGrows) {
   const std::string spg = ProgressPath("127.0.0.1", server.port());
   WriteProgress(spg, static_cast<std::int32_t>(Midnight(-3)), 0);
 
-  RVIDSenderPtr sender = Start(server.port(), -1, RVIDSenderPacing());
+  // The sender's pauses of a second or more pass on the test's clock.
+  MovedClockEnv clock;
+  RVIDSenderPtr sender = Start(server.port(), -1, RVIDSenderPacing(), &clock);
   ASSERT_TRUE(server.WaitForCount(4, kWait));
   EXPECT_EQ((Strings{"d3-1", "d3-2", "d1-1", "t-1"}), Accounts(server.Requests()));
   EXPECT_TRUE(WaitUntil([&] { return ReadProgress(spg).offset == 1247; }, kWait));
   EXPECT_EQ(Midnight(0), ReadProgress(spg).day);
 
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // now in its 5 s pause
+  ASSERT_TRUE(clock.WaitForLongPauses(1, 10000));  // now in its 5 s pause
   site.Append(Midnight(0), {"t-2"});
-  auto appended = std::chrono::steady_clock::now();
-  ASSERT_TRUE(server.WaitForCount(5, std::chrono::seconds(7)));
-  EXPECT_LT(std::chrono::steady_clock::now() - appended, std::chrono::milliseconds(5500));
+  clock.Advance(5000);
+  ASSERT_TRUE(server.WaitForCount(5, kWait));
+  EXPECT_EQ(5000, clock.LongPauses().front());
   EXPECT_EQ("t-2", Accounts(server.Requests()).back());
+  ASSERT_TRUE(clock.WaitForLongPauses(1, 10000));
   auto stopping = std::chrono::steady_clock::now();
   sender->StopAndJoin();  // in the middle of the 5 s pause
   EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(1));
@@ -163,9 +171,11 @@ TEST(RVIDSenderTest, TodaysFileInTheMiddleOfAnAppendIsNotSetAside) {
   testing_support::AppendFile(site.DayFile(Midnight(0)), bytes.substr(0, 100));
   RVIDSenderPacing pacing = QuickPacing();
   pacing.recheckPauseMs = 1500;
-  RVIDSenderPtr sender = Start(server.port(), -1, pacing);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  MovedClockEnv clock;
+  RVIDSenderPtr sender = Start(server.port(), -1, pacing, &clock);
+  ASSERT_TRUE(clock.WaitForLongPauses(1, 10000));  // looking again after its pause
   testing_support::AppendFile(site.DayFile(Midnight(0)), bytes.substr(100));
+  clock.Advance(1500);
   ASSERT_TRUE(server.WaitForCount(2, kWait));
   EXPECT_EQ((Strings{"a", "b"}), Accounts(server.Requests()));
   EXPECT_EQ(1u, testing_support::ListDir(site.dir() + "/virtualdb").size() - 1);  // + .spg
@@ -244,6 +254,30 @@ TEST(RVIDSenderTest, ProgressDirectoryIsCreatedOrProgressKeptInMemory) {
     EXPECT_EQ((Strings{"a", "b"}), Accounts(other.Requests()));  // nothing twice
     sender->StopAndJoin();
   }
+}
+
+// A progress file that cannot be written (a full disk) does not stop the
+// sending; the progress is kept in memory, nothing is sent twice, and the
+// file catches up once it can be written again.
+TEST(RVIDSenderTest, ProgressFileThatCannotBeWrittenCatchesUpLater) {
+  Site site;
+  NetlogTestServer server;
+  site.Append(Midnight(0), {"a", "b"});
+  const std::string spg = ProgressPath("127.0.0.1", server.port());
+  WriteProgress(spg, static_cast<std::int32_t>(Midnight(0)), 0);
+  FaultEnv disk;
+  disk.Fail(FaultEnv::kWrite, ".spg", ENOSPC);
+  RVIDSenderPtr sender = Start(server.port(), -1, QuickPacing(), &disk);
+  ASSERT_TRUE(server.WaitForCount(2, kWait));
+  EXPECT_EQ(0u, ReadProgress(spg).offset);
+  EXPECT_TRUE(WaitUntil([&] { return disk.failures() >= 2; }, kWait));  // both were tried
+
+  disk.Heal();
+  site.Append(Midnight(0), {"c"});
+  ASSERT_TRUE(server.WaitForCount(3, kWait));
+  EXPECT_TRUE(WaitUntil([&] { return ReadProgress(spg).offset == 3 * 1247; }, kWait));
+  EXPECT_EQ((Strings{"a", "b", "c"}), Accounts(server.Requests()));
+  sender->StopAndJoin();
 }
 
 TEST(RVIDSenderTest, StopEndsASendWaitingForASilentServer) {

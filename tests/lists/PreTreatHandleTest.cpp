@@ -1,6 +1,8 @@
 #include "lists/PreTreatHandle.h"
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -10,6 +12,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "TestEnv.h"
 #include "TestSupport.h"
 #include "iafile/MakeUpIAFileWorker.h"
 #include "RecordExportReader.h"
@@ -189,6 +192,32 @@ TEST_F(PreTreatTest, ThreeAttemptsThenTheKeywordStaysUnknown) {
   handler = NewHandler();  // creates the directory again
   Put(info, 1);
   EXPECT_EQ(FileSize(DayFile()), kRecord);
+}
+
+// A full disk: every attempt to append to the day file fails, nothing of
+// the record lands anywhere and its keyword stays unknown; once there is
+// room, the same record is written once.
+TEST_F(PreTreatTest, DayFileWithoutSpaceTakesNothingUntilThereIsRoom) {
+  testing_support::FaultEnv disk;
+  disk.Fail(testing_support::FaultEnv::kWrite, ".RiaBase", ENOSPC);
+  preTreatHandlePtr full = new preTreatHandle(50, 10, &disk);
+  full->Initialize();
+  VirtualIdRecord info = InfoRecord("4401020001_3232235786_0_", 6000, "info", 5, 6);
+  testing::internal::CaptureStdout();
+  full->PutNetLogToP2P(info, 1);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(disk.failures(), 3);
+  EXPECT_TRUE(full->SentKeywords().empty());
+  EXPECT_LE(FileSize(DayFile()), 0);
+  EXPECT_FALSE(Exists(Vdb() + "/virtualdb.db"));
+
+  disk.Heal();
+  testing::internal::CaptureStdout();
+  full->PutNetLogToP2P(info, 1);
+  full->PutNetLogToP2P(info, 1);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(FileSize(DayFile()), kRecord);
+  EXPECT_EQ(full->SentKeywords().size(), 1u);
 }
 
 // Under a file-size limit the day file takes the first record and refuses

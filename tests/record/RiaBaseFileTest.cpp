@@ -6,8 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
+#include "TestEnv.h"
 #include "TestSupport.h"
 
 using namespace tessel;
@@ -53,4 +55,42 @@ TEST(RiaBaseFileTest, ShortAppendIsCutBackAndFails) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(FileSize(path), static_cast<long>(rec::kSize));
+}
+
+// A disk that fills up in the middle of a record: the part that went in is
+// taken back, and the failure names the file and the reason.
+TEST(RiaBaseFileTest, AppendCutShortByAFullDiskLeavesWholeRecords) {
+  TempDir dir;
+  const std::string path = dir / "day.RiaBase";
+  testing_support::FaultEnv disk;
+  ASSERT_TRUE(AppendRecord(&disk, path, ImRecord("U_1_2_", 1001, "a", 1, 1, 0)).ok());
+  disk.ShortWrite("day.RiaBase", 500);
+  const port::Status status = AppendRecord(&disk, path, ImRecord("U_1_2_", 1001, "b", 1, 1, 0));
+  EXPECT_EQ(status.error(), ENOSPC);
+  EXPECT_NE(status.ToString().find(path), std::string::npos);
+  EXPECT_EQ(FileSize(path), static_cast<long>(rec::kSize));
+}
+
+// The reader tells a file of whole records from one whose last record is
+// still being appended, and from one that ends in part of a record for good.
+TEST(RiaBaseFileTest, ReaderTellsWholeGrowingAndDamagedFiles) {
+  TempDir dir;
+  const std::string path = dir / "day.RiaBase";
+  port::Env* env = port::Env::Default();
+  const VirtualIdRecord a = ImRecord("U_1_2_", 1001, "a", 1, 1, 0);
+  ASSERT_TRUE(AppendRecord(env, path, a).ok());
+  RiaBaseReader reader(env);
+  ASSERT_TRUE(reader.Open(path).ok());
+  EXPECT_EQ(reader.Look(true), RiaBaseReader::kWhole);
+  VirtualIdRecord read;
+  ASSERT_TRUE(reader.ReadAt(0, &read));
+  EXPECT_EQ(read.Text(rec::kAccount, 30), "a");
+  EXPECT_FALSE(reader.ReadAt(rec::kSize, &read));
+
+  testing_support::AppendFile(path, std::string(100, 'x'));
+  EXPECT_EQ(reader.Look(true), RiaBaseReader::kStillGrowing);
+  EXPECT_EQ(reader.Look(false), RiaBaseReader::kDamaged);
+  EXPECT_EQ(reader.size(), rec::kSize + 100);
+  EXPECT_FALSE(reader.ReadAt(rec::kSize, &read));
+  EXPECT_FALSE(RiaBaseReader(env).Open(dir / "missing").ok());
 }
