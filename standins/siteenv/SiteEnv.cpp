@@ -38,7 +38,7 @@ std::string SiteDir() {
 
 }  // namespace
 
-extern "C" int SiteEnv_Init() {
+extern "C" __attribute__((visibility("default"))) int SiteEnv_Init() {
   try {
     Ice::PropertiesPtr settings = Ice::createProperties();
     settings->load(SiteDir() + "siteenv.cfg");  // throws when unreadable
@@ -50,12 +50,12 @@ extern "C" int SiteEnv_Init() {
   }
 }
 
-extern "C" void SiteEnv_Release() {
+extern "C" __attribute__((visibility("default"))) void SiteEnv_Release() {
   std::lock_guard<std::mutex> guard(Lock());
   Settings() = nullptr;
 }
 
-extern "C" int SiteEnv_QueryValue(const char* key, char* buffer, int* length) {
+extern "C" __attribute__((visibility("default"))) int SiteEnv_QueryValue(const char* key, char* buffer, int* length) {
   if (key == nullptr || buffer == nullptr || length == nullptr || *length <= 0) return 1;
   std::lock_guard<std::mutex> guard(Lock());
   if (!Settings()) return 2;

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
-extern "C" int PrintString(const char* line) {
+extern "C" __attribute__((visibility("default"))) int PrintString(const char* line) {
   if (line == nullptr) return -1;
   std::time_t now = std::time(nullptr);
   std::tm local;
