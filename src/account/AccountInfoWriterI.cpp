@@ -47,8 +47,7 @@ AccountInfoWriterI::AccountInfoWriterI(const Ice::CommunicatorPtr& communicator,
     iaWorker->SetPaths(path, upPath);
     iaWorker->SetUnitIdentity(unitIdentity);
 
-    preTreat = new preTreatHandle(preTreatHandle::kDrainIntervalMs,
-                                  preTreatHandle::kRetryPauseMs, env);
+    preTreat = new preTreatHandle(preTreatHandle::kDrainIntervalMs, env);
     preTreat->SetIAFileWorker(iaWorker.get());
     preTreatThread = preTreat->start();
     preTreatStarted = true;

@@ -5,6 +5,7 @@
 //   <site>/virtualdb/YYMMDD.RiaBase            day file
 //   <site>/virtualdb/YYMMDD_<ip>.RiaBase       IP file (one seat, one day)
 //   <site>/virtualdb/virtualdb.db              keyword store
+//   <site>/virtualdb/intake.journal.0, .1      records accepted, not yet stored
 //   <site>/virtualdb/YYMMDD_iaFileNum.dat      the day's IA-file counter
 //   <site>/virtualdb/YYMMDD.RiaBase.<seconds>  a damaged day file set aside
 //   <workdir>/virtualdb/<host>_<port>.spg      an upstream sender's progress
@@ -22,6 +23,7 @@ inline constexpr char kVirtualDbDirName[] = "virtualdb";
 inline constexpr char kOnlineExportDirName[] = "temp";
 inline constexpr char kRecordFileExtension[] = ".RiaBase";
 inline constexpr char kKeywordStoreName[] = "virtualdb.db";
+inline constexpr char kIntakeJournalName[] = "intake.journal";
 inline constexpr char kProgressFileExtension[] = ".spg";
 inline constexpr char kIaFileExtension[] = ".ria";
 inline constexpr char kOnlineExportExtension[] = ".OLV";

@@ -26,21 +26,75 @@ void IPListVirtualIDInfo::run() {
 }
 
 void IPListVirtualIDInfo::DrainPass() {
-  std::unique_lock<std::shared_mutex> guard(lock);
-  for (std::size_t i = 0; i < pending.size(); ++i) {
-    try {
-      UpdateList(pending[i]);
-    } catch (const std::exception&) {
-      // One record that cannot be applied must not end the thread.
-    }
+  std::vector<VirtualIdRecord> taken;
+  std::uint64_t mark = 0;
+  {
+    std::lock_guard<std::mutex> intake(intakeLock);
+    taken.swap(pending);
+    if (journal) mark = journal->Take();
   }
-  pending.clear();
+  {
+    std::unique_lock<std::shared_mutex> guard(lock);
+    inPass = true;
+    for (std::size_t i = 0; i < taken.size(); ++i) {
+      try {
+        UpdateList(taken[i]);
+      } catch (const std::exception&) {
+        // One record that cannot be applied must not end the thread.
+      }
+    }
+    inPass = false;
+  }
+  const bool stored = FinishPass();
+  tessel::ConsoleFlush();
+  // The journal lets go of what this pass took only once it is stored; a
+  // pass that could not store everything leaves it for a restart to find.
+  if (stored && journal) journal->Release(mark);
+}
+
+void IPListVirtualIDInfo::OpenIntakeJournal(const std::string& dir) {
+  std::unique_ptr<tessel::IntakeJournal> opened(new tessel::IntakeJournal(env, dir));
+  std::vector<VirtualIdRecord> left;
+  const tessel::port::Status status = opened->Open(&left);
+  std::lock_guard<std::mutex> intake(intakeLock);
+  if (!status.ok()) {
+    tessel::LogLine("intake journal unusable (%s); accepted records are kept in memory only",
+                    status.ToString().c_str());
+    journalFailing = true;
+  }
+  pending.insert(pending.begin(), left.begin(), left.end());
+  journal = std::move(opened);
 }
 
 void IPListVirtualIDInfo::AddNetLog(const VirtualIdRecord& record, const char* identity) {
-  std::unique_lock<std::shared_mutex> guard(lock);
-  pending.push_back(record);
+  std::lock_guard<std::mutex> intake(intakeLock);
   unitIdentity = identity ? identity : "";
+  const bool full = pending.size() + waitingRecords >= kMaxWaitingRecords;
+  NoteRefusal(full);
+  if (full) return;
+  if (journal) {
+    const tessel::port::Status status = journal->Append(record);
+    if (status.ok() == journalFailing) {
+      journalFailing = !status.ok();
+      if (journalFailing)
+        tessel::LogLine("intake journal cannot be written (%s); accepted records are kept in "
+                        "memory only",
+                        status.ToString().c_str());
+      else
+        tessel::LogLine("intake journal written again");
+    }
+  }
+  pending.push_back(record);
+}
+
+void IPListVirtualIDInfo::NoteRefusal(bool full) {
+  if (full && refused++ == 0)
+    tessel::LogLine("%zu records wait to be stored; new records are refused until they are",
+                    static_cast<std::size_t>(kMaxWaitingRecords));
+  if (!full && refused > 0) {
+    tessel::LogLine("records are accepted again; %zu were refused", refused);
+    refused = 0;
+  }
 }
 
 void IPListVirtualIDInfo::Stop() { stopping.Raise(); }
@@ -119,6 +173,11 @@ void IPListVirtualIDInfo::PutAllNetLogToP2P(IdentityMap& entry, int flag) {
 
 void IPListVirtualIDInfo::ExportToFile(const char* filePath, int& count) {
   std::shared_lock<std::shared_mutex> guard(lock);
+  std::string unitIdentity;
+  {
+    std::lock_guard<std::mutex> intake(intakeLock);
+    unitIdentity = this->unitIdentity;
+  }
   count = 0;
   for (std::map<std::string, IdentityMap>::iterator ip = ipList.begin(); ip != ipList.end();
        ++ip) {

@@ -1,13 +1,23 @@
 // The keyword store virtualdb.db: the keywords of records already written to
 // the record files, so that a restart does not write them again. A run of
 // 132-byte records (128 bytes of NUL-padded keyword text, 4 zero bytes).
+//
+// New keywords are appended, a pass's worth in one write, so that adding a
+// keyword costs the same however large the store is. Records of keywords
+// that have left memory (three days after their seat log-on) stay in the
+// file as dead records until the file is rewritten with the live ones: at
+// start when it holds any, and while running once they outnumber the live
+// ones. A rewrite goes through a temporary file that replaces the store only
+// when it is complete.
 #ifndef TESSEL_LISTS_KEYWORDSTORE_H
 #define TESSEL_LISTS_KEYWORDSTORE_H
 
 #include <cstddef>
 #include <ctime>
+#include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "port/Env.h"
 #include "record/DayStamp.h"
@@ -36,12 +46,43 @@ bool IsCurrent(const std::string& keyword, std::time_t now);
 int Load(port::Env* env, const std::string& path, std::time_t now,
          std::set<std::string>* keywords);
 
-// Writes the keywords in ascending order from the start of the file, which
-// is created when absent and never shortened: records beyond the keywords
-// keep their old content. 0 on success, -1 when the file cannot be opened or
-// a write falls short.
-int Save(port::Env* env, const std::string& path, const std::set<std::string>& keywords);
-
 }  // namespace tessel::keywordstore
+
+namespace tessel {
+
+class KeywordStore {
+ public:
+  KeywordStore(port::Env* env, const std::string& path) : env_(env), path_(path) {}
+
+  // Loads the current keywords into `keywords` (see keywordstore::Load) and
+  // puts the file in order for appending: a rewrite with the current
+  // keywords alone when it holds expired or repeated records or a torn tail.
+  // 0 when the file was read, -1 when it cannot be opened.
+  int Open(std::time_t now, std::set<std::string>* keywords);
+
+  // Appends the keywords with one write. A write that falls short is cut
+  // back, so the file never holds part of a record because of us.
+  port::Status Append(const std::vector<std::string>& keywords);
+
+  // Rewrites the file with the live keywords when dead records (those of
+  // keywords no longer live) outnumber them.
+  port::Status CompactIfDue(const std::set<std::string>& live);
+
+  // Replaces the file with one holding exactly `live`, in ascending order.
+  port::Status Rewrite(const std::set<std::string>& live);
+
+  // Records in the file, live and dead.
+  std::size_t records() const { return records_; }
+
+ private:
+  port::Status OpenForAppend();
+
+  port::Env* const env_;
+  const std::string path_;
+  std::unique_ptr<port::File> file_;  // open for appending once it could be
+  std::size_t records_ = 0;
+};
+
+}  // namespace tessel
 
 #endif

@@ -2,18 +2,23 @@
 
 namespace tessel {
 
+port::Status AppendRecordTo(port::File* file, const VirtualIdRecord& record) {
+  std::size_t written = 0;
+  port::Status status = file->Write(record.bytes, rec::kSize, 0, &written);
+  if (written > 0 && written < rec::kSize) {
+    // Take the partial record back off; the writer of a record file is the
+    // only one. Should that fail too, the reader sets the damaged file aside.
+    std::uint64_t size = 0;
+    if (file->Size(&size).ok() && size >= written) file->Truncate(size - written);
+  }
+  return status;
+}
+
 port::Status AppendRecord(port::Env* env, const std::string& path, const VirtualIdRecord& record) {
   std::unique_ptr<port::File> file;
   port::Status status = env->OpenFile(path, port::File::kAppend, &file);
   if (!status.ok()) return status;
-  std::uint64_t before = 0;
-  status = file->Size(&before);
-  if (!status.ok()) return status;
-  std::size_t written = 0;
-  status = file->Write(record.bytes, rec::kSize, 0, &written);
-  // Take a partial record back off; this thread is the only writer. Should
-  // that fail too, the reader sets the damaged file aside.
-  if (written > 0 && written < rec::kSize) file->Truncate(before);
+  status = AppendRecordTo(file.get(), record);
   const port::Status closed = file->Close();
   return status.ok() ? closed : status;
 }

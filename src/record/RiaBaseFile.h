@@ -20,6 +20,10 @@ namespace tessel {
 // failure, so a record file never holds part of a record because of us.
 port::Status AppendRecord(port::Env* env, const std::string& path, const VirtualIdRecord& record);
 
+// Appends the record to a file open for appending, with one write, cutting
+// a short write back as AppendRecord does.
+port::Status AppendRecordTo(port::File* file, const VirtualIdRecord& record);
+
 // Reads the whole records of a file in file order; a short tail is ignored.
 port::Status ReadRecords(port::Env* env, const std::string& path,
                          std::vector<VirtualIdRecord>* records);

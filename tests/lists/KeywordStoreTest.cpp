@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
+#include "TestEnv.h"
 #include "TestSupport.h"
 
 using namespace tessel;
@@ -59,23 +62,81 @@ TEST(KeywordStoreTest, MissingFileCreatesTheDirectories) {
   EXPECT_TRUE(testing_support::Exists(dir / "site/virtualdb"));
 }
 
-TEST(KeywordStoreTest, SaveWritesInOrderAndNeverShortensTheFile) {
+std::string Records(std::initializer_list<std::string> keywords) {
+  std::string content;
+  for (const std::string& keyword : keywords) content += Record(keyword);
+  return content;
+}
+
+// New keywords are appended, a batch in one write; a store in order is
+// read back as it is and not rewritten.
+TEST(KeywordStoreTest, AppendsAndReadsBack) {
+  TempDir dir;
+  const std::string path = dir / "site/virtualdb/virtualdb.db";
+  const std::string a = Keyword(kNow, "a"), b = Keyword(kNow, "b"), c = Keyword(kNow, "c");
+  KeywordStore store(port::Env::Default(), path);
+  std::set<std::string> keywords;
+  EXPECT_EQ(store.Open(kNow, &keywords), -1);
+  ASSERT_TRUE(store.Append({b, a}).ok());
+  ASSERT_TRUE(store.Append({c}).ok());
+  EXPECT_EQ(ReadFile(path), Records({b, a, c}));
+  EXPECT_EQ(store.records(), 3u);
+
+  KeywordStore again(port::Env::Default(), path);
+  EXPECT_EQ(again.Open(kNow, &keywords), 0);
+  EXPECT_EQ(keywords, (std::set<std::string>{a, b, c}));
+  EXPECT_EQ(ReadFile(path), Records({b, a, c}));
+}
+
+// Expired and repeated records, leftovers of the old whole-file save and a
+// torn tail: the keywords load as before and the store is rewritten with
+// the current ones alone.
+TEST(KeywordStoreTest, OpenRewritesAStoreWithDeadRecords) {
   TempDir dir;
   const std::string path = dir / "virtualdb.db";
-  std::string old;
-  for (const char* name : {"k1", "k2", "k3", "k4", "k5"}) old += Record(Keyword(kNow, name));
-  testing_support::WriteFile(path, old);
+  const std::string a = Keyword(kNow, "a"), b = Keyword(kNow, "b");
+  testing_support::WriteFile(path, Records({b, Keyword(kNow - 259200, "old"), a, b}) +
+                                       Record(Keyword(kNow, "torn")).substr(0, 50));
+  std::set<std::string> loaded, reference;
+  ASSERT_EQ(keywordstore::Load(port::Env::Default(), path, kNow, &reference), 0);
+  KeywordStore store(port::Env::Default(), path);
+  ASSERT_EQ(store.Open(kNow, &loaded), 0);
+  EXPECT_EQ(loaded, reference);
+  EXPECT_EQ(ReadFile(path), Records({a, b}));
+  EXPECT_FALSE(testing_support::Exists(path + ".tmp"));
+}
 
-  ASSERT_EQ(keywordstore::Save(port::Env::Default(), path, {Keyword(kNow, "z"), Keyword(kNow, "b")}), 0);
-  const std::string content = ReadFile(path);
-  ASSERT_EQ(content.size(), 5 * keywordstore::kRecordSize);
-  EXPECT_EQ(content.substr(0, 132), Record(Keyword(kNow, "b")));
-  EXPECT_EQ(content.substr(132, 132), Record(Keyword(kNow, "z")));
-  EXPECT_EQ(content.substr(264), old.substr(264));
+TEST(KeywordStoreTest, CompactsWhenDeadRecordsOutnumberLiveOnes) {
+  TempDir dir;
+  const std::string path = dir / "virtualdb.db";
+  const std::string a = Keyword(kNow, "a"), b = Keyword(kNow, "b"), c = Keyword(kNow, "c");
+  KeywordStore store(port::Env::Default(), path);
+  ASSERT_TRUE(store.Append({a, b, c}).ok());
+  ASSERT_TRUE(store.CompactIfDue({a, b}).ok());  // one dead of three: kept
+  EXPECT_EQ(store.records(), 3u);
+  ASSERT_TRUE(store.CompactIfDue({c}).ok());
+  EXPECT_EQ(ReadFile(path), Records({c}));
+  ASSERT_TRUE(store.Append({a}).ok());
+  EXPECT_EQ(ReadFile(path), Records({c, a}));
+}
 
-  // A fresh file holds exactly the keywords, each padded with zero bytes.
-  const std::string fresh = dir / "fresh.db";
-  ASSERT_EQ(keywordstore::Save(port::Env::Default(), fresh, {Keyword(kNow)}), 0);
-  EXPECT_EQ(ReadFile(fresh), Record(Keyword(kNow)));
-  EXPECT_EQ(keywordstore::Save(port::Env::Default(), dir / "missing/x.db", {Keyword(kNow)}), -1);
+// A disk that fills up: an append cut short leaves whole records only, and
+// a rewrite that cannot be finished leaves the old store as it was.
+TEST(KeywordStoreTest, FaultsLeaveWholeRecords) {
+  TempDir dir;
+  const std::string path = dir / "virtualdb.db";
+  const std::string a = Keyword(kNow, "a"), b = Keyword(kNow, "b"), c = Keyword(kNow, "c");
+  testing_support::FaultEnv disk;
+  KeywordStore store(&disk, path);
+  ASSERT_TRUE(store.Append({a}).ok());
+  disk.ShortWrite("virtualdb.db", 200);
+  EXPECT_EQ(store.Append({b, c}).error(), ENOSPC);
+  EXPECT_EQ(ReadFile(path), Records({a}));
+  ASSERT_TRUE(store.Append({b}).ok());
+  EXPECT_EQ(ReadFile(path), Records({a, b}));
+
+  disk.Fail(testing_support::FaultEnv::kWrite, ".tmp", ENOSPC);
+  EXPECT_FALSE(store.Rewrite({b}).ok());
+  EXPECT_EQ(ReadFile(path), Records({a, b}));
+  EXPECT_FALSE(testing_support::Exists(path + ".tmp"));
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <signal.h>
 #include <sys/resource.h>
@@ -63,7 +65,7 @@ class PreTreatTest : public ::testing::Test {
   ~PreTreatTest() override { ::tzset(); }
 
   static preTreatHandlePtr NewHandler() {
-    preTreatHandlePtr h = new preTreatHandle(50, 10);
+    preTreatHandlePtr h = new preTreatHandle(50);
     h->Initialize();
     return h;
   }
@@ -182,42 +184,56 @@ TEST_F(PreTreatTest, KeywordSurvivesARestart) {
   EXPECT_EQ(FileSize(DayFile()), kRecord);
 }
 
-TEST_F(PreTreatTest, ThreeAttemptsThenTheKeywordStaysUnknown) {
+// A record that cannot be written waits, with every record after it, and is
+// written once, in its place, when the day file can be written again.
+TEST_F(PreTreatTest, AFailedWriteWaitsAndIsWrittenOnceInOrder) {
   ASSERT_EQ(std::system(("rm -rf '" + Vdb() + "'").c_str()), 0);
   VirtualIdRecord info = InfoRecord("4401020001_3232235786_0_", 6000, "info", 5, 6);
-  const auto before = std::chrono::steady_clock::now();
   Put(info, 1);
-  EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(20));
+  Put(info, 1);  // already waiting: not queued twice
   EXPECT_TRUE(handler->SentKeywords().empty());
-  handler = NewHandler();  // creates the directory again
-  Put(info, 1);
-  EXPECT_EQ(FileSize(DayFile()), kRecord);
+  EXPECT_EQ(handler->QueuedWrites(), 1u);
+  ASSERT_TRUE(MakeDirs((Vdb() + "/").c_str()));
+  Put(InfoRecord("4401020001_3232235786_0_", 6000, "next", 5, 6), 1);
+  EXPECT_EQ(handler->QueuedWrites(), 0u);
+  std::vector<VirtualIdRecord> day;
+  ASSERT_TRUE(ReadRecords(port::Env::Default(), DayFile(), &day).ok());
+  ASSERT_EQ(day.size(), 2u);
+  EXPECT_EQ(day[0].Text(rec::kAccount, 30), "info");
+  EXPECT_EQ(day[1].Text(rec::kAccount, 30), "next");
+  EXPECT_EQ(handler->SentKeywords().size(), 2u);
 }
 
-// A full disk: every attempt to append to the day file fails, nothing of
-// the record lands anywhere and its keyword stays unknown; once there is
-// room, the same record is written once.
+// A full disk under the day file: records wait without a pause or a retry
+// loop, one line says so and one line says when writing works again.
 TEST_F(PreTreatTest, DayFileWithoutSpaceTakesNothingUntilThereIsRoom) {
   testing_support::FaultEnv disk;
   disk.Fail(testing_support::FaultEnv::kWrite, ".RiaBase", ENOSPC);
-  preTreatHandlePtr full = new preTreatHandle(50, 10, &disk);
+  preTreatHandlePtr full = new preTreatHandle(50, &disk);
   full->Initialize();
-  VirtualIdRecord info = InfoRecord("4401020001_3232235786_0_", 6000, "info", 5, 6);
+  testing::internal::CaptureStderr();
   testing::internal::CaptureStdout();
-  full->PutNetLogToP2P(info, 1);
-  testing::internal::GetCapturedStdout();
-  EXPECT_EQ(disk.failures(), 3);
+  auto put = [&](const char* account) {
+    VirtualIdRecord record = InfoRecord("4401020001_3232235786_0_", 6000, account, 5, 6);
+    full->PutNetLogToP2P(record, 1);
+  };
+  put("a");
+  put("b");
+  EXPECT_EQ(full->QueuedWrites(), 2u);
   EXPECT_TRUE(full->SentKeywords().empty());
   EXPECT_LE(FileSize(DayFile()), 0);
   EXPECT_FALSE(Exists(Vdb() + "/virtualdb.db"));
 
   disk.Heal();
-  testing::internal::CaptureStdout();
-  full->PutNetLogToP2P(info, 1);
-  full->PutNetLogToP2P(info, 1);
+  put("c");
   testing::internal::GetCapturedStdout();
-  EXPECT_EQ(FileSize(DayFile()), kRecord);
-  EXPECT_EQ(full->SentKeywords().size(), 1u);
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(FileSize(DayFile()), 3 * kRecord);
+  EXPECT_EQ(full->SentKeywords().size(), 3u);
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+  EXPECT_NE(log.find("write " + DayFile() + ": No space left on device"), std::string::npos)
+      << log;
+  EXPECT_NE(log.find("stored again in " + DayFile()), std::string::npos) << log;
 }
 
 // Under a file-size limit the day file takes the first record and refuses
