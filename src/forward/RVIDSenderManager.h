@@ -20,7 +20,7 @@ class RVIDSenderManager : public tessel::StoppableThread {
   // `passPauseMs`: the pause between two readings of the list.
   // `senderPacing`: handed to every sender created. Files and the clock are
   // reached through `env`, which every sender is given too.
-  static const int kPassPauseMs = 5000;
+  static constexpr int kPassPauseMs = 5000;
   explicit RVIDSenderManager(int passPauseMs = kPassPauseMs,
                              const RVIDSender::Pacing& senderPacing = RVIDSender::Pacing(),
                              tessel::port::Env* env = tessel::port::Env::Default());

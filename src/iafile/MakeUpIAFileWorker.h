@@ -19,8 +19,8 @@ class MakeUpIAFileWorker : public IceUtil::Thread {
   // The rename of a finished IA file is retried every `renameStepMs` for at
   // most `renameLimitMs` (a missing IA directory is created meanwhile).
   // Files and the clock are reached through `env`.
-  static const int kRenameLimitMs = 30000;
-  static const int kRenameStepMs = 5;
+  static constexpr int kRenameLimitMs = 30000;
+  static constexpr int kRenameStepMs = 5;
   explicit MakeUpIAFileWorker(int renameLimitMs = kRenameLimitMs, int renameStepMs = kRenameStepMs,
                               tessel::port::Env* env = tessel::port::Env::Default());
 

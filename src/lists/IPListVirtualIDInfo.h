@@ -36,7 +36,7 @@ class IPListVirtualIDInfo : public IceUtil::Thread {
 
   // `drainIntervalMs`: the pause between two passes over the queue. Files
   // and the clock are reached through `env`.
-  static const int kDrainIntervalMs = 1000;
+  static constexpr int kDrainIntervalMs = 1000;
   explicit IPListVirtualIDInfo(int drainIntervalMs = kDrainIntervalMs,
                                tessel::port::Env* env = tessel::port::Env::Default());
   virtual ~IPListVirtualIDInfo();
@@ -70,7 +70,7 @@ class IPListVirtualIDInfo : public IceUtil::Thread {
   void UpdateList(VirtualIdRecord& record);
 
   // Records queued or waiting to be stored, beyond which AddNetLog refuses.
-  static const std::size_t kMaxWaitingRecords = 50000;
+  static constexpr std::size_t kMaxWaitingRecords = 50000;
 
  protected:
   // Opens the intake journal in `dir` and queues the records it still

@@ -27,7 +27,7 @@ class PassFiles {
  private:
   // A pass touches a few files: the day file and the IP files of the seats
   // it heard from. Beyond this many, all are closed and opened again.
-  static const std::size_t kMaxOpen = 64;
+  static constexpr std::size_t kMaxOpen = 64;
 
   port::Env* const env_;
   std::map<std::string, std::unique_ptr<port::File> > open_;

@@ -70,8 +70,8 @@ class preTreatHandle : public IPListVirtualIDInfo {
 
   // Records of today's and yesterday's day file looked at, from their end,
   // for keywords a stop left unsaved; a pass saves at least this often.
-  static const std::size_t kRecoveryWindow = 1024;
-  static const std::size_t kSaveEvery = 256;
+  static constexpr std::size_t kRecoveryWindow = 1024;
+  static constexpr std::size_t kSaveEvery = 256;
 
  protected:
   virtual bool FinishPass();

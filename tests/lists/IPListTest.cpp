@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 
@@ -54,7 +55,7 @@ class RecordingList : public IPListVirtualIDInfo {
   std::map<std::string, IdentityMap>& Lists() { return ipList; }
   IdentityMap& Entry(const std::string& ip) { return ipList.at(ip); }
   std::size_t Pending() {
-    std::shared_lock<std::shared_mutex> guard(lock);
+    std::lock_guard<std::mutex> guard(intakeLock);
     return pending.size();
   }
 
@@ -318,4 +319,25 @@ TEST(IPListThreadTest, RecordsQueuedBeforeStopAreAppliedByALastPass) {
   EXPECT_FALSE(list->isAlive());
   EXPECT_EQ(list->TakePuts(), (std::vector<Put>{{"seat", 1}, {"seat", 0}, {"seat", 0}}));
   EXPECT_EQ(list->Pending(), 0u);
+}
+
+// Beyond the bound of records waiting, a record is refused rather than
+// memory grown: one line says so, and one line when records are taken
+// again, with how many were refused.
+TEST(IPListThreadTest, RecordsBeyondTheBoundAreRefusedWithALine) {
+  RecordingListPtr list = new RecordingList(60000);
+  testing::internal::CaptureStderr();
+  for (std::size_t i = 0; i < IPListVirtualIDInfo::kMaxWaitingRecords + 2; ++i)
+    list->AddNetLog(Im(kIp1, "qq", 0), "4401020001");
+  EXPECT_EQ(list->Pending(), IPListVirtualIDInfo::kMaxWaitingRecords);
+  IceUtil::ThreadControl control = list->start();  // its first pass takes the queue
+  ASSERT_TRUE(testing_support::WaitUntil([&] { return list->Pending() == 0; },
+                                         std::chrono::milliseconds(5000)));
+  list->AddNetLog(Im(kIp1, "qq", 0), "4401020001");
+  list->Stop();
+  control.join();
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_NE(log.find("new records are refused"), std::string::npos) << log;
+  EXPECT_NE(log.find("accepted again; 2 were refused"), std::string::npos) << log;
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
 }

@@ -52,6 +52,13 @@ std::string ChinaDayStamp(std::time_t t) {
   return text;
 }
 
+// Ends a pass of the handler as its thread would.
+class PassEnding : public preTreatHandle {
+ public:
+  PassEnding(int drainIntervalMs, port::Env* env) : preTreatHandle(drainIntervalMs, env) {}
+  using preTreatHandle::FinishPass;
+};
+
 // A temporary site at UTC+8 with a handler whose pauses are short.
 class PreTreatTest : public ::testing::Test {
  protected:
@@ -182,6 +189,57 @@ TEST_F(PreTreatTest, KeywordSurvivesARestart) {
   EXPECT_EQ(handler->SentKeywords().size(), 1u);
   EXPECT_EQ(Put(im, 1), "");
   EXPECT_EQ(FileSize(DayFile()), kRecord);
+}
+
+// A stop between a record's write and its keyword's save: at the next start
+// the keyword is taken back from the day file and the record appended to
+// its IP file again, so the same record sent again is not written twice.
+TEST_F(PreTreatTest, KeywordsMissingForTheLastRecordsAreTakenBackAtStart) {
+  const int recent = static_cast<int>(std::time(nullptr)) - 100;
+  const std::string prefix = "4401020001_3232235786_" + std::to_string(recent) + "_";
+  VirtualIdRecord kept = ImRecord(prefix, 1001, "kept", 1, 2, 0);
+  Put(kept, 1);
+  VirtualIdRecord unkept = ImRecord(prefix, 1001, "unkept", 1, 2, 0);
+  unkept.SetInt(rec::kInputFlag, 1);
+  ASSERT_TRUE(AppendRecord(port::Env::Default(), DayFile(), unkept).ok());
+  const std::string ipFile = Vdb() + "/" + ChinaDayStamp(recent) + "_3232235786.RiaBase";
+  ASSERT_EQ(FileSize(ipFile), kRecord);
+
+  testing::internal::CaptureStderr();
+  handler = NewHandler();
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("1 records stored before a stop"),
+            std::string::npos);
+  EXPECT_EQ(handler->SentKeywords().size(), 2u);
+  EXPECT_EQ(FileSize(ipFile), 2 * kRecord);
+  EXPECT_EQ(Put(unkept, 1), "");
+  EXPECT_EQ(FileSize(DayFile()), 2 * kRecord);
+  handler = NewHandler();  // the keyword is in the store now: nothing more to take back
+  EXPECT_EQ(FileSize(ipFile), 2 * kRecord);
+  EXPECT_EQ(FileSize(Vdb() + "/virtualdb.db"), 2 * 132);
+}
+
+// Keywords leave memory three days after their seat log-on while the
+// service runs, as a restart would drop them, and the store sheds their
+// records once they outnumber the live ones.
+TEST_F(PreTreatTest, KeywordsExpireWhileRunning) {
+  testing_support::MovedClockEnv clock;
+  IceUtil::Handle<PassEnding> running = new PassEnding(50, &clock);
+  running->Initialize();
+  const int soonOld = static_cast<int>(std::time(nullptr)) - 259200 + 30;
+  VirtualIdRecord im = ImRecord("4401020001_3232235786_" + std::to_string(soonOld) + "_", 1001,
+                                "old", 1, 2, 0);
+  testing::internal::CaptureStdout();
+  running->PutNetLogToP2P(im, 1);
+  EXPECT_EQ(running->SentKeywords().size(), 1u);
+  clock.Advance(61 * 1000);
+  running->PutNetLogToP2P(im, 1);  // still within the minute of the last look
+  EXPECT_EQ(FileSize(DayFile()), kRecord);
+  running->FinishPass();
+  EXPECT_TRUE(running->SentKeywords().empty());
+  EXPECT_EQ(FileSize(Vdb() + "/virtualdb.db"), 0);
+  running->PutNetLogToP2P(im, 1);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(FileSize(DayFile()), 2 * kRecord);  // as after a restart
 }
 
 // A record that cannot be written waits, with every record after it, and is
