@@ -24,7 +24,8 @@ inline constexpr std::size_t kCommandAt = 24;  // 4 bytes
 inline constexpr std::uint32_t kRequestCommand = 2101;
 inline constexpr std::uint32_t kReplyCommand = 2102;
 
-// The request's fixed part; bytes not listed here are zero.
+// The request's fixed part. A byte of the request named nowhere in this
+// header is zero.
 inline constexpr std::size_t kBodyOneAt = 92;      // 1 byte, always 1
 inline constexpr std::size_t kBodyLengthAt = 102;  // 4 bytes: frame length - kSequenceAt
 inline constexpr std::size_t kSequenceAt = 106;    // 4 bytes: the number the reply must carry
