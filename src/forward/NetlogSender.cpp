@@ -12,8 +12,12 @@
 #include <cstring>
 
 #include "common/GbkTexts.h"
+#include "port/Coding.h"
 
 namespace gbk = tessel::gbk;
+namespace fmt = tessel::netlog_format;
+using tessel::port::DecodeFixed32BE;
+using tessel::port::EncodeFixed32BE;
 
 namespace {
 
@@ -29,21 +33,23 @@ const char kLogSource[] = "../src/NetlogSender.cpp";
     log_->log((priority), __VA_ARGS__);                                         \
   } while (0)
 
-// Request constants.
-const std::uint32_t kMagic = 0xABCDEFABu;
-const std::uint32_t kCommand = 2101;
-const std::size_t kMinReply = NetlogSender::kReplyNumberAt + 4;
+// The record's fields are copied as they are, so their sizes must be the
+// wire's; the largest packet (every item 255 bytes long) must fit the buffer.
+static_assert(sizeof(netlog_st::tag) == fmt::kTagSize);
+static_assert(sizeof(netlog_st::code) == fmt::kCodeSize);
+static_assert(sizeof(netlog_st::text) == fmt::kTextSize);
+static_assert(sizeof(netlog_st::addr1) == fmt::kAddrSize);
+static_assert(sizeof(netlog_st::port1) == fmt::kPortSize);
+static_assert(sizeof(netlog_st::addr2) == fmt::kAddrSize);
+static_assert(sizeof(netlog_st::port2) == fmt::kPortSize);
+static_assert(sizeof(netlog_st::type_code) == fmt::kTypeCodeSize);
+static_assert(sizeof(netlog_st::items) / sizeof(netlog_item) == fmt::kItemCount);
+static_assert(fmt::kFixedSize + fmt::kItemCount * (fmt::kItemHeaderSize + UINT8_MAX) <=
+              NetlogSender::kBufferSize);
 
-void PutBE(unsigned char* at, std::uint32_t value) {
-  at[0] = static_cast<unsigned char>(value >> 24);
-  at[1] = static_cast<unsigned char>(value >> 16);
-  at[2] = static_cast<unsigned char>(value >> 8);
-  at[3] = static_cast<unsigned char>(value);
-}
-
-std::uint32_t GetBE(const unsigned char* at) {
-  return (std::uint32_t(at[0]) << 24) | (std::uint32_t(at[1]) << 16) |
-         (std::uint32_t(at[2]) << 8) | std::uint32_t(at[3]);
+// The request number a reply acknowledges.
+std::int32_t ResponseNumber(const unsigned char* reply) {
+  return static_cast<std::int32_t>(DecodeFixed32BE(reply + fmt::kResponseNumberAt));
 }
 
 ACE_Time_Value Millis(int milliseconds) {
@@ -71,53 +77,54 @@ NetlogSender::NetlogSender(const std::string& host, unsigned short port, int str
   serverValid_ = server_.set(port, host.c_str(), 1, AF_INET) == 0;
   std::memset(buffer_, 0, sizeof buffer_);
   std::memset(reply_, 0, sizeof reply_);
-  PutBE(buffer_ + 0, kMagic);
-  buffer_[4] = 1;
-  PutBE(buffer_ + 5, 1);
-  PutBE(buffer_ + 24, kCommand);
-  buffer_[92] = 1;
+  EncodeFixed32BE(buffer_ + fmt::kMagicAt, fmt::kMagic);
+  buffer_[fmt::kHeaderOneAt] = 1;
+  EncodeFixed32BE(buffer_ + fmt::kHeaderOneWordAt, 1);
+  EncodeFixed32BE(buffer_ + fmt::kCommandAt, fmt::kRequestCommand);
+  buffer_[fmt::kBodyOneAt] = 1;
 }
 
 NetlogSender::~NetlogSender() { Close(); }
 
 std::size_t NetlogSender::BuildPacket(const netlog_st& n) {
-  std::size_t length = kFixedSize;
-  for (int i = 0; i < 7; ++i)
-    if (n.items[i].length != 0) length += 5 + n.items[i].length;
+  std::size_t length = fmt::kFixedSize;
+  for (int i = 0; i < fmt::kItemCount; ++i)
+    if (n.items[i].length != 0) length += fmt::kItemHeaderSize + n.items[i].length;
 
   unsigned char* b = buffer_;
-  PutBE(b + 20, static_cast<std::uint32_t>(length - 24));
-  PutBE(b + 102, static_cast<std::uint32_t>(length - 106));
-  PutBE(b + 106, static_cast<std::uint32_t>(sequence_));
-  PutBE(b + 110, 0);
-  std::memcpy(b + 114, n.tag, 2);
-  std::memcpy(b + 116, n.code, 12);
-  PutBE(b + 128, n.num1);
-  PutBE(b + 132, n.num2);
-  std::memcpy(b + 136, n.text, 20);
-  std::memcpy(b + 156, &n.addr1, 4);
-  std::memcpy(b + 160, &n.port1, 2);
-  PutBE(b + 162, n.num3);
-  PutBE(b + 166, n.num4);
-  PutBE(b + 170, n.num5);
-  std::memcpy(b + 174, &n.addr2, 4);
-  std::memcpy(b + 178, &n.port2, 2);
-  std::memcpy(b + 180, n.type_code, 5);
-  PutBE(b + 185, static_cast<std::uint32_t>(n.logon_time));
-  b[189] = n.online_flag;
-  PutBE(b + 190, static_cast<std::uint32_t>(n.event_time));
+  EncodeFixed32BE(b + fmt::kFrameLengthAt, static_cast<std::uint32_t>(length - fmt::kHeaderSize));
+  EncodeFixed32BE(b + fmt::kBodyLengthAt, static_cast<std::uint32_t>(length - fmt::kSequenceAt));
+  EncodeFixed32BE(b + fmt::kSequenceAt, static_cast<std::uint32_t>(sequence_));
+  EncodeFixed32BE(b + fmt::kChecksumAt, 0);
+  std::memcpy(b + fmt::kTagAt, n.tag, fmt::kTagSize);
+  std::memcpy(b + fmt::kCodeAt, n.code, fmt::kCodeSize);
+  EncodeFixed32BE(b + fmt::kNum1At, n.num1);
+  EncodeFixed32BE(b + fmt::kNum2At, n.num2);
+  std::memcpy(b + fmt::kTextAt, n.text, fmt::kTextSize);
+  std::memcpy(b + fmt::kAddr1At, &n.addr1, fmt::kAddrSize);
+  std::memcpy(b + fmt::kPort1At, &n.port1, fmt::kPortSize);
+  EncodeFixed32BE(b + fmt::kNum3At, n.num3);
+  EncodeFixed32BE(b + fmt::kNum4At, n.num4);
+  EncodeFixed32BE(b + fmt::kNum5At, n.num5);
+  std::memcpy(b + fmt::kAddr2At, &n.addr2, fmt::kAddrSize);
+  std::memcpy(b + fmt::kPort2At, &n.port2, fmt::kPortSize);
+  std::memcpy(b + fmt::kTypeCodeAt, n.type_code, fmt::kTypeCodeSize);
+  EncodeFixed32BE(b + fmt::kLogonTimeAt, static_cast<std::uint32_t>(n.logon_time));
+  b[fmt::kOnlineFlagAt] = n.online_flag;
+  EncodeFixed32BE(b + fmt::kEventTimeAt, static_cast<std::uint32_t>(n.event_time));
 
-  std::size_t at = kFixedSize;
-  for (int i = 0; i < 7; ++i) {
+  std::size_t at = fmt::kFixedSize;
+  for (int i = 0; i < fmt::kItemCount; ++i) {
     const netlog_item& item = n.items[i];
     if (item.length == 0) continue;
-    b[at] = static_cast<unsigned char>(i + 1);
-    PutBE(b + at + 1, item.length);
+    unsigned char* data = b + at + fmt::kItemHeaderSize;
+    b[at + fmt::kItemTypeAt] = static_cast<unsigned char>(i + 1);
+    EncodeFixed32BE(b + at + fmt::kItemLengthAt, item.length);
     if (item.data != nullptr)
-      std::memcpy(b + at + 5, item.data, item.length);
+      std::memcpy(data, item.data, item.length);
     else
-      std::memset(b + at + 5, 0, item.length);
-    at += 5 + item.length;
+      std::memset(data, 0, item.length);
+    at += fmt::kItemHeaderSize + item.length;
   }
 
   // The checksum covers exactly the bytes that go out, the field itself
@@ -125,7 +132,7 @@ std::size_t NetlogSender::BuildPacket(const netlog_st& n) {
   std::uint32_t sum = 0;
   for (std::size_t i = 0; i < length; ++i)
     sum += static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<signed char>(b[i])));
-  PutBE(b + 110, sum);
+  EncodeFixed32BE(b + fmt::kChecksumAt, sum);
   packetLength_ = length;
   return length;
 }
@@ -250,15 +257,17 @@ int NetlogSender::TcpExchange(std::size_t length) {
 
   bool ok = stream_.send_n(buffer_, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length);
   ACE_Time_Value timeout = Millis(timing_.tcpReplyMs);
-  if (ok) ok = stream_.recv_n(reply_, kReplyHeader, &timeout) == static_cast<ssize_t>(kReplyHeader);
+  if (ok)
+    ok = stream_.recv_n(reply_, fmt::kHeaderSize, &timeout) ==
+         static_cast<ssize_t>(fmt::kHeaderSize);
   if (ok) {
     // A reply that would not fit the receive area, or that is too short to
     // hold the response number, is not a reply we can check.
-    std::uint32_t rest = GetBE(reply_ + 20);
-    ok = rest <= kReplySize - kReplyHeader && kReplyHeader + rest >= kMinReply;
+    std::uint32_t rest = DecodeFixed32BE(reply_ + fmt::kFrameLengthAt);
+    ok = rest <= sizeof reply_ - fmt::kHeaderSize && fmt::kHeaderSize + rest >= fmt::kMinReplySize;
     if (ok) {
       timeout = Millis(timing_.tcpReplyMs);
-      ok = stream_.recv_n(reply_ + kReplyHeader, rest, &timeout) == static_cast<ssize_t>(rest);
+      ok = stream_.recv_n(reply_ + fmt::kHeaderSize, rest, &timeout) == static_cast<ssize_t>(rest);
     }
   }
   if (!ok) {
@@ -267,7 +276,7 @@ int NetlogSender::TcpExchange(std::size_t length) {
     return -1;
   }
 
-  std::int32_t response = static_cast<std::int32_t>(GetBE(reply_ + kReplyNumberAt));
+  std::int32_t response = ResponseNumber(reply_);
   if (response == sequence_) {
     sequence_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(sequence_) + 1);
     tcpOk_ = true;
@@ -304,7 +313,7 @@ int NetlogSender::UdpExchange(std::size_t length) {
 
   ACE_INET_Addr from;
   timeout = Millis(timing_.udpMs);
-  ssize_t received = dgram_.recv(reply_, kReplySize, from, 0, &timeout);
+  ssize_t received = dgram_.recv(reply_, sizeof reply_, from, 0, &timeout);
   bool ok = received > 0;
   if (ok && from != server_) {
     char fromText[64] = "", serverText[64] = "";
@@ -316,9 +325,9 @@ int NetlogSender::UdpExchange(std::size_t length) {
     ok = false;
   }
   // A datagram too short to hold the response number cannot acknowledge.
-  if (ok && static_cast<std::size_t>(received) < kMinReply) ok = false;
+  if (ok && static_cast<std::size_t>(received) < fmt::kMinReplySize) ok = false;
   if (ok) {
-    std::int32_t response = static_cast<std::int32_t>(GetBE(reply_ + kReplyNumberAt));
+    std::int32_t response = ResponseNumber(reply_);
     if (response == sequence_) {
       sequence_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(sequence_) + 1);
       udpOk_ = true;

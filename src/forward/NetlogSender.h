@@ -15,6 +15,7 @@
 #include <string>
 
 #include "forward/NLS.h"
+#include "forward/NetlogFormat.h"
 
 namespace tessel {
 
@@ -33,10 +34,6 @@ class NetlogSender {
   enum Strategy { kUdpOnly = 1, kTcpOnly = 2, kUdpThenTcp = 3, kTcpThenUdp = 4 };
 
   static const std::size_t kBufferSize = 4096;
-  static const std::size_t kFixedSize = 194;
-  static const std::size_t kReplySize = 512;
-  static const std::size_t kReplyHeader = 24;
-  static const std::size_t kReplyNumberAt = 163;
 
   typedef tessel::NetlogTiming Timing;
 
@@ -83,7 +80,7 @@ class NetlogSender {
   ACE_INET_Addr server_;
   bool serverValid_;  // false when the host did not resolve
   unsigned char buffer_[kBufferSize];
-  unsigned char reply_[kReplySize];
+  unsigned char reply_[tessel::netlog_format::kReplyBufferSize];
   std::int32_t sequence_;
   int strategy_;
   bool udpOk_;

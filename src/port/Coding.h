@@ -33,6 +33,11 @@ inline std::uint32_t DecodeFixed32BE(const unsigned char* in) {
          static_cast<std::uint32_t>(in[2]) << 8 | static_cast<std::uint32_t>(in[3]);
 }
 
+inline void EncodeFixed16BE(unsigned char* out, std::uint16_t value) {
+  out[0] = static_cast<unsigned char>(value >> 8);
+  out[1] = static_cast<unsigned char>(value);
+}
+
 inline std::uint16_t DecodeFixed16BE(const unsigned char* in) {
   return static_cast<std::uint16_t>(in[0] << 8 | in[1]);
 }

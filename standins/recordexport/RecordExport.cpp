@@ -2,7 +2,8 @@
 // identity record to the named file (layout in docs/record-export-format.md).
 //
 // The library stands on its own: it knows the few record offsets it shows in
-// clear text and nothing else of the service.
+// clear text and nothing else of the service. Only the byte coding of
+// port/Coding.h is shared, and that header needs nothing linked.
 #include "RecordExport.h"
 
 #include <fcntl.h>
@@ -14,6 +15,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include "port/Coding.h"
 
 namespace {
 
@@ -42,17 +45,10 @@ std::string Clear(const char* text, std::size_t width) {
 
 std::string Clear(const char* text) { return Clear(text, static_cast<std::size_t>(-1)); }
 
-std::int32_t LittleEndianInt(const unsigned char* p) {
-  const std::uint32_t v = static_cast<std::uint32_t>(p[0]) |
-                          static_cast<std::uint32_t>(p[1]) << 8 |
-                          static_cast<std::uint32_t>(p[2]) << 16 |
-                          static_cast<std::uint32_t>(p[3]) << 24;
-  return static_cast<std::int32_t>(v);
-}
-
 std::string Line(const char* unit, const char* unitHead, const char* unitTail,
                  const unsigned char* record) {
-  const std::int32_t infoType = LittleEndianInt(record + kInfoTypeOffset);
+  const std::int32_t infoType =
+      static_cast<std::int32_t>(tessel::port::DecodeFixed32LE(record + kInfoTypeOffset));
   const std::size_t accountWidth = infoType == kSeatInfoType ? kSeatAccountWidth : kAccountWidth;
   char number[16];
   std::snprintf(number, sizeof number, "%d", static_cast<int>(infoType));

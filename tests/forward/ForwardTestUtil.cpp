@@ -1,14 +1,17 @@
 #include "ForwardTestUtil.h"
 
-#include <cstring>
 
 #include "common/PathHelpers.h"
 #include "common/SiteFiles.h"
+#include "forward/NetlogFormat.h"
 #include "record/DayStamp.h"
 #include "record/RiaBaseFile.h"
+#include "port/Coding.h"
 #include "port/Port.h"
 
 using namespace tessel;
+
+namespace fmt = tessel::netlog_format;
 
 namespace forward_test {
 
@@ -50,10 +53,11 @@ std::vector<std::string> Accounts(const std::vector<Request>& requests) {
   std::vector<std::string> accounts;
   for (const Request& request : requests) {
     const std::vector<unsigned char>& b = request.bytes;
+    const std::size_t data = fmt::kFixedSize + fmt::kItemHeaderSize;  // of the first item
     std::string account;
-    if (b.size() > 199 && b[194] == 1) {
-      std::uint32_t length = GetBE(&b[195]);
-      if (199 + length <= b.size()) account.assign(b.begin() + 199, b.begin() + 199 + length);
+    if (b.size() > data && b[fmt::kFixedSize + fmt::kItemTypeAt] == 1) {
+      std::uint32_t length = port::DecodeFixed32BE(&b[fmt::kFixedSize + fmt::kItemLengthAt]);
+      if (data + length <= b.size()) account.assign(b.begin() + data, b.begin() + data + length);
     }
     accounts.push_back(account);
   }
@@ -62,19 +66,20 @@ std::vector<std::string> Accounts(const std::vector<Request>& requests) {
 
 Progress ReadProgress(const std::string& path) {
   Progress progress;
-  std::string bytes = testing_support::Exists(path) ? testing_support::ReadFile(path) : "";
-  if (bytes.size() != 8) return progress;
-  std::memcpy(&progress.day, bytes.data(), 4);
-  std::memcpy(&progress.offset, bytes.data() + 4, 4);
+  std::string text = testing_support::Exists(path) ? testing_support::ReadFile(path) : "";
+  if (text.size() != 8) return progress;
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  progress.day = static_cast<std::int32_t>(port::DecodeFixed32LE(bytes));
+  progress.offset = port::DecodeFixed32LE(bytes + 4);
   progress.present = true;
   return progress;
 }
 
 void WriteProgress(const std::string& path, std::int32_t day, std::uint32_t offset) {
-  char bytes[8];
-  std::memcpy(bytes, &day, 4);
-  std::memcpy(bytes + 4, &offset, 4);
-  testing_support::WriteFile(path, std::string(bytes, 8));
+  unsigned char bytes[8];
+  port::EncodeFixed32LE(bytes, static_cast<std::uint32_t>(day));
+  port::EncodeFixed32LE(bytes + 4, offset);
+  testing_support::WriteFile(path, std::string(reinterpret_cast<const char*>(bytes), 8));
 }
 
 std::string ProgressPath(const std::string& host, int port) {

@@ -24,13 +24,14 @@
 #include "forward/NLS.h"
 #include "forward/NetlogSender.h"
 #include "common/GbkTexts.h"
+#include "port/Coding.h"
 
 using namespace tessel;
 
-using forward_test::GetBE;
 using forward_test::NetlogTestServer;
 using forward_test::Reply;
 using forward_test::Request;
+using tessel::port::DecodeFixed32BE;
 
 namespace {
 
@@ -123,51 +124,53 @@ TEST(NetlogSenderTest, PacketLayoutSequenceAndChecksum) {
   ASSERT_EQ(0, sender.Send(record.n));
   EXPECT_EQ(2, sender.sequence());
 
+  // Offsets are spelled out here on purpose, not taken from
+  // forward/NetlogFormat.h: this is what pins those constants to the wire.
   std::vector<Request> requests = server.Requests();
   ASSERT_EQ(2u, requests.size());
   const std::vector<unsigned char>& p = requests[0].bytes;
   ASSERT_EQ(194u, p.size());
   const unsigned char start[20] = {0xAB, 0xCD, 0xEF, 0xAB, 1, 0, 0, 0, 1};
   EXPECT_EQ(0, std::memcmp(p.data(), start, 20));
-  EXPECT_EQ(170u, GetBE(&p[20]));
-  EXPECT_EQ(2101u, GetBE(&p[24]));
+  EXPECT_EQ(170u, DecodeFixed32BE(&p[20]));
+  EXPECT_EQ(2101u, DecodeFixed32BE(&p[24]));
   for (int i = 28; i < 92; ++i) EXPECT_EQ(0, p[i]) << i;
   EXPECT_EQ(1, p[92]);
   for (int i = 93; i < 102; ++i) EXPECT_EQ(0, p[i]) << i;
-  EXPECT_EQ(88u, GetBE(&p[102]));
-  EXPECT_EQ(0u, GetBE(&p[106]));
+  EXPECT_EQ(88u, DecodeFixed32BE(&p[102]));
+  EXPECT_EQ(0u, DecodeFixed32BE(&p[106]));
   EXPECT_EQ(0, std::memcmp(&p[114], "11", 2));
   EXPECT_EQ(0, std::memcmp(&p[116], "4401020001\0Z", 12));
-  EXPECT_EQ(0x01020304u, GetBE(&p[128]));
-  EXPECT_EQ(7u, GetBE(&p[132]));
+  EXPECT_EQ(0x01020304u, DecodeFixed32BE(&p[128]));
+  EXPECT_EQ(7u, DecodeFixed32BE(&p[132]));
   EXPECT_EQ(0, std::memcmp(&p[136], "0123456789abcdefghij", 20));
   EXPECT_EQ(0, std::memcmp(&p[156], &record.n.addr1, 4));  // as is
   EXPECT_EQ(0, std::memcmp(&p[160], &record.n.port1, 2));
-  EXPECT_EQ(3u, GetBE(&p[162]));
-  EXPECT_EQ(4u, GetBE(&p[166]));
-  EXPECT_EQ(4465u, GetBE(&p[170]));
+  EXPECT_EQ(3u, DecodeFixed32BE(&p[162]));
+  EXPECT_EQ(4u, DecodeFixed32BE(&p[166]));
+  EXPECT_EQ(4465u, DecodeFixed32BE(&p[170]));
   for (int i = 174; i < 180; ++i) EXPECT_EQ(0, p[i]);
   EXPECT_EQ(0, std::memcmp(&p[180], "1001", 5));
-  EXPECT_EQ(1700000000u, GetBE(&p[185]));
+  EXPECT_EQ(1700000000u, DecodeFixed32BE(&p[185]));
   EXPECT_EQ(1, p[189]);
-  EXPECT_EQ(0xFFFFFFFEu, GetBE(&p[190]));
+  EXPECT_EQ(0xFFFFFFFEu, DecodeFixed32BE(&p[190]));
 
   // Checksum: the packet's bytes as signed values, the field counted as 0.
   std::uint32_t sum = 0;
   for (std::size_t i = 0; i < p.size(); ++i)
     if (i < 110 || i >= 114) sum += static_cast<std::uint32_t>(static_cast<signed char>(p[i]));
-  EXPECT_EQ(sum, GetBE(&p[110]));
+  EXPECT_EQ(sum, DecodeFixed32BE(&p[110]));
 
   const std::vector<unsigned char>& q = requests[1].bytes;
   ASSERT_EQ(212u, q.size());
-  EXPECT_EQ(188u, GetBE(&q[20]));
-  EXPECT_EQ(106u, GetBE(&q[102]));
-  EXPECT_EQ(1u, GetBE(&q[106]));
+  EXPECT_EQ(188u, DecodeFixed32BE(&q[20]));
+  EXPECT_EQ(106u, DecodeFixed32BE(&q[102]));
+  EXPECT_EQ(1u, DecodeFixed32BE(&q[106]));
   EXPECT_EQ(1, q[194]);
-  EXPECT_EQ(5u, GetBE(&q[195]));
+  EXPECT_EQ(5u, DecodeFixed32BE(&q[195]));
   EXPECT_EQ(0, std::memcmp(&q[199], "ABCDE", 5));
   EXPECT_EQ(3, q[204]);
-  EXPECT_EQ(3u, GetBE(&q[205]));
+  EXPECT_EQ(3u, DecodeFixed32BE(&q[205]));
   EXPECT_EQ(0, std::memcmp(&q[209], "xyz", 3));
 }
 

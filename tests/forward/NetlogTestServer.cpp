@@ -10,15 +10,22 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "forward/NetlogFormat.h"
+#include "port/Coding.h"
+
 namespace forward_test {
+
+namespace fmt = tessel::netlog_format;
+using tessel::port::DecodeFixed32BE;
+using tessel::port::EncodeFixed32BE;
 
 namespace {
 
-void PutBE(unsigned char* at, std::uint32_t value) {
-  at[0] = static_cast<unsigned char>(value >> 24);
-  at[1] = static_cast<unsigned char>(value >> 16);
-  at[2] = static_cast<unsigned char>(value >> 8);
-  at[3] = static_cast<unsigned char>(value);
+// The sequence number of a request of `size` bytes, -1 when it has none.
+std::int32_t SequenceOf(const unsigned char* request, std::size_t size) {
+  return size >= fmt::kSequenceAt + 4
+             ? static_cast<std::int32_t>(DecodeFixed32BE(request + fmt::kSequenceAt))
+             : -1;
 }
 
 sockaddr_in Loopback(int port) {
@@ -52,14 +59,7 @@ int LocalPort(int fd) {
 
 }  // namespace
 
-std::uint32_t GetBE(const unsigned char* at) {
-  return (std::uint32_t(at[0]) << 24) | (std::uint32_t(at[1]) << 16) |
-         (std::uint32_t(at[2]) << 8) | std::uint32_t(at[3]);
-}
-
-std::int32_t Request::Sequence() const {
-  return bytes.size() >= 110 ? static_cast<std::int32_t>(GetBE(&bytes[106])) : -1;
-}
+std::int32_t Request::Sequence() const { return SequenceOf(bytes.data(), bytes.size()); }
 
 NetlogTestServer::NetlogTestServer()
     : port_(0), listenFd_(-1), udpFd_(-1), otherUdpFd_(-1), reply_(Reply::kAck), udpReply_(Reply::kAck),
@@ -169,8 +169,10 @@ void NetlogTestServer::Record(bool udp, const unsigned char* data, std::size_t s
 
 std::vector<unsigned char> NetlogTestServer::MakeReply(std::int32_t number, bool shortReply) const {
   std::vector<unsigned char> reply(shortReply ? 124 : 200, 0);
-  PutBE(&reply[20], static_cast<std::uint32_t>(reply.size() - 24));
-  if (!shortReply) PutBE(&reply[163], static_cast<std::uint32_t>(number));
+  EncodeFixed32BE(&reply[fmt::kFrameLengthAt],
+                  static_cast<std::uint32_t>(reply.size() - fmt::kHeaderSize));
+  if (!shortReply)
+    EncodeFixed32BE(&reply[fmt::kResponseNumberAt], static_cast<std::uint32_t>(number));
   return reply;
 }
 
@@ -182,8 +184,8 @@ void NetlogTestServer::HandleTcp(Client& client, bool* keep) {
     return;
   }
   client.pending.insert(client.pending.end(), chunk, chunk + n);
-  while (client.pending.size() >= 24) {
-    std::size_t total = 24 + GetBE(&client.pending[20]);
+  while (client.pending.size() >= fmt::kHeaderSize) {
+    std::size_t total = fmt::kHeaderSize + DecodeFixed32BE(&client.pending[fmt::kFrameLengthAt]);
     if (client.pending.size() < total) return;
     Request request{false, std::vector<unsigned char>(client.pending.begin(),
                                                       client.pending.begin() + total)};
@@ -207,8 +209,8 @@ void NetlogTestServer::HandleTcp(Client& client, bool* keep) {
         answer = MakeReply(0, true);
         break;
       case Reply::kOversized:
-        answer.assign(24, 0);
-        PutBE(&answer[20], 600);
+        answer.assign(fmt::kHeaderSize, 0);
+        EncodeFixed32BE(&answer[fmt::kFrameLengthAt], 600);
         break;
       case Reply::kClose:
         *keep = false;
@@ -236,7 +238,7 @@ void NetlogTestServer::HandleUdp() {
     std::lock_guard<std::mutex> guard(lock_);
     reply = udpReply_;
   }
-  std::int32_t number = n >= 110 ? static_cast<std::int32_t>(GetBE(datagram + 106)) : -1;
+  std::int32_t number = SequenceOf(datagram, static_cast<std::size_t>(n));
   std::vector<unsigned char> answer;
   int fd = udpFd_;
   switch (reply) {

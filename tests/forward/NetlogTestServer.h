@@ -26,10 +26,8 @@ enum class Reply {
 struct Request {
   bool udp;
   std::vector<unsigned char> bytes;
-  std::int32_t Sequence() const;  // BE at offset 106
+  std::int32_t Sequence() const;  // the request's sequence number, -1 if too short
 };
-
-std::uint32_t GetBE(const unsigned char* at);
 
 class NetlogTestServer {
  public:

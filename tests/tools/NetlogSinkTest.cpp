@@ -13,8 +13,14 @@
 #include "SinkServer.h"
 #include "TestSupport.h"
 #include "TextOut.h"
+#include "forward/NetlogFormat.h"
+#include "port/Coding.h"
 
 using namespace netlog;
+using namespace tessel::netlog_format;
+using tessel::port::DecodeFixed32BE;
+using tessel::port::EncodeFixed16BE;
+using tessel::port::EncodeFixed32BE;
 
 namespace {
 
@@ -22,32 +28,32 @@ namespace {
 std::vector<unsigned char> HandRequest(std::int32_t sequence,
                                        const std::vector<std::pair<int, std::string>>& items) {
   std::size_t length = kFixedSize;
-  for (const auto& item : items) length += 5 + item.second.size();
+  for (const auto& item : items) length += kItemHeaderSize + item.second.size();
   std::vector<unsigned char> p(length, 0);
-  WriteBE32(&p[0], kMagic);
-  p[4] = 1;
-  WriteBE32(&p[5], 1);
-  WriteBE32(&p[20], static_cast<std::uint32_t>(length - 24));
-  WriteBE32(&p[24], kRequestCommand);
-  p[92] = 1;
-  WriteBE32(&p[102], static_cast<std::uint32_t>(length - 106));
-  WriteBE32(&p[106], static_cast<std::uint32_t>(sequence));
-  std::memcpy(&p[114], "11", 2);
-  std::memcpy(&p[116], "4401020001", 10);
-  WriteBE32(&p[128], 7);
-  std::memcpy(&p[136], "\xc9\xcf\xbb\xfa", 4);  // GBK for "上机"
-  p[156] = 10; p[157] = 0; p[158] = 0; p[159] = 5;
-  p[160] = 0x1F; p[161] = 0x90;  // 8080
-  std::memcpy(&p[180], "1001", 5);
-  WriteBE32(&p[185], 1700000000);
-  p[189] = 1;
-  WriteBE32(&p[190], 1700000100);
+  EncodeFixed32BE(&p[kMagicAt], kMagic);
+  p[kHeaderOneAt] = 1;
+  EncodeFixed32BE(&p[kHeaderOneWordAt], 1);
+  EncodeFixed32BE(&p[kFrameLengthAt], static_cast<std::uint32_t>(length - kHeaderSize));
+  EncodeFixed32BE(&p[kCommandAt], kRequestCommand);
+  p[kBodyOneAt] = 1;
+  EncodeFixed32BE(&p[kBodyLengthAt], static_cast<std::uint32_t>(length - kSequenceAt));
+  EncodeFixed32BE(&p[kSequenceAt], static_cast<std::uint32_t>(sequence));
+  std::memcpy(&p[kTagAt], "11", 2);
+  std::memcpy(&p[kCodeAt], "4401020001", 10);
+  EncodeFixed32BE(&p[kNum1At], 7);
+  std::memcpy(&p[kTextAt], "\xc9\xcf\xbb\xfa", 4);  // GBK for "上机"
+  std::memcpy(&p[kAddr1At], "\x0a\x00\x00\x05", kAddrSize);  // 10.0.0.5
+  EncodeFixed16BE(&p[kPort1At], 8080);
+  std::memcpy(&p[kTypeCodeAt], "1001", 5);
+  EncodeFixed32BE(&p[kLogonTimeAt], 1700000000);
+  p[kOnlineFlagAt] = 1;
+  EncodeFixed32BE(&p[kEventTimeAt], 1700000100);
   std::size_t at = kFixedSize;
   for (const auto& item : items) {
-    p[at] = static_cast<unsigned char>(item.first);
-    WriteBE32(&p[at + 1], static_cast<std::uint32_t>(item.second.size()));
-    std::memcpy(&p[at + 5], item.second.data(), item.second.size());
-    at += 5 + item.second.size();
+    p[at + kItemTypeAt] = static_cast<unsigned char>(item.first);
+    EncodeFixed32BE(&p[at + kItemLengthAt], static_cast<std::uint32_t>(item.second.size()));
+    std::memcpy(&p[at + kItemHeaderSize], item.second.data(), item.second.size());
+    at += kItemHeaderSize + item.second.size();
   }
   return p;
 }
@@ -120,10 +126,12 @@ TEST(NetlogPacketTest, RejectsDamagedRequests) {
   std::string error;
   std::vector<unsigned char> p = HandRequest(1, {{1, "abcdef"}});
   std::vector<unsigned char> shortItem(p.begin(), p.end() - 2);
-  WriteBE32(&shortItem[20], static_cast<std::uint32_t>(shortItem.size() - 24));
-  WriteBE32(&shortItem[102], static_cast<std::uint32_t>(shortItem.size() - 106));
+  EncodeFixed32BE(&shortItem[kFrameLengthAt],
+                  static_cast<std::uint32_t>(shortItem.size() - kHeaderSize));
+  EncodeFixed32BE(&shortItem[kBodyLengthAt],
+                  static_cast<std::uint32_t>(shortItem.size() - kSequenceAt));
   EXPECT_FALSE(DecodeRequest(shortItem, &r, &error));
-  p[0] = 0;
+  p[kMagicAt] = 0;
   EXPECT_FALSE(DecodeRequest(p, &r, &error));
   EXPECT_FALSE(DecodeRequest(std::vector<unsigned char>(100, 0), &r, &error));
   EXPECT_EQ(textout::GbkToUtf8(std::string("a\xff", 2)), "a\\xff");
@@ -139,8 +147,8 @@ TEST(NetlogSinkTest, AcknowledgesOverTcpAndUdpWithTheRequestsNumber) {
     std::vector<unsigned char> request = HandRequest(seq, {});
     ASSERT_EQ(::send(fd, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
     std::vector<unsigned char> reply = ReadReply(fd);
-    ASSERT_GE(reply.size(), kResponseOffset + 4);
-    EXPECT_EQ(ReadBE32(&reply[kResponseOffset]), static_cast<std::uint32_t>(seq));
+    ASSERT_GE(reply.size(), kResponseNumberAt + 4);
+    EXPECT_EQ(DecodeFixed32BE(&reply[kResponseNumberAt]), static_cast<std::uint32_t>(seq));
     EXPECT_EQ(FrameLength(reply.data()), reply.size());
   }
   ::close(fd);
@@ -153,8 +161,8 @@ TEST(NetlogSinkTest, AcknowledgesOverTcpAndUdpWithTheRequestsNumber) {
   std::vector<unsigned char> request = HandRequest(9, {{2, "x"}});
   ::sendto(udp, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   std::vector<unsigned char> reply = ReadReply(udp);
-  ASSERT_GE(reply.size(), kResponseOffset + 4);
-  EXPECT_EQ(ReadBE32(&reply[kResponseOffset]), 9u);
+  ASSERT_GE(reply.size(), kResponseNumberAt + 4);
+  EXPECT_EQ(DecodeFixed32BE(&reply[kResponseNumberAt]), 9u);
   ::close(udp);
   server.Stop();
   ASSERT_EQ(recorder.transports, (std::vector<std::string>{"tcp", "tcp", "udp"}));
@@ -169,8 +177,8 @@ TEST(NetlogSinkTest, MisbehavingModes) {
     std::vector<unsigned char> request = HandRequest(5, {});
     ::send(fd, request.data(), request.size(), 0);
     std::vector<unsigned char> reply = ReadReply(fd);
-    ASSERT_GE(reply.size(), kResponseOffset + 4);
-    EXPECT_NE(ReadBE32(&reply[kResponseOffset]), 5u);
+    ASSERT_GE(reply.size(), kResponseNumberAt + 4);
+    EXPECT_NE(DecodeFixed32BE(&reply[kResponseNumberAt]), 5u);
     ::close(fd);
   }
   for (ReplyMode mode : {ReplyMode::kSilent, ReplyMode::kClose}) {

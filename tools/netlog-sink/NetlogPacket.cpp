@@ -1,6 +1,8 @@
 #include "NetlogPacket.h"
 
 #include "TextOut.h"
+#include "forward/NetlogFormat.h"
+#include "port/Coding.h"
 
 #include <arpa/inet.h>
 
@@ -11,19 +13,14 @@
 
 namespace netlog {
 
+namespace fmt = tessel::netlog_format;
+using tessel::port::DecodeFixed16BE;
+using tessel::port::DecodeFixed32BE;
+using tessel::port::EncodeFixed32BE;
 using textout::GbkToUtf8;
 
-std::uint32_t ReadBE32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
-         static_cast<std::uint32_t>(p[2]) << 8 | p[3];
-}
-
-void WriteBE32(unsigned char* p, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(value >> (24 - 8 * i));
-}
-
 std::size_t FrameLength(const unsigned char* header) {
-  return kHeaderSize + ReadBE32(header + 20);
+  return fmt::kHeaderSize + DecodeFixed32BE(header + fmt::kFrameLengthAt);
 }
 
 namespace {
@@ -53,52 +50,63 @@ std::string JsonString(const std::string& utf8) {
 }  // namespace
 
 bool DecodeRequest(const std::vector<unsigned char>& p, Request* out, std::string* error) {
-  if (p.size() < kFixedSize) { *error = "shorter than 194 bytes"; return false; }
-  if (ReadBE32(p.data()) != kMagic) { *error = "bad magic"; return false; }
+  if (p.size() < fmt::kFixedSize) { *error = "shorter than 194 bytes"; return false; }
+  if (DecodeFixed32BE(&p[fmt::kMagicAt]) != fmt::kMagic) { *error = "bad magic"; return false; }
   if (FrameLength(p.data()) != p.size()) { *error = "length at 20 disagrees"; return false; }
-  if (ReadBE32(p.data() + 24) != kRequestCommand) { *error = "not a net-log request"; return false; }
-  if (ReadBE32(p.data() + 102) + 106 != p.size()) { *error = "length at 102 disagrees"; return false; }
+  if (DecodeFixed32BE(&p[fmt::kCommandAt]) != fmt::kRequestCommand) {
+    *error = "not a net-log request";
+    return false;
+  }
+  if (DecodeFixed32BE(&p[fmt::kBodyLengthAt]) + fmt::kSequenceAt != p.size()) {
+    *error = "length at 102 disagrees";
+    return false;
+  }
   Request r;
-  r.sequence = static_cast<std::int32_t>(ReadBE32(&p[106]));
-  r.checksum = ReadBE32(&p[110]);
-  r.tag = Field(p, 114, 2);
-  r.code = Field(p, 116, 12);
-  r.num1 = ReadBE32(&p[128]);
-  r.num2 = ReadBE32(&p[132]);
-  r.text = Field(p, 136, 20);
-  r.addr1 = Dotted(&p[156]);
-  r.port1 = static_cast<std::uint16_t>(p[160] << 8 | p[161]);
-  r.num3 = ReadBE32(&p[162]);
-  r.num4 = ReadBE32(&p[166]);
-  r.num5 = ReadBE32(&p[170]);
-  r.addr2 = Dotted(&p[174]);
-  r.port2 = static_cast<std::uint16_t>(p[178] << 8 | p[179]);
-  r.typeCode = Field(p, 180, 5);
-  r.logonTime = static_cast<std::int32_t>(ReadBE32(&p[185]));
-  r.onlineFlag = p[189];
-  r.eventTime = static_cast<std::int32_t>(ReadBE32(&p[190]));
-  for (std::size_t at = kFixedSize; at < p.size();) {
-    if (at + 5 > p.size()) { *error = "item header cut short"; return false; }
+  r.sequence = static_cast<std::int32_t>(DecodeFixed32BE(&p[fmt::kSequenceAt]));
+  r.checksum = DecodeFixed32BE(&p[fmt::kChecksumAt]);
+  r.tag = Field(p, fmt::kTagAt, fmt::kTagSize);
+  r.code = Field(p, fmt::kCodeAt, fmt::kCodeSize);
+  r.num1 = DecodeFixed32BE(&p[fmt::kNum1At]);
+  r.num2 = DecodeFixed32BE(&p[fmt::kNum2At]);
+  r.text = Field(p, fmt::kTextAt, fmt::kTextSize);
+  r.addr1 = Dotted(&p[fmt::kAddr1At]);
+  r.port1 = DecodeFixed16BE(&p[fmt::kPort1At]);
+  r.num3 = DecodeFixed32BE(&p[fmt::kNum3At]);
+  r.num4 = DecodeFixed32BE(&p[fmt::kNum4At]);
+  r.num5 = DecodeFixed32BE(&p[fmt::kNum5At]);
+  r.addr2 = Dotted(&p[fmt::kAddr2At]);
+  r.port2 = DecodeFixed16BE(&p[fmt::kPort2At]);
+  r.typeCode = Field(p, fmt::kTypeCodeAt, fmt::kTypeCodeSize);
+  r.logonTime = static_cast<std::int32_t>(DecodeFixed32BE(&p[fmt::kLogonTimeAt]));
+  r.onlineFlag = p[fmt::kOnlineFlagAt];
+  r.eventTime = static_cast<std::int32_t>(DecodeFixed32BE(&p[fmt::kEventTimeAt]));
+  for (std::size_t at = fmt::kFixedSize; at < p.size();) {
+    if (at + fmt::kItemHeaderSize > p.size()) { *error = "item header cut short"; return false; }
     Item item;
-    item.type = p[at];
-    std::uint32_t length = ReadBE32(&p[at + 1]);
-    if (length > p.size() - at - 5) { *error = "item data cut short"; return false; }
-    item.data.assign(reinterpret_cast<const char*>(&p[at + 5]), length);
+    item.type = p[at + fmt::kItemTypeAt];
+    std::uint32_t length = DecodeFixed32BE(&p[at + fmt::kItemLengthAt]);
+    if (length > p.size() - at - fmt::kItemHeaderSize) {
+      *error = "item data cut short";
+      return false;
+    }
+    item.data.assign(reinterpret_cast<const char*>(&p[at + fmt::kItemHeaderSize]), length);
     r.items.push_back(item);
-    at += 5 + length;
+    at += fmt::kItemHeaderSize + length;
   }
   *out = r;
   return true;
 }
 
 std::vector<unsigned char> BuildReply(std::int32_t responseNumber) {
-  std::vector<unsigned char> reply(kResponseOffset + 4 + 3, 0);
-  WriteBE32(&reply[0], kMagic);
-  reply[4] = 1;
-  WriteBE32(&reply[5], 1);
-  WriteBE32(&reply[20], static_cast<std::uint32_t>(reply.size() - kHeaderSize));
-  WriteBE32(&reply[24], kReplyCommand);
-  WriteBE32(&reply[kResponseOffset], static_cast<std::uint32_t>(responseNumber));
+  // Three zero bytes follow the response number: 170 bytes in all.
+  std::vector<unsigned char> reply(fmt::kMinReplySize + 3, 0);
+  EncodeFixed32BE(&reply[fmt::kMagicAt], fmt::kMagic);
+  reply[fmt::kHeaderOneAt] = 1;
+  EncodeFixed32BE(&reply[fmt::kHeaderOneWordAt], 1);
+  EncodeFixed32BE(&reply[fmt::kFrameLengthAt],
+                  static_cast<std::uint32_t>(reply.size() - fmt::kHeaderSize));
+  EncodeFixed32BE(&reply[fmt::kCommandAt], fmt::kReplyCommand);
+  EncodeFixed32BE(&reply[fmt::kResponseNumberAt], static_cast<std::uint32_t>(responseNumber));
   return reply;
 }
 

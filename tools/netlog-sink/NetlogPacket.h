@@ -3,18 +3,12 @@
 #ifndef TESSEL_TOOLS_NETLOGPACKET_H
 #define TESSEL_TOOLS_NETLOGPACKET_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace netlog {
-
-inline constexpr std::size_t kHeaderSize = 24;     // length of a frame's header
-inline constexpr std::size_t kFixedSize = 194;     // fixed part of a request
-inline constexpr std::size_t kResponseOffset = 163;
-inline constexpr std::uint32_t kMagic = 0xABCDEFABu;
-inline constexpr std::uint32_t kRequestCommand = 2101;
-inline constexpr std::uint32_t kReplyCommand = 2102;
 
 struct Item {
   int type = 0;  // 1..7
@@ -33,16 +27,13 @@ struct Request {
   std::vector<Item> items;
 };
 
-std::uint32_t ReadBE32(const unsigned char* p);
-void WriteBE32(unsigned char* p, std::uint32_t value);
-
 // Length of the whole frame announced by its 24-byte header.
 std::size_t FrameLength(const unsigned char* header);
 
 // Decodes a whole request; false with a reason when it is not one.
 bool DecodeRequest(const std::vector<unsigned char>& packet, Request* out, std::string* error);
 
-// An acknowledgement carrying `responseNumber` at offset 163.
+// An acknowledgement carrying `responseNumber` where the sender reads it.
 std::vector<unsigned char> BuildReply(std::int32_t responseNumber);
 
 // One line for a person (texts shown as UTF-8) or one JSON object.

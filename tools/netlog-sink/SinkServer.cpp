@@ -9,9 +9,13 @@
 #include <cerrno>
 #include <cstring>
 
+#include "forward/NetlogFormat.h"
+
 namespace netlog {
 
 namespace {
+
+using tessel::netlog_format::kHeaderSize;
 
 bool ReadExactly(int fd, unsigned char* buffer, std::size_t size) {
   for (std::size_t done = 0; done < size;) {

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "port/Coding.h"
+
 namespace events {
 
 namespace rec = tessel::rec;
@@ -16,9 +18,10 @@ bool ParseIPv4(const std::string& text, std::uint32_t* hostOrder) {
 }
 
 std::int32_t InterfaceIp(std::uint32_t hostOrder) {
-  const std::uint32_t swapped = (hostOrder >> 24) | ((hostOrder >> 8) & 0xFF00) |
-                                ((hostOrder << 8) & 0xFF0000) | (hostOrder << 24);
-  return static_cast<std::int32_t>(swapped);
+  // The octets in network order, read back with the first one lowest.
+  unsigned char octets[4];
+  tessel::port::EncodeFixed32BE(octets, hostOrder);
+  return static_cast<std::int32_t>(tessel::port::DecodeFixed32LE(octets));
 }
 
 std::string SeatPrefix(const std::string& unit, std::uint32_t hostOrder, std::int32_t logonTime) {
