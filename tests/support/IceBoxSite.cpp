@@ -63,6 +63,10 @@ int IceBoxSite::stop() {
   return process_->stop(SIGTERM, std::chrono::seconds(15));
 }
 
+void IceBoxSite::kill() {
+  if (process_) process_->stop(SIGKILL, std::chrono::seconds(15));
+}
+
 std::string IceBoxSite::serverStdout() const { return ReadFile(site_ / "server.out"); }
 std::string IceBoxSite::serverStderr() const { return ReadFile(site_ / "server.err"); }
 

@@ -34,6 +34,8 @@ class IceBoxSite {
   bool start();
   // SIGTERM, then waits; the exit status or -1 when it did not end in time.
   int stop();
+  // SIGKILL: the server ends at once, wherever it was.
+  void kill();
   bool running() { return process_ && process_->running(); }
 
   std::string serverStdout() const;
