@@ -27,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <exception>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -259,7 +260,13 @@ int main(int argc, char** argv) {
   double ceiling = 0;
   int failures = 0;
   for (const Configuration& config : configs) {
-    const Measurement m = Measure(config, options, client.communicator());
+    Measurement m;
+    try {
+      m = Measure(config, options, client.communicator());
+    } catch (const std::exception& e) {
+      // Caught so that the site's destructor stops its icebox.
+      m.error = e.what();
+    }
     if (config.bare && m.storeSeconds > 0) ceiling = m.stored / m.storeSeconds;
     if (!m.error.empty()) ++failures;
     std::printf("%s\n", Line(config, m, ceiling).c_str());
