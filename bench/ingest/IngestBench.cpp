@@ -55,7 +55,8 @@ const char kUsage[] =
     "ceiling) first, then the service with each keyword-store size.\n"
     "\n"
     "  --keywords LIST   keyword-store sizes for the service (default 0,10000,100000)\n"
-    "  --million         add a store of 1,000,000 keywords (takes minutes)\n"
+    "  --million         add a store of 1,000,000 keywords (near a second per record:\n"
+    "                    about five minutes with the default --slow-cap)\n"
     "  --seconds S       how long the agents send to each configuration (default 5)\n"
     "  --slow-cap N      records sent at most to a store of 100,000 keywords or more\n"
     "                    (default 300; 0 for no cap)\n"
@@ -188,7 +189,7 @@ std::string Line(const Configuration& config, const Measurement& m, double ceili
   const double acceptedRate = m.sendSeconds > 0 ? m.sent / m.sendSeconds : 0;
   const double cpuPerRecord = m.stored > 0 ? m.cpuSeconds * 1e6 / m.stored : 0;
   char line[256];
-  std::snprintf(line, sizeof line, "%-28s %7ld %10.1f %7.3f %13.1f %11.1f %9.2f s",
+  std::snprintf(line, sizeof line, "%-28s %7ld %10.1f %7.4f %13.1f %11.1f %9.2f s",
                 config.label.c_str(), m.sent, storedRate, ceiling > 0 ? storedRate / ceiling : 0.0,
                 cpuPerRecord, acceptedRate, m.storeSeconds);
   std::string text = line;
