@@ -21,6 +21,8 @@
 // 100,000 keywords or more it stores about a hundred records a second while
 // agents hand it thousands in the second before its next pass; there sending
 // stops after --slow-cap records so that a run ends in seconds, not minutes.
+// --records sends every configuration the same number of records, so that
+// two builds of the service are compared on the same work.
 #include <getopt.h>
 
 #include <chrono>
@@ -58,6 +60,7 @@ const char kUsage[] =
     "  --million         add a store of 1,000,000 keywords (near a second per record:\n"
     "                    about five minutes with the default --slow-cap)\n"
     "  --seconds S       how long the agents send to each configuration (default 5)\n"
+    "  --records N       records sent at most to every configuration (default: no cap)\n"
     "  --slow-cap N      records sent at most to a store of 100,000 keywords or more\n"
     "                    (default 300; 0 for no cap)\n"
     "  --threads N       agent threads, each on a connection of its own (default 2)\n"
@@ -73,6 +76,7 @@ const std::chrono::seconds kReadyLimit(300);
 struct Options {
   std::vector<long> keywords = {0, 10000, 100000};
   double seconds = 5;
+  long records = 0;  // 0: no cap
   long slowCap = 300;
   int threads = 2;
   std::string module = TESSEL_SERVICE_MODULE;
@@ -164,7 +168,9 @@ Measurement Measure(const Configuration& config, const Options& options,
   ingest::SendPlan plan;
   plan.threads = options.threads;
   plan.seatLogon = seatLogon;
-  if (!config.bare && config.keywords >= kSlowStore && options.slowCap > 0)
+  if (options.records > 0) plan.maxRecords = options.records;
+  if (!config.bare && config.keywords >= kSlowStore && options.slowCap > 0 &&
+      (plan.maxRecords < 0 || options.slowCap < plan.maxRecords))
     plan.maxRecords = options.slowCap;
   const Clock::time_point start = Clock::now();
   plan.deadline = start + std::chrono::duration_cast<Clock::duration>(
@@ -216,6 +222,7 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       {"help", no_argument, nullptr, 'h'},        {"keywords", required_argument, nullptr, 'k'},
       {"million", no_argument, nullptr, 'M'},     {"seconds", required_argument, nullptr, 's'},
       {"slow-cap", required_argument, nullptr, 'c'}, {"threads", required_argument, nullptr, 't'},
+      {"records", required_argument, nullptr, 'r'},
       {"module", required_argument, nullptr, 'm'}, {nullptr, 0, nullptr, 0}};
   int c;
   while ((c = getopt_long(argc, argv, "h", longOptions, nullptr)) != -1) {
@@ -226,6 +233,7 @@ bool ParseOptions(int argc, char** argv, Options* o) {
         break;
       case 'M': o->million = true; break;
       case 's': o->seconds = std::atof(optarg); if (o->seconds <= 0) return false; break;
+      case 'r': o->records = std::atol(optarg); if (o->records < 0) return false; break;
       case 'c': o->slowCap = std::atol(optarg); if (o->slowCap < 0) return false; break;
       case 't': o->threads = std::atoi(optarg); if (o->threads < 1) return false; break;
       case 'm': o->module = optarg; break;
@@ -252,6 +260,7 @@ int main(int argc, char** argv) {
   Ice::CommunicatorHolder client(Ice::initialize());
   std::printf("ingest through icebox: %d agent thread(s), write(), %.1f s of sends per "
               "configuration", options.threads, options.seconds);
+  if (options.records > 0) std::printf(", at most %ld records", options.records);
   if (options.slowCap > 0)
     std::printf(", at most %ld records to stores of %ld+ keywords", options.slowCap, kSlowStore);
   std::printf("\n");
