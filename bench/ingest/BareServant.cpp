@@ -1,0 +1,100 @@
+// The ceiling of the ingest benchmark: an IceBox module serving the same
+// AccountInfo interface as the service, whose record operations only append
+// the record to two files of the site (a day file and a seat file, each
+// opened, written and closed per record) and do nothing else. Whatever the
+// service spends beyond this is its own cost.
+//
+// Files: <site>/virtualdb/<YYMMDD>.RiaBase (named once, at start, so the
+// driver counts it as it counts the service's day files) and
+// <site>/virtualdb/bare-seat.RiaBase. The site is $TESSEL_HOME, else the
+// working directory.
+#include <Ice/Ice.h>
+#include <IceBox/IceBox.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "VirtualAccount.h"
+
+namespace {
+
+const Ice::ByteSeq::size_type kRecordSize = 1247;
+
+void AppendTo(const std::string& path, const Ice::ByteSeq& record) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  if (fd < 0) return;
+  // O_APPEND keeps concurrent appends of one record each whole; a short
+  // write shows as a missing record in the driver's count.
+  const ssize_t written = ::write(fd, record.data(), record.size());
+  (void)written;
+  ::close(fd);
+}
+
+class BareAccountInfo : public Audit::VirtualPersion::AccountInfo {
+ public:
+  BareAccountInfo(const std::string& dayFile, const std::string& seatFile)
+      : dayFile_(dayFile), seatFile_(seatFile) {}
+
+  virtual void write(const Ice::ByteSeq& record, const Ice::Current&) { store(record); }
+  virtual void registAccount(const Ice::ByteSeq& record, const Ice::Current&) { store(record); }
+  virtual void writeAccount(const Ice::ByteSeq& record, const Ice::Current&) { store(record); }
+  virtual void RealNameClientOff(Ice::Int, const Ice::ByteSeq&, Ice::Int, Ice::Int,
+                                 const Ice::Current&) {}
+  virtual void AccountOff(Ice::Int, Ice::Int, Ice::Int, const Ice::Current&) {}
+  virtual void NotifyToUpChatContent(Ice::Int, Ice::Int, Ice::Int, const Ice::Current&) {}
+  virtual void GetAllOnLineVirtualId(Ice::Int& count, std::string& filePath, const Ice::Current&) {
+    count = 0;
+    filePath.clear();
+  }
+
+ private:
+  void store(const Ice::ByteSeq& record) {
+    if (record.size() != kRecordSize) return;
+    AppendTo(dayFile_, record);
+    AppendTo(seatFile_, record);
+  }
+
+  const std::string dayFile_;
+  const std::string seatFile_;
+};
+
+std::string SiteDir() {
+  const char* home = std::getenv("TESSEL_HOME");
+  return home && *home ? std::string(home) : std::string(".");
+}
+
+std::string TodaysStamp() {
+  const std::time_t now = std::time(0);
+  std::tm local;
+  char text[16] = "";
+  if (::localtime_r(&now, &local)) std::strftime(text, sizeof text, "%y%m%d", &local);
+  return text;
+}
+
+class BareService : public IceBox::Service {
+ public:
+  virtual void start(const std::string& name, const Ice::CommunicatorPtr& communicator,
+                     const Ice::StringSeq&) {
+    const std::string dir = SiteDir() + "/virtualdb";
+    ::mkdir(dir.c_str(), 0755);
+    adapter_ = communicator->createObjectAdapter(name);
+    adapter_->add(new BareAccountInfo(dir + "/" + TodaysStamp() + ".RiaBase",
+                                      dir + "/bare-seat.RiaBase"),
+                  Ice::stringToIdentity(name));
+    adapter_->activate();
+  }
+  virtual void stop() { adapter_->deactivate(); }
+
+ private:
+  Ice::ObjectAdapterPtr adapter_;
+};
+
+}  // namespace
+
+extern "C" ICE_DECLSPEC_EXPORT IceBox::Service* create(const Ice::CommunicatorPtr&) {
+  return new BareService;
+}
