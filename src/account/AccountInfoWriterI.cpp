@@ -13,8 +13,9 @@ namespace rec = tessel::rec;
 // Threads. The servant owns every thread of the service:
 //
 //   list thread      preTreat; started here, a pass over the queued records
-//                    every second (the pre-treatment and the IA-file worker
-//                    run inside the pass).
+//                    every second: it applies them to the lists, then writes
+//                    what they put on and off (the pre-treatment and the
+//                    IA-file worker run inside the pass).
 //   sender manager   senderManager; started here, reads netbarcfg.ini every
 //                    5 s and owns one day-file sender thread per upstream
 //                    server, each pausing 10 ms between records and 5 s when
@@ -22,13 +23,20 @@ namespace rec = tessel::rec;
 //   IA-file worker   iaWorker; a thread object that is never started: it
 //                    works on the list thread.
 //
-// Each stops through its stop signal, which also cuts its pauses short. The
-// destructor stops them in this order: the IA-file worker (a flag), the list
-// thread (raised, then joined: its last pass stores every record accepted
-// before the stop), then the sender manager, which stops and joins its
-// senders before it returns. The joins happen here, in the servant's
-// destructor, because Ice releases the servant once the adapter has
-// finished its calls and before the host unloads the module: no call can
+// Ice threads meet the list thread only at its intake queue, whose lock is
+// held to append a record (and its journal entry) or to take the queue; they
+// never wait for its files. Lock order: the servant's lock, then the intake
+// lock; an export shares the list lock, then reads the unit identity under
+// the intake lock.
+//
+// Each thread stops through its stop signal, which also cuts its pauses
+// short. The destructor stops them in this order: the IA-file worker (a
+// flag), the list thread (raised, then joined: its last pass stores every
+// record accepted before the stop, and what it cannot store stays in the
+// intake journal for the next start), then the sender manager, which stops
+// and joins its senders before it returns. The joins happen here, in the
+// servant's destructor, because Ice releases the servant once the adapter
+// has finished its calls and before the host unloads the module: no call can
 // queue a record any more, and no thread may run this module's code after
 // it is unloaded.
 AccountInfoWriterI::AccountInfoWriterI(const Ice::CommunicatorPtr& communicator,
