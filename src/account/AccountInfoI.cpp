@@ -2,7 +2,6 @@
 
 #include <Ice/Ice.h>
 
-#include <atomic>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
@@ -17,30 +16,6 @@ namespace rec = tessel::rec;
 
 namespace {
 
-// Registration records by account key, one table per loaded module; touched
-// only with a servant's lock held.
-std::map<std::string, VirtualIdRecord>& RegisteredRecords() {
-  static std::map<std::string, VirtualIdRecord> records;
-  return records;
-}
-
-void StoreRegistered(const std::string& key, const VirtualIdRecord& record) {
-  RegisteredRecords().insert(std::make_pair(key, record));  // an existing entry stays
-}
-
-int FetchRegistered(const std::string& key, VirtualIdRecord* out) {
-  std::map<std::string, VirtualIdRecord>::const_iterator it = RegisteredRecords().find(key);
-  if (it == RegisteredRecords().end()) return -1;
-  *out = it->second;
-  return 0;
-}
-
-void EraseRegistered(const std::string& key) { RegisteredRecords().erase(key); }
-
-// Ice puts "local address = " before the local part of a connection's
-// description and "\nremote address = " before the remote part.
-const std::string::size_type kLocalLabel = 16;
-const std::string::size_type kRemoteLabel = 18;
 // Descriptions longer than this are not from a plain TCP peer.
 const std::string::size_type kMaxConnectionText = 260;
 
@@ -56,21 +31,33 @@ bool AcceptsAccountCall(const Ice::ByteSeq& record, const Ice::Current& current)
 
 }  // namespace
 
+namespace tessel {
+
+std::string PlainHostAddress(const std::string& address) {
+  static const char kMappedPrefix[] = "::ffff:";
+  const std::size_t prefixLength = sizeof kMappedPrefix - 1;
+  if (address.size() > prefixLength && address.compare(0, prefixLength, kMappedPrefix) == 0 &&
+      address.find(':', prefixLength) == std::string::npos &&
+      address.find('.', prefixLength) != std::string::npos)
+    return address.substr(prefixLength);
+  return address;
+}
+
+}  // namespace tessel
+
 AccountInfoI::AccountInfoI(const Ice::CommunicatorPtr& communicator)
     : communicator(communicator) {}
 
 std::string AccountInfoI::clientAddressOf(const Ice::Current& current) {
-  const std::string text = current.con->toString();
-  std::string local, remote;
-  const std::string::size_type lf = text.find('\n');
-  if (lf == std::string::npos) {
-    local = text.size() > kLocalLabel ? text.substr(kLocalLabel) : std::string();
-  } else {
-    local = lf > kLocalLabel ? text.substr(kLocalLabel, lf - kLocalLabel) : std::string();
-    remote = lf + kRemoteLabel < text.size() ? text.substr(lf + kRemoteLabel) : std::string();
+  if (!current.con) return std::string();
+  // Transports layered over TCP (SSL, WebSocket) carry the IP addresses in
+  // the connection info underneath.
+  for (Ice::ConnectionInfoPtr info = current.con->getInfo(); info; info = info->underlying) {
+    Ice::IPConnectionInfoPtr ip = Ice::IPConnectionInfoPtr::dynamicCast(info);
+    if (ip) return tessel::PlainHostAddress(ip->remoteAddress.empty() ? ip->localAddress
+                                                                      : ip->remoteAddress);
   }
-  const std::string::size_type colon = remote.find(':');
-  return colon != std::string::npos ? remote.substr(0, colon) : local;
+  return std::string();
 }
 
 std::string AccountInfoI::accountKey(VirtualIdRecord& record, const std::string& clientIp) const {
@@ -81,7 +68,6 @@ std::string AccountInfoI::accountKey(VirtualIdRecord& record, const std::string&
 }
 
 bool AccountInfoI::loadUnitIdentity() {
-  static std::atomic<bool> failureLogged(false);
   char buffer[256];
   std::memset(buffer, 0, sizeof buffer);
   int length = sizeof buffer;
@@ -90,7 +76,8 @@ bool AccountInfoI::loadUnitIdentity() {
     unitIdentity = buffer;
     return true;
   }
-  if (!failureLogged.exchange(true)) Ice::getProcessLogger()->error(gbk::kUnitIdentityQueryFailed);
+  if (!identityFailureLogged) Ice::getProcessLogger()->error(gbk::kUnitIdentityQueryFailed);
+  identityFailureLogged = true;
   return false;
 }
 
@@ -109,7 +96,7 @@ void AccountInfoI::registAccount(const Ice::ByteSeq& incoming, const Ice::Curren
   VirtualIdRecord record = VirtualIdRecord::FromBytes(incoming.data());
   const std::string ip = clientAddressOf(current);
   const std::string key = accountKey(record, ip);
-  StoreRegistered(key, record);
+  registeredRecords.insert(std::make_pair(key, record));  // an existing entry stays
   onlineAccounts[ip].insert(key);
   record.SetInt(rec::kEndTime, record.BeginTime());
   record.SetInt(rec::kImStatus, 0);
@@ -122,7 +109,7 @@ void AccountInfoI::writeAccount(const Ice::ByteSeq& incoming, const Ice::Current
   VirtualIdRecord record = VirtualIdRecord::FromBytes(incoming.data());
   const std::string ip = clientAddressOf(current);
   const std::string key = accountKey(record, ip);
-  EraseRegistered(key);
+  registeredRecords.erase(key);
   std::map<std::string, std::set<std::string> >::iterator entry = onlineAccounts.find(ip);
   if (entry != onlineAccounts.end()) entry->second.erase(key);
   record.SetInt(rec::kImStatus, 1);
@@ -142,14 +129,15 @@ void AccountInfoI::AccountOff(Ice::Int clientIp, Ice::Int offTime, Ice::Int offC
   if (entry == onlineAccounts.end()) return;
   for (std::set<std::string>::const_iterator key = entry->second.begin();
        key != entry->second.end(); ++key) {
-    VirtualIdRecord stored;
-    if (FetchRegistered(*key, &stored) != 0) continue;
+    std::map<std::string, VirtualIdRecord>::const_iterator found = registeredRecords.find(*key);
+    if (found == registeredRecords.end()) continue;
+    VirtualIdRecord stored = found->second;
     if (stored.Int(rec::kOffCode) != rec::kKeepOffCode) stored.SetInt(rec::kOffCode, offCode);
     stored.SetInt(rec::kEndTime, offTime);
     stored.SetInt(rec::kImStatus, 1);
     if (offTime < stored.BeginTime()) continue;  // stays registered
     write(ToSeq(stored), Ice::Current());
-    EraseRegistered(*key);
+    registeredRecords.erase(*key);
   }
 }
 

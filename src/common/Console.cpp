@@ -13,6 +13,20 @@ void ConsolePrintf(const char* format, ...) {
   va_end(args);
 }
 
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c >= 0x20 && c != 0x7f) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+    out += escaped;
+  }
+  return out;
+}
+
 void ConsoleFlush() { std::fflush(stdout); }
 
 void LogLine(const char* format, ...) {

@@ -6,6 +6,8 @@
 #ifndef TESSEL_COMMON_CONSOLE_H
 #define TESSEL_COMMON_CONSOLE_H
 
+#include <string>
+
 namespace tessel {
 
 // printf-style; the text is written as given (GBK bytes included).
@@ -13,6 +15,9 @@ void ConsolePrintf(const char* format, ...) __attribute__((format(printf, 1, 2))
 
 // Hands the diagnostic lines written so far to the system.
 void ConsoleFlush();
+
+// The text with bytes below 0x20 and 0x7f shown as \xNN, for a log line.
+std::string Printable(const std::string& text);
 
 // One line on standard error, "tesselWriteService: " before it and a line
 // end after it.

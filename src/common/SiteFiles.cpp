@@ -16,6 +16,12 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
   return dir + port::kPathSeparator + name;
 }
 
+bool IsSafeNamePart(const std::string& part) {
+  for (unsigned char c : part)
+    if (c == '/' || c < 0x20 || c == 0x7f) return false;
+  return true;
+}
+
 bool HasExtension(const std::string& name, const std::string& extension) {
   return name.size() > extension.size() &&
          name.compare(name.size() - extension.size(), extension.size(), extension) == 0;

@@ -32,6 +32,11 @@ inline constexpr char kOnlineExportExtension[] = ".OLV";
 // dir is empty or already ends in one).
 std::string JoinPath(const std::string& dir, const std::string& name);
 
+// True when text from outside (a client's IP key) can be part of a file
+// name: no "/" and no control character, so that it can neither leave its
+// directory nor make a name nobody can type.
+bool IsSafeNamePart(const std::string& part);
+
 // True when `name` ends in `extension`.
 bool HasExtension(const std::string& name, const std::string& extension);
 

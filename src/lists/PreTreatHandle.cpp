@@ -216,7 +216,7 @@ bool preTreatHandle::IpFileOf(const VirtualIdRecord& record, const std::string& 
                               std::string* path, std::string* name, std::string* dayStamp) {
   const std::string prefix = record.Prefix();
   std::string ipKey;
-  if (!tessel::GetIpKey(prefix, &ipKey)) return false;
+  if (!tessel::GetIpKey(prefix, &ipKey) || !tessel::IsSafeNamePart(ipKey)) return false;
   std::time_t seatTime = GetLogonTime(prefix.c_str());
   if (seatTime == 0) seatTime = env->NowSeconds();
   *dayStamp = tessel::DayStamp(seatTime);
@@ -226,6 +226,15 @@ bool preTreatHandle::IpFileOf(const VirtualIdRecord& record, const std::string& 
 }
 
 int preTreatHandle::WriteIPRiaBase(VirtualIdRecord& record, const std::string& directory) {
+  std::string ipKey;
+  if (tessel::GetIpKey(record.Prefix(), &ipKey) && !tessel::IsSafeNamePart(ipKey)) {
+    // What a client sent must never name a file: the record stays in the
+    // day file only, and its seat gets no IP file and no IA file from it.
+    LogLine("a record of IP key \"%s\" is in the day file only: the key cannot be part of a "
+            "file name",
+            tessel::Printable(ipKey).c_str());
+    return 0;
+  }
   std::string path, name, dayStamp;
   if (!IpFileOf(record, directory, &path, &name, &dayStamp)) return 0;
   return files.Append(path, record).ok() ? 1 : 0;

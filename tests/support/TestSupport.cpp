@@ -162,6 +162,11 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
+    // Nothing else of the test goes with the child: an inherited socket of
+    // the test's Ice client would keep that connection open after the test
+    // closed it, and a server waiting for the close would wait for the child.
+    for (int fd = 3, last = static_cast<int>(::sysconf(_SC_OPEN_MAX)); fd < last && fd < 65536; ++fd)
+      ::close(fd);
     std::vector<char*> args;
     for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
