@@ -35,6 +35,17 @@ std::string DayFileName(const std::string& dir, const std::string& dayStamp) {
   return JoinPath(dir, dayStamp + kRecordFileExtension);
 }
 
+bool ParseDayFileName(const std::string& name, std::string* dayStamp) {
+  const std::size_t stampLength = 6;
+  if (name.size() != stampLength + sizeof kRecordFileExtension - 1 ||
+      !HasExtension(name, kRecordFileExtension))
+    return false;
+  for (std::size_t i = 0; i < stampLength; ++i)
+    if (name[i] < '0' || name[i] > '9') return false;
+  *dayStamp = name.substr(0, stampLength);
+  return true;
+}
+
 std::string IpFileBaseName(const std::string& dayStamp, const std::string& ipKey) {
   return dayStamp + "_" + ipKey + kRecordFileExtension;
 }

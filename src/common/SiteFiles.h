@@ -44,6 +44,9 @@ bool HasExtension(const std::string& name, const std::string& extension);
 std::string VirtualDbDirOf(const std::string& siteDir);
 
 std::string DayFileName(const std::string& dir, const std::string& dayStamp);
+// The day stamp of a day file's name ("261207.RiaBase"); false for any other
+// name (an IP file's, say).
+bool ParseDayFileName(const std::string& name, std::string* dayStamp);
 
 // The IP file's own name, without a directory: the IA file's name is made
 // from it.

@@ -20,6 +20,11 @@ std::string DayStamp(std::time_t t);
 std::time_t LocalMidnight(std::time_t t);
 std::time_t NextLocalMidnight(std::time_t t);
 
+// The local midnight of the day a stamp names (its year taken in 2000 to
+// 2099, the years of the service's files); false for a text that is not
+// six digits of a real date.
+bool MidnightOfDayStamp(const std::string& stamp, std::time_t* midnight);
+
 }  // namespace tessel
 
 #endif

@@ -14,6 +14,12 @@ TEST(SiteFilesTest, NamesOfTheRecordFiles) {
   EXPECT_EQ(VirtualDbDir(), dir.path() + "/virtualdb/");
   EXPECT_EQ(DayFileName(VirtualDbDir(), "261207"), dir.path() + "/virtualdb/261207.RiaBase");
   EXPECT_EQ(IpFileBaseName("261207", "3232235786"), "261207_3232235786.RiaBase");
+  std::string stamp;
+  EXPECT_TRUE(ParseDayFileName("261207.RiaBase", &stamp));
+  EXPECT_EQ(stamp, "261207");
+  EXPECT_FALSE(ParseDayFileName("261207_3232235786.RiaBase", &stamp));
+  EXPECT_FALSE(ParseDayFileName("26120x.RiaBase", &stamp));
+  EXPECT_FALSE(ParseDayFileName("261207.RiaBase.1796688000", &stamp));
   EXPECT_EQ(JoinPath("/a/", "b"), "/a/b");
   EXPECT_EQ(JoinPath("/a", "b"), "/a/b");
 }

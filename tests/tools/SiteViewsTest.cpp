@@ -63,6 +63,23 @@ TEST(SiteViewsTest, StatusCountsTodayAndHowFarEachServerIsBehind) {
             std::string::npos) << out.str();
 }
 
+// A damaged progress file naming a day long ago (1901): the day files there
+// are count, and only they are looked at, not every day since.
+TEST(SiteViewsTest, StatusOfAProgressFileFromLongAgo) {
+  ScopedEnv tz("TZ", "UTC");
+  tzset();
+  TempDir site;
+  MakeDirs((site / "virtualdb/").c_str());
+  const std::time_t now = 1796688000 + 3600;  // 2026-12-08 01:00 UTC
+  AppendRecords(site / ("virtualdb/" + DayStamp(now - 3 * 86400) + ".RiaBase"), 2);
+  AppendRecords(site / ("virtualdb/" + DayStamp(now) + ".RiaBase"), 3);
+  AppendRecords(site / ("virtualdb/" + DayStamp(now) + "_3232235786.RiaBase"), 5);  // an IP file
+  WriteFile(site / "virtualdb/127.0.0.1_9000.spg", Progress(-2145916800, 1247));  // 1902-01-01
+  views::SiteStatus status = views::CollectStatus(site.path(), site.path(), now);
+  ASSERT_EQ(status.servers.size(), 1u);
+  EXPECT_EQ(status.servers[0].behind, 2 + 3);
+}
+
 TEST(SiteViewsTest, FileViewsDecodeAndRejectWhatIsNotTheirs) {
   ScopedEnv tz("TZ", "UTC");
   tzset();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 #include "RecordExportReader.h"
 #include "TextOut.h"
@@ -149,21 +150,33 @@ SiteStatus CollectStatus(const std::string& site, const std::string& workDir, st
   const long dbSize = FileSizeOf(tessel::KeywordStoreFileName(vdb));
   status.keywords = dbSize > 0 ? dbSize / static_cast<long>(keywordstore::kRecordSize) : 0;
 
-  const std::string progressDir = tessel::VirtualDbDirOf(workDir);
+  // The day files there are, by their day: a server is behind by what those
+  // from its progress day to today hold past its offset. Walking the days
+  // themselves would take as long as the progress file is old.
+  const std::time_t today = tessel::LocalMidnight(now);
+  std::map<std::time_t, long> dayFiles;
   std::vector<std::string> names;
+  env->GetChildren(vdb, &names);
+  for (const std::string& name : names) {
+    std::string stamp;
+    std::time_t day = 0;
+    if (tessel::ParseDayFileName(name, &stamp) && tessel::MidnightOfDayStamp(stamp, &day) &&
+        day <= today)
+      dayFiles[day] = FileSizeOf(tessel::JoinPath(vdb, name));
+  }
+
+  const std::string progressDir = tessel::VirtualDbDirOf(workDir);
   env->GetChildren(progressDir, &names);
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
     ServerStatus server;
     if (!tessel::ParseProgressFileName(name, &server.name)) continue;
     if (!ReadProgress(tessel::JoinPath(progressDir, name), &server.progress)) continue;
-    const std::time_t today = tessel::LocalMidnight(now);
-    long offset = server.progress.offset;
-    for (std::time_t day = tessel::LocalMidnight(server.progress.day); day <= today;
-         day = tessel::NextLocalMidnight(day)) {
-      const long size = FileSizeOf(tessel::DayFileName(vdb, DayStamp(day)));
-      if (size > offset) server.behind += (size - offset) / static_cast<long>(rec::kSize);
-      offset = 0;
+    const std::time_t first = tessel::LocalMidnight(server.progress.day);
+    for (auto file = dayFiles.lower_bound(first); file != dayFiles.end(); ++file) {
+      const long offset = file->first == first ? server.progress.offset : 0;
+      if (file->second > offset)
+        server.behind += (file->second - offset) / static_cast<long>(rec::kSize);
     }
     status.servers.push_back(server);
   }
