@@ -130,9 +130,12 @@ void preTreatHandle::Written(const VirtualIdRecord& record, const std::string& k
 void preTreatHandle::SetIAFileWorker(MakeUpIAFileWorker* worker) { iaFileWorker = worker; }
 
 int preTreatHandle::LoadVirtualDB() {
-  const int result = store.Open(env->NowSeconds(), &sentKeywords);
-  for (std::set<std::string>::iterator it = sentKeywords.begin(); it != sentKeywords.end(); ++it)
-    expiry.Track(it);
+  std::set<std::string> loaded;
+  const int result = store.Open(env->NowSeconds(), &loaded);
+  for (const std::string& keyword : loaded) {
+    const std::pair<std::set<std::string>::iterator, bool> added = sentKeywords.insert(keyword);
+    if (added.second) expiry.Track(added.first);
+  }
   lastExpiry = env->NowSeconds();
   TakeBackUnkeptRecords();
   return result;
