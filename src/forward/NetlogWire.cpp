@@ -79,7 +79,13 @@ std::int32_t ResponseNumber(const unsigned char* reply) {
 }
 
 Verdict CheckReply(const unsigned char* reply, std::size_t length, std::int32_t sequence) {
-  if (!CheckableLength(length)) return Verdict::kUnusable;
+  // Whole: the header and every byte it announces, which must fit the
+  // receive area and hold the response number. A datagram is not read any
+  // further than its header says.
+  if (length < fmt::kHeaderSize) return Verdict::kUnusable;
+  const std::uint64_t whole =
+      std::uint64_t{fmt::kHeaderSize} + DecodeFixed32BE(reply + fmt::kFrameLengthAt);
+  if (!CheckableLength(whole) || length < whole) return Verdict::kUnusable;
   return ResponseNumber(reply) == sequence ? Verdict::kAcknowledged : Verdict::kWrongNumber;
 }
 

@@ -31,7 +31,9 @@ enum class Verdict {
 std::int32_t ResponseNumber(const unsigned char* reply);
 
 // The verdict on the `length` bytes of a reply as received (a UDP datagram,
-// or a TCP reply's header and the rest it announced) to request `sequence`.
+// or a TCP reply's header and the rest it announced) to request `sequence`:
+// only a whole reply counts, one that holds its header and every byte the
+// header announces (at most 488, at least enough for the response number).
 Verdict CheckReply(const unsigned char* reply, std::size_t length, std::int32_t sequence);
 
 // Reads one reply from a stream into `reply` (kReplyBufferSize bytes)
