@@ -1,6 +1,6 @@
 // The intake journal's replay on any two files: Open gives back exactly the
-// whole entries with the magic and a matching CRC that begin each file (up
-// to its first bad one), ordered by sequence number (file 0 first among
+// whole entries with the magic, a matching CRC and a number that another can
+// follow, that begin each file (up to its first bad one), ordered by sequence number (file 0 first among
 // equals), and cuts each file after them; a record appended after that comes
 // back last when the journal is opened again.
 //
@@ -33,6 +33,7 @@ std::vector<std::pair<std::uint64_t, std::string> > GoodEntries(const std::strin
     const std::string entry = file.substr(at, kEntry);
     const uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(entry.data()) + 4, 8 + 1247);
     if (entry.compare(0, 4, "TIJ1") != 0 || Le(entry, 12 + 1247, 4) != crc) break;
+    if (Le(entry, 4, 8) == ~std::uint64_t{0}) break;  // no number could follow it
     entries.emplace_back(Le(entry, 4, 8), entry.substr(12, 1247));
   }
   return entries;
