@@ -12,7 +12,8 @@
 //    pre-treatment (with the IA-file worker), in passes: every record put
 //    on or off with a keyword not put before is in the day files once, as
 //    put, in order, and nothing else is; after a restart, the same records
-//    again add exactly those whose keywords expired (none with this clock).
+//    again add exactly those whose keywords the store lets go (log-on times
+//    more than three days back, or none in the keyword).
 //
 // Input: calls, each a byte naming it (modulo 6) and its arguments:
 //   0 write, 1 registAccount, 2 writeAccount: a byte sequence
