@@ -12,12 +12,12 @@
 #include <cstring>
 
 #include "common/GbkTexts.h"
-#include "port/Coding.h"
+#include "forward/NetlogWire.h"
 
 namespace gbk = tessel::gbk;
 namespace fmt = tessel::netlog_format;
-using tessel::port::DecodeFixed32BE;
-using tessel::port::EncodeFixed32BE;
+namespace wire = tessel::netlog_wire;
+using wire::Verdict;
 
 namespace {
 
@@ -44,13 +44,7 @@ static_assert(sizeof(netlog_st::addr2) == fmt::kAddrSize);
 static_assert(sizeof(netlog_st::port2) == fmt::kPortSize);
 static_assert(sizeof(netlog_st::type_code) == fmt::kTypeCodeSize);
 static_assert(sizeof(netlog_st::items) / sizeof(netlog_item) == fmt::kItemCount);
-static_assert(fmt::kFixedSize + fmt::kItemCount * (fmt::kItemHeaderSize + UINT8_MAX) <=
-              NetlogSender::kBufferSize);
-
-// The request number a reply acknowledges.
-std::int32_t ResponseNumber(const unsigned char* reply) {
-  return static_cast<std::int32_t>(DecodeFixed32BE(reply + fmt::kResponseNumberAt));
-}
+static_assert(wire::kMaxRequestSize <= NetlogSender::kBufferSize);
 
 ACE_Time_Value Millis(int milliseconds) {
   return ACE_Time_Value(milliseconds / 1000, (milliseconds % 1000) * 1000);
@@ -77,64 +71,13 @@ NetlogSender::NetlogSender(const std::string& host, unsigned short port, int str
   serverValid_ = server_.set(port, host.c_str(), 1, AF_INET) == 0;
   std::memset(buffer_, 0, sizeof buffer_);
   std::memset(reply_, 0, sizeof reply_);
-  EncodeFixed32BE(buffer_ + fmt::kMagicAt, fmt::kMagic);
-  buffer_[fmt::kHeaderOneAt] = 1;
-  EncodeFixed32BE(buffer_ + fmt::kHeaderOneWordAt, 1);
-  EncodeFixed32BE(buffer_ + fmt::kCommandAt, fmt::kRequestCommand);
-  buffer_[fmt::kBodyOneAt] = 1;
 }
 
 NetlogSender::~NetlogSender() { Close(); }
 
-std::size_t NetlogSender::BuildPacket(const netlog_st& n) {
-  std::size_t length = fmt::kFixedSize;
-  for (int i = 0; i < fmt::kItemCount; ++i)
-    if (n.items[i].length != 0) length += fmt::kItemHeaderSize + n.items[i].length;
-
-  unsigned char* b = buffer_;
-  EncodeFixed32BE(b + fmt::kFrameLengthAt, static_cast<std::uint32_t>(length - fmt::kHeaderSize));
-  EncodeFixed32BE(b + fmt::kBodyLengthAt, static_cast<std::uint32_t>(length - fmt::kSequenceAt));
-  EncodeFixed32BE(b + fmt::kSequenceAt, static_cast<std::uint32_t>(sequence_));
-  EncodeFixed32BE(b + fmt::kChecksumAt, 0);
-  std::memcpy(b + fmt::kTagAt, n.tag, fmt::kTagSize);
-  std::memcpy(b + fmt::kCodeAt, n.code, fmt::kCodeSize);
-  EncodeFixed32BE(b + fmt::kNum1At, n.num1);
-  EncodeFixed32BE(b + fmt::kNum2At, n.num2);
-  std::memcpy(b + fmt::kTextAt, n.text, fmt::kTextSize);
-  std::memcpy(b + fmt::kAddr1At, &n.addr1, fmt::kAddrSize);
-  std::memcpy(b + fmt::kPort1At, &n.port1, fmt::kPortSize);
-  EncodeFixed32BE(b + fmt::kNum3At, n.num3);
-  EncodeFixed32BE(b + fmt::kNum4At, n.num4);
-  EncodeFixed32BE(b + fmt::kNum5At, n.num5);
-  std::memcpy(b + fmt::kAddr2At, &n.addr2, fmt::kAddrSize);
-  std::memcpy(b + fmt::kPort2At, &n.port2, fmt::kPortSize);
-  std::memcpy(b + fmt::kTypeCodeAt, n.type_code, fmt::kTypeCodeSize);
-  EncodeFixed32BE(b + fmt::kLogonTimeAt, static_cast<std::uint32_t>(n.logon_time));
-  b[fmt::kOnlineFlagAt] = n.online_flag;
-  EncodeFixed32BE(b + fmt::kEventTimeAt, static_cast<std::uint32_t>(n.event_time));
-
-  std::size_t at = fmt::kFixedSize;
-  for (int i = 0; i < fmt::kItemCount; ++i) {
-    const netlog_item& item = n.items[i];
-    if (item.length == 0) continue;
-    unsigned char* data = b + at + fmt::kItemHeaderSize;
-    b[at + fmt::kItemTypeAt] = static_cast<unsigned char>(i + 1);
-    EncodeFixed32BE(b + at + fmt::kItemLengthAt, item.length);
-    if (item.data != nullptr)
-      std::memcpy(data, item.data, item.length);
-    else
-      std::memset(data, 0, item.length);
-    at += fmt::kItemHeaderSize + item.length;
-  }
-
-  // The checksum covers exactly the bytes that go out, the field itself
-  // counted as zero, each byte as a signed 8-bit value.
-  std::uint32_t sum = 0;
-  for (std::size_t i = 0; i < length; ++i)
-    sum += static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<signed char>(b[i])));
-  EncodeFixed32BE(b + fmt::kChecksumAt, sum);
-  packetLength_ = length;
-  return length;
+std::size_t NetlogSender::BuildPacket(const netlog_st& netlog) {
+  packetLength_ = wire::BuildRequest(netlog, sequence_, buffer_);
+  return packetLength_;
 }
 
 int NetlogSender::Open() {
@@ -255,35 +198,24 @@ int NetlogSender::TcpConnect(bool reportCannotConnect) {
 int NetlogSender::TcpExchange(std::size_t length) {
   if (TcpConnect(true) != 0) return -1;
 
-  bool ok = stream_.send_n(buffer_, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length);
-  ACE_Time_Value timeout = Millis(timing_.tcpReplyMs);
-  if (ok)
-    ok = stream_.recv_n(reply_, fmt::kHeaderSize, &timeout) ==
-         static_cast<ssize_t>(fmt::kHeaderSize);
-  if (ok) {
-    // A reply that would not fit the receive area, or that is too short to
-    // hold the response number, is not a reply we can check.
-    std::uint32_t rest = DecodeFixed32BE(reply_ + fmt::kFrameLengthAt);
-    ok = rest <= sizeof reply_ - fmt::kHeaderSize && fmt::kHeaderSize + rest >= fmt::kMinReplySize;
-    if (ok) {
-      timeout = Millis(timing_.tcpReplyMs);
-      ok = stream_.recv_n(reply_ + fmt::kHeaderSize, rest, &timeout) == static_cast<ssize_t>(rest);
-    }
+  Verdict verdict = Verdict::kUnusable;
+  if (stream_.send_n(buffer_, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length)) {
+    std::size_t received = 0;
+    verdict = wire::ReceiveStreamReply(
+        [this](unsigned char* to, std::size_t count) {
+          ACE_Time_Value timeout = Millis(timing_.tcpReplyMs);
+          return stream_.recv_n(to, count, &timeout) == static_cast<ssize_t>(count);
+        },
+        reply_, sequence_, &received);
   }
-  if (!ok) {
-    CloseTcp();
-    tcpOk_ = false;
-    return -1;
-  }
-
-  std::int32_t response = ResponseNumber(reply_);
-  if (response == sequence_) {
+  if (verdict == Verdict::kAcknowledged) {
     sequence_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(sequence_) + 1);
     tcpOk_ = true;
     return 0;
   }
-  NLS_LOG(0, LM_ERROR, gbk::kTcpResponseMismatch, static_cast<int>(response),
-          static_cast<int>(sequence_));
+  if (verdict == Verdict::kWrongNumber)
+    NLS_LOG(0, LM_ERROR, gbk::kTcpResponseMismatch, static_cast<int>(wire::ResponseNumber(reply_)),
+            static_cast<int>(sequence_));
   CloseTcp();
   tcpOk_ = false;
   return -1;
@@ -325,17 +257,17 @@ int NetlogSender::UdpExchange(std::size_t length) {
     ok = false;
   }
   // A datagram too short to hold the response number cannot acknowledge.
-  if (ok && static_cast<std::size_t>(received) < fmt::kMinReplySize) ok = false;
-  if (ok) {
-    std::int32_t response = ResponseNumber(reply_);
-    if (response == sequence_) {
-      sequence_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(sequence_) + 1);
-      udpOk_ = true;
-      return 0;
-    }
-    NLS_LOG(0, LM_DEBUG, gbk::kUdpResponseMismatch, static_cast<int>(response),
-            static_cast<int>(sequence_));
+  const Verdict verdict =
+      ok ? wire::CheckReply(reply_, static_cast<std::size_t>(received), sequence_)
+         : Verdict::kUnusable;
+  if (verdict == Verdict::kAcknowledged) {
+    sequence_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(sequence_) + 1);
+    udpOk_ = true;
+    return 0;
   }
+  if (verdict == Verdict::kWrongNumber)
+    NLS_LOG(0, LM_DEBUG, gbk::kUdpResponseMismatch,
+            static_cast<int>(wire::ResponseNumber(reply_)), static_cast<int>(sequence_));
   CloseUdp();
   Pause(timing_.udpPauseMs);
   udpOk_ = false;

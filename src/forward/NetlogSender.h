@@ -1,6 +1,6 @@
 // One connection to an upstream net-log server: builds the request packet of
 // a net-log record, delivers it over TCP or UDP and checks that the reply
-// carries the request's number.
+// carries the request's number (the bytes of both: forward/NetlogWire.h).
 #ifndef TESSEL_FORWARD_NETLOGSENDER_H
 #define TESSEL_FORWARD_NETLOGSENDER_H
 

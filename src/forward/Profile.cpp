@@ -56,10 +56,16 @@ int ProfileSection::Handler(void* user, const char* section, const char* name, c
 }
 
 bool ProfileSection::Load(const std::string& path, const std::string& section, port::Env* env) {
+  std::string text;
+  if (port::ReadFileToString(env, path, &text).ok()) return LoadText(text, section);
   section_ = Lower(section.c_str());
   values_.clear();
-  std::string text;
-  if (!port::ReadFileToString(env, path, &text).ok()) return false;
+  return false;
+}
+
+bool ProfileSection::LoadText(const std::string& text, const std::string& section) {
+  section_ = Lower(section.c_str());
+  values_.clear();
   // inih strips the line ends (CRLF included) and the blanks around names
   // and values. A positive result is the first malformed line, after which
   // reading went on.

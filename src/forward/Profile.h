@@ -17,6 +17,9 @@ class ProfileSection {
   // cannot be read.
   bool Load(const std::string& path, const std::string& section,
             port::Env* env = port::Env::Default());
+  // Reads `section` of a profile's text; false (and an empty section) when
+  // the parser gives up.
+  bool LoadText(const std::string& text, const std::string& section);
 
   // The key's value as a decimal integer; a value that is not a number is 0.
   int GetInt(const std::string& key, int defaultValue) const;

@@ -7,8 +7,8 @@
 
 #include "common/PathHelpers.h"
 #include "common/SiteFiles.h"
-#include "port/Coding.h"
 #include "record/DayStamp.h"
+#include "record/ProgressFile.h"
 #include "record/RiaBaseFile.h"
 
 namespace port = tessel::port;
@@ -17,11 +17,6 @@ namespace rec = tessel::rec;
 namespace {
 
 const std::uint32_t kRecordSize = rec::kSize;
-// A progress file: the day (its local midnight) and the offset in its day
-// file, each 32-bit little-endian.
-const std::size_t kProgressSize = 8;
-
-std::uint32_t RoundToRecord(std::uint32_t offset) { return offset - offset % kRecordSize; }
 
 }  // namespace
 
@@ -42,11 +37,13 @@ RVIDSender::RVIDSender(const char* host, int port, int startOffset, const Pacing
 
   const std::int32_t today = static_cast<std::int32_t>(tessel::LocalMidnight(env_->NowSeconds()));
   if (OpenProgressFile(false)) {
-    unsigned char bytes[kProgressSize];
+    unsigned char bytes[tessel::kProgressSize];
     std::size_t read = 0;
-    if (progress_->Read(bytes, sizeof bytes, 0, &read).ok() && read == sizeof bytes) {
-      day_ = static_cast<std::int32_t>(port::DecodeFixed32LE(bytes));
-      offset_ = RoundToRecord(port::DecodeFixed32LE(bytes + 4));
+    tessel::Progress saved;
+    if (progress_->Read(bytes, sizeof bytes, 0, &read).ok() &&
+        tessel::DecodeProgress(bytes, read, &saved)) {
+      day_ = saved.day;
+      offset_ = saved.offset;
     } else {
       day_ = today;  // an empty progress file: today, from its start
       offset_ = 0;
@@ -56,7 +53,7 @@ RVIDSender::RVIDSender(const char* host, int port, int startOffset, const Pacing
   // No progress yet: today, from the configured offset (at a record
   // boundary; -1 and other negative values are the start of the file).
   day_ = today;
-  offset_ = startOffset < 0 ? 0 : RoundToRecord(static_cast<std::uint32_t>(startOffset));
+  offset_ = startOffset < 0 ? 0 : tessel::RoundToRecord(static_cast<std::uint32_t>(startOffset));
   SaveProgress();
 }
 
@@ -81,9 +78,11 @@ void RVIDSender::SaveProgress() {
     }
     return;
   }
-  unsigned char bytes[kProgressSize];
-  port::EncodeFixed32LE(bytes, static_cast<std::uint32_t>(day_));
-  port::EncodeFixed32LE(bytes + 4, offset_);
+  unsigned char bytes[tessel::kProgressSize];
+  tessel::Progress progress;
+  progress.day = day_;
+  progress.offset = offset_;
+  tessel::EncodeProgress(progress, bytes);
   // A failed write is left as it is: the next change writes all 8 bytes again.
   std::size_t written = 0;
   progress_->Write(bytes, sizeof bytes, 0, &written);

@@ -58,6 +58,10 @@ port::Status IntakeJournal::ReadHalf(Half* half,
         port::DecodeFixed32LE(entry + kCrcAt) != Crc(entry))
       break;
     const std::uint64_t sequence = DecodeFixed64LE(entry + kSequenceAt);
+    // No number follows the last one, so a record appended after it would
+    // come back first: such an entry is none of ours (the count begins at 1)
+    // and ends the file's entries like a damaged one.
+    if (sequence == UINT64_MAX) break;
     out->emplace_back(sequence, VirtualIdRecord::FromBytes(entry + kRecordAt));
     half->lastSequence = std::max(half->lastSequence, sequence);
     ++half->entries;

@@ -11,7 +11,8 @@
 //   4  8     sequence number, one more for each record appended
 //   12 1247  the record
 //   1259 4   CRC-32 of the sequence number and the record
-// A torn or damaged entry ends a file's entries.
+// A torn or damaged entry, or one numbered 2^64 - 1 (which no number could
+// follow), ends a file's entries.
 #ifndef TESSEL_LISTS_INTAKEJOURNAL_H
 #define TESSEL_LISTS_INTAKEJOURNAL_H
 

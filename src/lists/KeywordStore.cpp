@@ -18,8 +18,10 @@ const std::size_t kMaxLogonTimeText = 31;
 }  // namespace
 
 std::string KeywordOfRecord(const char* record) {
-  const void* nul = std::memchr(record, '\0', kRecordSize);
-  return std::string(record, nul ? static_cast<const char*>(nul) - record : kRecordSize);
+  // The text lives in its 128 bytes; the four bytes after it are no part of
+  // it, whatever a damaged file holds there.
+  const void* nul = std::memchr(record, '\0', kTextWidth);
+  return std::string(record, nul ? static_cast<const char*>(nul) - record : kTextWidth);
 }
 
 bool LogonTimeOf(const std::string& keyword, long long* logonTime) {

@@ -29,7 +29,8 @@ inline constexpr std::size_t kTextWidth = 128;
 // A keyword is kept for three days after the seat log-on time inside it.
 inline constexpr std::time_t kLifetimeSeconds = 3 * kSecondsPerDay;
 
-// The keyword text of one 132-byte record: up to its first NUL.
+// The keyword text of one 132-byte record: its 128-byte field up to the
+// first NUL.
 std::string KeywordOfRecord(const char* record);
 
 // The seat log-on time inside a keyword (the text between its second and

@@ -255,6 +255,10 @@ void NetlogTestServer::HandleUdp() {
     case Reply::kShort:
       answer = MakeReply(number, true);
       break;
+    case Reply::kOversized:
+      answer = MakeReply(number, false);
+      EncodeFixed32BE(&answer[fmt::kFrameLengthAt], 600);
+      break;
     default:
       return;
   }

@@ -4,6 +4,7 @@
 #include "lists/IntakeJournal.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <string>
 #include <vector>
@@ -81,4 +82,25 @@ TEST(IntakeJournalTest, ATornOrDamagedEntryEndsTheRecordsOfItsFile) {
   damaged[IntakeJournal::kEntrySize + 100] ^= 0x01;  // a bit of the second entry
   testing_support::WriteFile(first, damaged);
   EXPECT_EQ(Reopen(dir.path()), (std::vector<int>{1}));
+}
+
+TEST(IntakeJournalTest, AnEntryNumberedLastOfAllEndsTheRecordsOfItsFile) {
+  // Whole and with a matching CRC, but numbered 2^64 - 1: a record appended
+  // after it could get no higher number and would come back first.
+  TempDir dir;
+  std::string entry = "TIJ1" + std::string(8, '\xff');
+  const VirtualIdRecord record = Numbered(7);
+  entry.append(reinterpret_cast<const char*>(record.bytes), rec::kSize);
+  const uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(entry.data()) + 4, 8 + rec::kSize);
+  for (int i = 0; i < 4; ++i) entry += static_cast<char>(crc >> (8 * i));
+  ASSERT_EQ(entry.size(), IntakeJournal::kEntrySize);
+  testing_support::WriteFile(IntakeJournal::FileName(dir.path(), 0), entry);
+  {
+    IntakeJournal journal(port::Env::Default(), dir.path());
+    std::vector<VirtualIdRecord> left;
+    ASSERT_TRUE(journal.Open(&left).ok());
+    EXPECT_TRUE(left.empty());
+    ASSERT_TRUE(journal.Append(Numbered(8)).ok());
+  }
+  EXPECT_EQ(Reopen(dir.path()), (std::vector<int>{8}));
 }

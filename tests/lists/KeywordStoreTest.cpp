@@ -53,6 +53,24 @@ TEST(KeywordStoreTest, LoadReadsWholeRecordsAndSkipsMalformedOnes) {
   EXPECT_EQ(keywords, (std::set<std::string>{Keyword(kNow, "a"), Keyword(kNow, "b")}));
 }
 
+TEST(KeywordStoreTest, AKeywordIsTheTextOfItsFieldAlone) {
+  // A damaged record whose keyword field has no NUL: its text is the 128
+  // bytes of the field, not the four bytes after it too, so that a rewrite
+  // (which writes at most 128 bytes) loads back the same keyword.
+  TempDir dir;
+  const std::string path = dir / "virtualdb.db";
+  std::string full = Keyword(kNow, std::string(128, 'x')).substr(0, 128);
+  testing_support::WriteFile(path, full + "zzzz");
+  std::set<std::string> keywords;
+  KeywordStore store(port::Env::Default(), path);
+  ASSERT_EQ(store.Open(kNow, &keywords), 0);
+  EXPECT_EQ(keywords, std::set<std::string>{full});
+  ASSERT_TRUE(store.Rewrite(keywords).ok());
+  std::set<std::string> again;
+  ASSERT_EQ(keywordstore::Load(port::Env::Default(), path, kNow, &again), 0);
+  EXPECT_EQ(again, keywords);
+}
+
 TEST(KeywordStoreTest, MissingFileCreatesTheDirectories) {
   TempDir dir;
   const std::string path = dir / "site/virtualdb/virtualdb.db";

@@ -19,7 +19,7 @@ using namespace testing_support;
 
 namespace {
 
-std::string Progress(std::int32_t day, std::int32_t offset) {
+std::string ProgressBytes(std::int32_t day, std::int32_t offset) {
   VirtualIdRecord scratch;
   scratch.SetInt(0, day);
   scratch.SetInt(4, offset);
@@ -43,9 +43,9 @@ TEST(SiteViewsTest, StatusCountsTodayAndHowFarEachServerIsBehind) {
   AppendRecords(site / ("virtualdb/" + DayStamp(now) + ".RiaBase"), 3);
   WriteFile(site / "virtualdb/virtualdb.db", std::string(2 * 132, '\0'));
   // One server is one record into yesterday; the other is done.
-  WriteFile(site / "virtualdb/127.0.0.1_9000.spg", Progress(static_cast<std::int32_t>(yesterday), 1247));
+  WriteFile(site / "virtualdb/127.0.0.1_9000.spg", ProgressBytes(static_cast<std::int32_t>(yesterday), 1247));
   WriteFile(site / "virtualdb/127.0.0.1_9001.spg",
-            Progress(static_cast<std::int32_t>(now - 3600), 3 * 1247));
+            ProgressBytes(static_cast<std::int32_t>(now - 3600), 3 * 1247));
 
   views::SiteStatus status = views::CollectStatus(site.path(), site.path(), now);
   EXPECT_EQ(status.today, "261208");
@@ -96,10 +96,16 @@ TEST(SiteViewsTest, FileViewsDecodeAndRejectWhatIsNotTheirs) {
 
   WriteFile(dir / "x.spg", "1234");
   EXPECT_FALSE(views::ShowProgress(dir / "x.spg", out, err));
-  WriteFile(dir / "y.spg", Progress(1796688000, 2494));
+  WriteFile(dir / "y.spg", ProgressBytes(1796688000, 2494));
   EXPECT_TRUE(views::ShowProgress(dir / "y.spg", out, err));
   EXPECT_NE(out.str().find("day 261208"), std::string::npos);
   EXPECT_NE(out.str().find("offset 2494 = record 2"), std::string::npos);
+  // An offset inside a record is shown where the sender resumes: that
+  // record's start.
+  WriteFile(dir / "z.spg", ProgressBytes(1796688000, 2494 + 100));
+  std::ostringstream zout;
+  EXPECT_TRUE(views::ShowProgress(dir / "z.spg", zout, err));
+  EXPECT_NE(zout.str().find("offset 2494 = record 2"), std::string::npos) << zout.str();
 
   std::string keywords(132, '\0');
   keywords.replace(0, 30, "U_1_1796688000_1001_acc_0_1xxx");

@@ -9,7 +9,6 @@
 #include "TextOut.h"
 #include "common/SiteFiles.h"
 #include "lists/KeywordStore.h"
-#include "port/Coding.h"
 #include "port/Env.h"
 #include "record/DayStamp.h"
 #include "record/RiaBaseFile.h"
@@ -113,11 +112,9 @@ bool ShowKeywords(const std::string& path, std::time_t now, std::ostream& out, s
 
 bool ReadProgress(const std::string& path, Progress* progress) {
   std::string content;
-  if (!port::ReadFileToString(env, path, &content).ok() || content.size() < 8) return false;
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(content.data());
-  progress->day = static_cast<std::int32_t>(port::DecodeFixed32LE(bytes));
-  progress->offset = static_cast<std::int32_t>(port::DecodeFixed32LE(bytes + 4));
-  return true;
+  return port::ReadFileToString(env, path, &content).ok() &&
+         tessel::DecodeProgress(reinterpret_cast<const unsigned char*>(content.data()),
+                                content.size(), progress);
 }
 
 bool ShowProgress(const std::string& path, std::ostream& out, std::ostream& err) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "record/ProgressFile.h"
 #include "record/VirtualIdRecord.h"
 
 namespace views {
@@ -23,10 +24,8 @@ bool ShowKeywords(const std::string& path, std::time_t now, std::ostream& out, s
 bool ShowProgress(const std::string& path, std::ostream& out, std::ostream& err);
 bool ShowExport(const std::string& path, std::ostream& out, std::ostream& err);
 
-struct Progress {
-  std::int32_t day = 0;
-  std::int32_t offset = 0;
-};
+// As the sender reads it: the offset at a record boundary.
+typedef tessel::Progress Progress;
 // Reads an 8-byte progress file; false when it is missing or short.
 bool ReadProgress(const std::string& path, Progress* progress);
 
