@@ -74,7 +74,7 @@ TEST(SiteViewsTest, StatusOfAProgressFileFromLongAgo) {
   AppendRecords(site / ("virtualdb/" + DayStamp(now - 3 * 86400) + ".RiaBase"), 2);
   AppendRecords(site / ("virtualdb/" + DayStamp(now) + ".RiaBase"), 3);
   AppendRecords(site / ("virtualdb/" + DayStamp(now) + "_3232235786.RiaBase"), 5);  // an IP file
-  WriteFile(site / "virtualdb/127.0.0.1_9000.spg", Progress(-2145916800, 1247));  // 1902-01-01
+  WriteFile(site / "virtualdb/127.0.0.1_9000.spg", ProgressBytes(-2145916800, 1247));  // 1902-01-01
   views::SiteStatus status = views::CollectStatus(site.path(), site.path(), now);
   ASSERT_EQ(status.servers.size(), 1u);
   EXPECT_EQ(status.servers[0].behind, 2 + 3);
