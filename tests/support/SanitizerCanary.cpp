@@ -1,7 +1,7 @@
 // A program with the faults the sanitizers of this build must report, run by
-// SanitizerCanaryTest: `undefined` overflows a signed int, `heap` writes past
-// an allocation, `leak` loses one, `race` writes one variable from two
-// threads. Built only in sanitizer builds.
+// SanitizerCanaryTest: `undefined` overflows a signed int, `heap` reads
+// freed memory, `leak` loses an allocation, `race` writes one variable from
+// two threads. Built only in sanitizer builds.
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -25,11 +25,9 @@ int main(int argc, char** argv) {
     return largest + argc;  // argc is 2
   }
   if (fault == "heap") {
-    char* bytes = static_cast<char*>(std::malloc(8));
-    volatile int at = 6 + argc;  // 8: one past the end
-    bytes[at] = 1;
+    char* volatile bytes = static_cast<char*>(std::calloc(8, 1));
     std::free(bytes);
-    return 0;
+    return bytes[argc];  // freed
   }
   if (fault == "leak") {
     Lose();

@@ -25,12 +25,19 @@ int RunCanary(const std::string& fault) {
   return canary.wait(std::chrono::seconds(60));
 }
 
-std::vector<std::string> Faults() {
+// The faults this build's sanitizers must see, each with the words of its
+// report.
+std::vector<std::pair<std::string, std::string> > Faults() {
   const std::string sanitizers = TESSEL_SANITIZE;
-  std::vector<std::string> faults;
-  if (sanitizers.find("address") != std::string::npos) faults.insert(faults.end(), {"heap", "leak"});
-  if (sanitizers.find("undefined") != std::string::npos) faults.push_back("undefined");
-  if (sanitizers.find("thread") != std::string::npos) faults.push_back("race");
+  std::vector<std::pair<std::string, std::string> > faults;
+  if (sanitizers.find("address") != std::string::npos) {
+    faults.push_back({"heap", "ERROR: AddressSanitizer: heap-use-after-free"});
+    faults.push_back({"leak", "ERROR: LeakSanitizer: detected memory leaks"});
+  }
+  if (sanitizers.find("undefined") != std::string::npos)
+    faults.push_back({"undefined", "runtime error: signed integer overflow"});
+  if (sanitizers.find("thread") != std::string::npos)
+    faults.push_back({"race", "WARNING: ThreadSanitizer: data race"});
   return faults;
 }
 
@@ -39,10 +46,10 @@ std::vector<std::string> Faults() {
 TEST(SanitizerCanaryTest, AChildsReportFailsTheTestThatRanIt) {
   ScopedEnv noCopy = ScopedEnv::unset("TESSEL_SANITIZER_REPORTS");
   ASSERT_FALSE(Faults().empty()) << TESSEL_SANITIZE;
-  for (const std::string& fault : Faults()) {
-    SCOPED_TRACE(fault);
+  for (const auto& fault : Faults()) {
+    SCOPED_TRACE(fault.first);
     int status = -1;
-    EXPECT_NONFATAL_FAILURE(status = RunCanary(fault), "sanitizer report");
+    EXPECT_NONFATAL_FAILURE(status = RunCanary(fault.first), fault.second);
     EXPECT_TRUE(status != -1 && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status;
   }
 }
