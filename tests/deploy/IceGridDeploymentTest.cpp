@@ -147,8 +147,11 @@ class Grid {
                   "IceGrid.Node.Endpoints=tcp -h 127.0.0.1\n"
                   "IceGrid.Node.Data=" + (root_ / "node") + "\n"
                   "IceGrid.Node.PropertiesOverride=Ice.Default.Host=127.0.0.1\n");
-    node_.reset(new ChildProcess({TESSEL_ICEGRIDNODE, "--Ice.Config=" + (root_ / "node.cfg")}, {},
-                                 root_.path(), root_ / "node.out", root_ / "node.err"));
+    // The servers inherit the node's environment, the sanitizer's run time
+    // of a sanitizer build with it.
+    node_.reset(new ChildProcess({TESSEL_ICEGRIDNODE, "--Ice.Config=" + (root_ / "node.cfg")},
+                                 HostEnvironment(), root_.path(), root_ / "node.out",
+                                 root_ / "node.err"));
     return true;
   }
 

@@ -12,6 +12,9 @@ using namespace tessel;
 
 namespace {
 
+// netlog_st is byte-packed: a test reads its fields by value (`+c.n.num1`),
+// since the EXPECT macros take their arguments by reference and a reference
+// to a misaligned field is undefined behaviour.
 struct Converted {
   netlog_st n;
   NetlogItemTexts texts;
@@ -53,10 +56,10 @@ void ExpectCommon(const Converted& c, const char* typeCode, int logonTime) {
   EXPECT_EQ(0, std::memcmp(c.n.code, "01020001_3", 10));
   EXPECT_EQ(0, c.n.code[10]);
   EXPECT_STREQ(typeCode, c.n.type_code);
-  EXPECT_EQ(logonTime, c.n.logon_time);
-  EXPECT_EQ(0u, c.n.addr2);
-  EXPECT_EQ(0, c.n.port2);
-  for (int i = 0; i < 7; ++i) EXPECT_EQ(c.texts.slot[i], c.n.items[i].data);
+  EXPECT_EQ(logonTime, +c.n.logon_time);
+  EXPECT_EQ(0u, +c.n.addr2);
+  EXPECT_EQ(0, +c.n.port2);
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(c.texts.slot[i], +c.n.items[i].data);
 }
 
 }  // namespace
@@ -76,16 +79,16 @@ TEST(NetlogConvertTest, ThousandsGroupsNumericFields) {
     char typeCode[16];
     std::snprintf(typeCode, sizeof typeCode, "%04d", type % 10000 == type ? type : type / 10);
     ExpectCommon(c, typeCode, 1166);
-    EXPECT_EQ(11u, c.n.num1);
-    EXPECT_EQ(12u, c.n.num2);
+    EXPECT_EQ(11u, +c.n.num1);
+    EXPECT_EQ(12u, +c.n.num2);
     EXPECT_EQ("ABCDEFGHIJKLMNOPQRST", Text20(c.n));
     EXPECT_EQ(0, std::memcmp(&c.n.addr1, "\x01\x02\x03\x04", 4));
     EXPECT_EQ(0, std::memcmp(&c.n.port1, "\x05\x06", 2));
-    EXPECT_EQ(13u, c.n.num3);
-    EXPECT_EQ(14u, c.n.num4);
-    EXPECT_EQ(4465u, c.n.num5);
-    EXPECT_EQ(1, c.n.online_flag);
-    EXPECT_EQ(1001, c.n.event_time);
+    EXPECT_EQ(13u, +c.n.num3);
+    EXPECT_EQ(14u, +c.n.num4);
+    EXPECT_EQ(4465u, +c.n.num5);
+    EXPECT_EQ(1, +c.n.online_flag);
+    EXPECT_EQ(1001, +c.n.event_time);
   }
 }
 
@@ -102,17 +105,17 @@ TEST(NetlogConvertTest, ThousandsGroupsItemsAndFlags) {
   ASSERT_TRUE(c.ok);
   EXPECT_EQ("account-1", c.Item(0));
   for (int i = 1; i < 7; ++i) EXPECT_FALSE(c.Present(i)) << i;
-  EXPECT_EQ(0, c.n.online_flag);
-  EXPECT_EQ(1002, c.n.event_time);
+  EXPECT_EQ(0, +c.n.online_flag);
+  EXPECT_EQ(1002, +c.n.event_time);
   c = Convert(record(1001), 5);
-  EXPECT_EQ(0, c.n.online_flag);
-  EXPECT_EQ(1002, c.n.event_time);
+  EXPECT_EQ(0, +c.n.online_flag);
+  EXPECT_EQ(1002, +c.n.event_time);
 
   for (int type : {2001, 4100, 5000}) {
     c = Convert(record(type), 0x105);  // the low byte of the flag goes out
     ASSERT_TRUE(c.ok);
-    EXPECT_EQ(5, c.n.online_flag);
-    EXPECT_EQ(1001, c.n.event_time);
+    EXPECT_EQ(5, +c.n.online_flag);
+    EXPECT_EQ(1001, +c.n.event_time);
     EXPECT_EQ("account-1", c.Item(0));
     EXPECT_EQ("t396", c.Item(1));
     EXPECT_EQ("t426", c.Item(2));
@@ -157,16 +160,16 @@ TEST(NetlogConvertTest, InformationTypes2_7_19_20) {
     char typeCode[16];
     std::snprintf(typeCode, sizeof typeCode, "%04d", type);
     ExpectCommon(c, typeCode, 1166);
-    EXPECT_EQ(21u, c.n.num1);
-    EXPECT_EQ(22u, c.n.num2);
+    EXPECT_EQ(21u, +c.n.num1);
+    EXPECT_EQ(22u, +c.n.num2);
     EXPECT_EQ(std::string("text612") + std::string(13, '\0'), Text20(c.n));
     EXPECT_EQ(0, std::memcmp(&c.n.addr1, "\x07\x08\x09\x0a", 4));
     EXPECT_EQ(0, std::memcmp(&c.n.port1, "\x0b\x0c", 2));
-    EXPECT_EQ(23u, c.n.num3);
-    EXPECT_EQ(24u, c.n.num4);
-    EXPECT_EQ(1u, c.n.num5);
-    EXPECT_EQ(0, c.n.online_flag);
-    EXPECT_EQ(1001, c.n.event_time);
+    EXPECT_EQ(23u, +c.n.num3);
+    EXPECT_EQ(24u, +c.n.num4);
+    EXPECT_EQ(1u, +c.n.num5);
+    EXPECT_EQ(0, +c.n.online_flag);
+    EXPECT_EQ(1001, +c.n.event_time);
     EXPECT_EQ("account-1", c.Item(0));
     EXPECT_FALSE(c.Present(1));
     EXPECT_EQ("t654", c.Item(2));
@@ -196,16 +199,16 @@ TEST(NetlogConvertTest, InformationTypes3_4) {
     char typeCode[16];
     std::snprintf(typeCode, sizeof typeCode, "%04d", type);
     ExpectCommon(c, typeCode, 1166);
-    EXPECT_EQ(31u, c.n.num1);
-    EXPECT_EQ(32u, c.n.num2);
+    EXPECT_EQ(31u, +c.n.num1);
+    EXPECT_EQ(32u, +c.n.num2);
     EXPECT_EQ(0, std::memcmp(c.n.text, "text704", 8));
     EXPECT_EQ(0, std::memcmp(&c.n.addr1, "\x01\x01\x02\x02", 4));
     EXPECT_EQ(0, std::memcmp(&c.n.port1, "\x03\x03", 2));
-    EXPECT_EQ(33u, c.n.num3);
-    EXPECT_EQ(34u, c.n.num4);
-    EXPECT_EQ(0xFFFFFFFFu % 65535u, c.n.num5);
-    EXPECT_EQ(1, c.n.online_flag);
-    EXPECT_EQ(1001, c.n.event_time);
+    EXPECT_EQ(33u, +c.n.num3);
+    EXPECT_EQ(34u, +c.n.num4);
+    EXPECT_EQ(0xFFFFFFFFu % 65535u, +c.n.num5);
+    EXPECT_EQ(1, +c.n.online_flag);
+    EXPECT_EQ(1001, +c.n.event_time);
     EXPECT_EQ("account-1", c.Item(0));
     EXPECT_FALSE(c.Present(1));
     EXPECT_EQ("t746", c.Item(2));
@@ -240,16 +243,16 @@ TEST(NetlogConvertTest, SeatRecords) {
 
   Converted on = Convert(r, 1);
   ExpectCommon(on, "0900", 1700000000);
-  EXPECT_EQ(3232235786u, on.n.num1);
-  EXPECT_EQ(174u, on.n.num2);
+  EXPECT_EQ(3232235786u, +on.n.num1);
+  EXPECT_EQ(174u, +on.n.num2);
   EXPECT_EQ(0, std::memcmp(on.n.text, "seat-text", 10));
   EXPECT_EQ(0, std::memcmp(&on.n.addr1, "\xc0\xa8\x01\x0a", 4));
   EXPECT_EQ(0, std::memcmp(&on.n.port1, "\x1f\x90", 2));
-  EXPECT_EQ(182u, on.n.num3);
-  EXPECT_EQ(178u, on.n.num4);
-  EXPECT_EQ(190u, on.n.num5);
-  EXPECT_EQ(1, on.n.online_flag);
-  EXPECT_EQ(1700000000, on.n.event_time);
+  EXPECT_EQ(182u, +on.n.num3);
+  EXPECT_EQ(178u, +on.n.num4);
+  EXPECT_EQ(190u, +on.n.num5);
+  EXPECT_EQ(1, +on.n.online_flag);
+  EXPECT_EQ(1700000000, +on.n.event_time);
   EXPECT_EQ("detail-two", on.Item(0));
   EXPECT_EQ("154", on.Item(1));
   EXPECT_EQ("real-name", on.Item(2));
@@ -259,10 +262,10 @@ TEST(NetlogConvertTest, SeatRecords) {
   EXPECT_EQ("t236", on.Item(6));
 
   Converted off = Convert(r, 0);
-  EXPECT_EQ(0, off.n.online_flag);
-  EXPECT_EQ(1700003600, off.n.event_time);
-  EXPECT_EQ(1700000000, off.n.logon_time);
-  EXPECT_EQ(0, Convert(r, 2).n.online_flag);
+  EXPECT_EQ(0, +off.n.online_flag);
+  EXPECT_EQ(1700003600, +off.n.event_time);
+  EXPECT_EQ(1700000000, +off.n.logon_time);
+  EXPECT_EQ(0, +Convert(r, 2).n.online_flag);
 }
 
 TEST(NetlogConvertTest, RecordsThatAreNotForwarded) {
@@ -282,7 +285,7 @@ TEST(NetlogConvertTest, LongTextsAreCutTo255) {
   std::memset(r.bytes + 58, 'x', 256);  // no zero among the account's bytes
   Converted c = Convert(r, 1);
   ASSERT_TRUE(c.ok);
-  EXPECT_EQ(255, c.n.items[0].length);
+  EXPECT_EQ(255, +c.n.items[0].length);
   EXPECT_EQ(std::string(255, 'x'), c.Item(0));
   EXPECT_EQ('\0', c.texts.slot[0][255]);
 

@@ -56,6 +56,10 @@ TEST(RVIDSenderTest, WithoutProgressStartsTodayFromTheStartOrTheOffset) {
   sender = Start(second.port(), 2 * 1247 + 5);
   ASSERT_TRUE(second.WaitForCount(1, kWait));
   EXPECT_EQ((Strings{"c"}), Accounts(second.Requests()));
+  // Stopped once "c" is acknowledged: a stop while the reply is on its way
+  // leaves "c" next in line, to be sent again.
+  const std::string secondSpg = ProgressPath("127.0.0.1", second.port());
+  EXPECT_TRUE(WaitUntil([&] { return ReadProgress(secondSpg).offset == 3 * 1247; }, kWait));
   sender->StopAndJoin();
 
   // With a progress file the offset is ignored: nothing new, nothing sent.

@@ -140,7 +140,8 @@ TEST_F(InstalledTree, SampleSiteRunsInIceboxFromTheStagedModule) {
   WriteFile(site / "icebox.cfg", config);
 
   ChildProcess icebox({TESSEL_ICEBOX, "--Ice.Config=" + (site / "icebox.cfg")},
-                      {{"TESSEL_HOME", site.path()}, {"LD_LIBRARY_PATH", ""}}, site.path(),
+                      HostEnvironment({{"TESSEL_HOME", site.path()}, {"LD_LIBRARY_PATH", ""}}),
+                      site.path(),
                       site / "server.out", site / "server.err");
   const std::string send = staged(kBinDir + "/virtualid-send");
   const bool answered = WaitUntil(

@@ -39,7 +39,7 @@ bool IceBoxSite::start() {
          << "Ice.ThreadPool.Server.Size=4\n";
   for (const auto& prop : props_) config << prop.first << "=" << prop.second << "\n";
   config.close();
-  std::map<std::string, std::string> env;
+  std::map<std::string, std::string> env = HostEnvironment();
   env["TESSEL_HOME"] = site_.path();
   process_.reset(new ChildProcess({TESSEL_ICEBOX, "--Ice.Config=" + (site_ / "icebox.cfg")}, env,
                                   site_.path(), site_ / "server.out", site_ / "server.err"));

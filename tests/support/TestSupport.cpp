@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -178,7 +180,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
 ChildProcess::~ChildProcess() {
   if (running()) {
     ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, &status_, 0);
+    int status = 0;
+    if (::waitpid(pid_, &status, 0) == pid_) ended(status);
   }
 }
 
@@ -187,11 +190,33 @@ bool ChildProcess::running() {
   int status = 0;
   pid_t r = ::waitpid(pid_, &status, WNOHANG);
   if (r == 0) return true;
-  if (r == pid_) {
-    status_ = status;
-    pid_ = -pid_;  // remember it ended
-  }
+  if (r == pid_) ended(status);
   return false;
+}
+
+void ChildProcess::ended(int status) {
+  status_ = status;
+#ifdef TESSEL_SANITIZE
+  // A report of the child's goes to the file of its sanitizer's log_path, but
+  // not all do: UBSan's, in a process that has ASan too, always goes to
+  // standard error. A report on the child's standard error fails the test
+  // that ran it, and is kept in $TESSEL_SANITIZER_REPORTS for scripts/check.
+  const std::string text = ReadFile(stderr_);
+  for (const char* mark : {"runtime error:", "ERROR: AddressSanitizer", "ERROR: LeakSanitizer",
+                           "WARNING: ThreadSanitizer", "ERROR: ThreadSanitizer"}) {
+    if (text.find(mark) == std::string::npos) continue;
+    std::string kept;
+    const char* reports = std::getenv("TESSEL_SANITIZER_REPORTS");
+    if (reports != nullptr && *reports != '\0') {
+      kept = std::string(reports) + "/child-stderr." + std::to_string(pid_);
+      WriteFile(kept, text);
+    }
+    ADD_FAILURE() << "sanitizer report (\"" << mark << "\") from " << stderr_
+                  << (kept.empty() ? std::string() : ", kept as " + kept) << ":\n" << text;
+    break;
+  }
+#endif
+  pid_ = -pid_;  // remember it ended
 }
 
 int ChildProcess::wait(std::chrono::milliseconds timeout) {
@@ -202,6 +227,13 @@ int ChildProcess::wait(std::chrono::milliseconds timeout) {
 int ChildProcess::stop(int signal, std::chrono::milliseconds timeout) {
   if (running()) ::kill(pid_, signal);
   return wait(timeout);
+}
+
+std::map<std::string, std::string> HostEnvironment(std::map<std::string, std::string> env) {
+#ifdef TESSEL_HOST_PRELOAD
+  env["LD_PRELOAD"] = TESSEL_HOST_PRELOAD;
+#endif
+  return env;
 }
 
 VirtualIdRecord ImRecord(const std::string& prefix, int infoType, const std::string& account,

@@ -93,10 +93,20 @@ class ChildProcess {
   const std::string& stderrPath() const { return stderr_; }
 
  private:
+  void ended(int status);
+
   pid_t pid_ = -1;
   int status_ = -1;
   std::string stdout_, stderr_;
 };
+
+// The environment of an uninstrumented program that loads the module, such as
+// icebox, or starts programs that do, such as icegridnode: `env` and, in a
+// sanitizer build, LD_PRELOAD naming the sanitizer's run time, which must be
+// loaded before anything else of a process that runs instrumented code.
+// Programs of this build are instrumented themselves and need nothing.
+std::map<std::string, std::string> HostEnvironment(
+    std::map<std::string, std::string> env = std::map<std::string, std::string>());
 
 // Records built field by field.
 VirtualIdRecord ImRecord(const std::string& prefix, int infoType, const std::string& account,
