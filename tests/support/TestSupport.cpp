@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -152,6 +153,10 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
   pid_ = ::fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
+    // A child never outlives a test process that died (a failed assertion
+    // in a helper thread, a sanitizer's abort): it would hold ports and
+    // files for ever.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     for (const auto& entry : env) {
       if (entry.second.empty()) ::unsetenv(entry.first.c_str());
       else ::setenv(entry.first.c_str(), entry.second.c_str(), 1);
