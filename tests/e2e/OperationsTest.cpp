@@ -9,6 +9,7 @@
 #include <set>
 
 #include "E2eSite.h"
+#include "SeatSiteTest.h"
 #include "EventRecords.h"
 #include "common/SiteFiles.h"
 #include "record/DayStamp.h"
@@ -18,44 +19,15 @@ using namespace testing_support;
 
 namespace {
 
-const std::chrono::seconds kDeadline(20);
-
 std::string Account(const VirtualIdRecord& record) {
   return record.Text(rec::kAccount, rec::kSeatAccountWidth);
 }
 
-class OperationsTest : public ::testing::Test {
+class OperationsTest : public SeatSiteTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(upstream.Start());
-    WriteNetbarConfig(site.dir(), upstream.port());
-    site.setProperty("tesselServiceIA.Path", "*ia/");
-    site.setProperty("tesselServiceIA.upPath", "*ia/");
-    events::ParseIPv4("127.0.0.1", &seat.ip);
-    seat.unit = "4401020001";
-    seat.seatLogon = static_cast<std::int32_t>(std::time(nullptr)) - 60;
-  }
+  void SetUp() override { PrepareSite(); }
 
-  void SendIm(const std::string& account) {
-    events::Event e = seat;
-    e.infoType = 1001;
-    e.account = account;
-    e.beginTime = seat.seatLogon + 5;
-    site.proxy()->write(Bytes(events::IdentityEventRecord(e, 0)));
-  }
-  bool DayFileHolds(size_t n) {
-    return WaitUntil([&] { return TodaysRecords(site.dir()).size() >= n; }, kDeadline) &&
-           TodaysRecords(site.dir()).size() == n;
-  }
-  bool UpstreamHolds(size_t n) {
-    return WaitUntil([&] { return recorder.count() >= n; }, kDeadline) && recorder.count() == n;
-  }
-
-  UpstreamRecorder recorder;
-  netlog::SinkServer upstream{"127.0.0.1", 0, netlog::ReplyMode::kAcknowledge, false,
-                              recorder.listener()};
-  IceBoxSite site;
-  events::Event seat;
+  void SendIm(const std::string& account) { site.proxy()->write(Bytes(ImOnRecord(account))); }
 };
 
 // iceboxadmin run against the site's icebox; its exit status.
@@ -65,7 +37,7 @@ int IceBoxAdmin(const IceBoxSite& site, int adminPort, const std::string& comman
                       "tcp -h 127.0.0.1 -p " + std::to_string(adminPort),
                       command, "tesselWriteService"},
                      {}, site.dir(), site.file("admin.out"), site.file("admin.err"));
-  return admin.wait(std::chrono::seconds(90));
+  return admin.wait(std::chrono::seconds(20));
 }
 
 }  // namespace

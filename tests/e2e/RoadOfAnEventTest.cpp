@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "E2eSite.h"
+#include "SeatSiteTest.h"
 #include "EventRecords.h"
 #include "SiteViews.h"
 #include "RecordExportReader.h"
@@ -17,19 +18,12 @@ using namespace testing_support;
 
 namespace {
 
-const std::chrono::seconds kDeadline(20);
 
-class RoadOfAnEventTest : public ::testing::Test {
+class RoadOfAnEventTest : public SeatSiteTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(upstream.Start());
-    WriteNetbarConfig(site.dir(), upstream.port());
-    site.setProperty("tesselServiceIA.Path", "*ia/");
-    site.setProperty("tesselServiceIA.upPath", "*ia/");
+    PrepareSite();
     ASSERT_TRUE(site.start()) << site.serverStderr();
-    events::ParseIPv4("127.0.0.1", &seat.ip);
-    seat.unit = "4401020001";
-    seat.seatLogon = static_cast<std::int32_t>(std::time(nullptr)) - 60;
   }
 
   Ice::ByteSeq Seq(const VirtualIdRecord& record) { return Bytes(record); }
@@ -40,13 +34,7 @@ class RoadOfAnEventTest : public ::testing::Test {
     e.logoffTime = 0;
     site.proxy()->write(Seq(events::SeatEventRecord(e)));
   }
-  void ImOn(const std::string& account) {
-    events::Event e = seat;
-    e.infoType = 1001;
-    e.account = account;
-    e.beginTime = seat.seatLogon + 5;
-    site.proxy()->registAccount(Seq(events::IdentityEventRecord(e, 0)));
-  }
+  void ImOn(const std::string& account) { site.proxy()->registAccount(Seq(ImOnRecord(account))); }
   void SeatOff() {
     events::Event e = seat;
     e.account = "440102199001011234";
@@ -54,24 +42,12 @@ class RoadOfAnEventTest : public ::testing::Test {
     site.proxy()->RealNameClientOff(events::InterfaceIp(seat.ip), Seq(events::SeatEventRecord(e)),
                                     seat.seatLogon, e.logoffTime);
   }
-  bool DayFileHolds(size_t n) {
-    return WaitUntil([&] { return TodaysRecords(site.dir()).size() >= n; }, kDeadline) &&
-           TodaysRecords(site.dir()).size() == n;
-  }
-  bool UpstreamHolds(size_t n) {
-    return WaitUntil([&] { return recorder.count() >= n; }, kDeadline) && recorder.count() == n;
-  }
   std::string IpFile() {
     std::string ip;
     GetIpKey(events::SeatPrefix(seat.unit, seat.ip, seat.seatLogon), &ip);
     return site.file("virtualdb/" + DayStamp(seat.seatLogon) + "_" + ip + ".RiaBase");
   }
 
-  UpstreamRecorder recorder;
-  netlog::SinkServer upstream{"127.0.0.1", 0, netlog::ReplyMode::kAcknowledge, false,
-                              recorder.listener()};
-  IceBoxSite site;
-  events::Event seat;
 };
 
 TEST_F(RoadOfAnEventTest, RecordsReachTheFilesTheIaFileAndUpstreamInOrder) {
