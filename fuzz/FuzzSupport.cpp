@@ -7,8 +7,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
+
+#include "port/Env.h"
 
 namespace fs = std::filesystem;
 
@@ -54,10 +55,9 @@ void MakeDir(const std::string& dir) {
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
+  std::string content;
+  tessel::port::ReadFileToString(tessel::port::Env::Default(), path, &content);
+  return content;
 }
 
 void WriteFile(const std::string& path, const std::string& content) {

@@ -17,6 +17,7 @@
 #include "forward/NetlogWire.h"
 #include "lists/IntakeJournal.h"
 #include "lists/KeywordStore.h"
+#include "port/Coding.h"
 #include "record/ProgressFile.h"
 
 namespace rec = tessel::rec;
@@ -58,9 +59,9 @@ std::string Bytes(const VirtualIdRecord& record) {
 }
 
 std::string Le32(std::uint32_t value) {
-  std::string out(4, '\0');
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<char>(value >> (8 * i));
-  return out;
+  unsigned char bytes[4];
+  tessel::port::EncodeFixed32LE(bytes, value);
+  return std::string(reinterpret_cast<const char*>(bytes), sizeof bytes);
 }
 
 std::string Le16(std::size_t value) { return Le32(static_cast<std::uint32_t>(value)).substr(0, 2); }
