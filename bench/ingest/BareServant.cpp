@@ -39,16 +39,41 @@ class BareAccountInfo : public Audit::VirtualPersion::AccountInfo {
   BareAccountInfo(const std::string& dayFile, const std::string& seatFile)
       : dayFile_(dayFile), seatFile_(seatFile) {}
 
-  virtual void write(const Ice::ByteSeq& record, const Ice::Current&) { store(record); }
-  virtual void registAccount(const Ice::ByteSeq& record, const Ice::Current&) { store(record); }
-  virtual void writeAccount(const Ice::ByteSeq& record, const Ice::Current&) { store(record); }
-  virtual void RealNameClientOff(Ice::Int, const Ice::ByteSeq&, Ice::Int, Ice::Int,
-                                 const Ice::Current&) {}
-  virtual void AccountOff(Ice::Int, Ice::Int, Ice::Int, const Ice::Current&) {}
-  virtual void NotifyToUpChatContent(Ice::Int, Ice::Int, Ice::Int, const Ice::Current&) {}
-  virtual void GetAllOnLineVirtualId(Ice::Int& count, std::string& filePath, const Ice::Current&) {
-    count = 0;
-    filePath.clear();
+  // Answered at once, as a synchronous servant would be.
+  virtual void write_async(const Audit::VirtualPersion::AMD_AccountInfo_writePtr& cb,
+                           const Ice::ByteSeq& record, const Ice::Current&) {
+    store(record);
+    cb->ice_response();
+  }
+  virtual void registAccount_async(
+      const Audit::VirtualPersion::AMD_AccountInfo_registAccountPtr& cb,
+      const Ice::ByteSeq& record, const Ice::Current&) {
+    store(record);
+    cb->ice_response();
+  }
+  virtual void writeAccount_async(const Audit::VirtualPersion::AMD_AccountInfo_writeAccountPtr& cb,
+                                  const Ice::ByteSeq& record, const Ice::Current&) {
+    store(record);
+    cb->ice_response();
+  }
+  virtual void RealNameClientOff_async(
+      const Audit::VirtualPersion::AMD_AccountInfo_RealNameClientOffPtr& cb, Ice::Int,
+      const Ice::ByteSeq&, Ice::Int, Ice::Int, const Ice::Current&) {
+    cb->ice_response();
+  }
+  virtual void AccountOff_async(const Audit::VirtualPersion::AMD_AccountInfo_AccountOffPtr& cb,
+                                Ice::Int, Ice::Int, Ice::Int, const Ice::Current&) {
+    cb->ice_response();
+  }
+  virtual void NotifyToUpChatContent_async(
+      const Audit::VirtualPersion::AMD_AccountInfo_NotifyToUpChatContentPtr& cb, Ice::Int,
+      Ice::Int, Ice::Int, const Ice::Current&) {
+    cb->ice_response();
+  }
+  virtual void GetAllOnLineVirtualId_async(
+      const Audit::VirtualPersion::AMD_AccountInfo_GetAllOnLineVirtualIdPtr& cb,
+      const Ice::Current&) {
+    cb->ice_response(0, std::string());
   }
 
  private:

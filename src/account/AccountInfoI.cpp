@@ -33,6 +33,10 @@ bool AcceptsAccountCall(const Ice::ByteSeq& record, const Ice::Current& current)
 
 namespace tessel {
 
+Ice::UnknownException Refusal(const port::Status& status) {
+  return Ice::UnknownException(__FILE__, __LINE__, "tesselWriteService: " + status.ToString());
+}
+
 std::string PlainHostAddress(const std::string& address) {
   static const char kMappedPrefix[] = "::ffff:";
   const std::size_t prefixLength = sizeof kMappedPrefix - 1;
@@ -81,17 +85,80 @@ bool AccountInfoI::loadUnitIdentity() {
   return false;
 }
 
-void AccountInfoI::handleRecord(const Ice::ByteSeq&) {}
+tessel::Receipt AccountInfoI::handleRecord(const Ice::ByteSeq&) { return tessel::Receipt(); }
 
-void AccountInfoI::write(const Ice::ByteSeq& record, const Ice::Current&) {
-  if (record.size() != rec::kSize) return;
-  std::setlocale(LC_CTYPE, "");
-  IceUtil::RecMutex::Lock lock(mutex);
-  handleRecord(record);
+void AccountInfoI::WhenSafe(const tessel::Receipt&, Done done) { done(tessel::port::Status::OK()); }
+
+template <typename Callback>
+void AccountInfoI::Answer(const Callback& callback, const tessel::Receipt& receipt) {
+  if (!receipt.status.ok()) {
+    callback->ice_exception(tessel::Refusal(receipt.status));
+    return;
+  }
+  WhenSafe(receipt, [callback](const tessel::port::Status& status) {
+    if (status.ok())
+      callback->ice_response();
+    else
+      callback->ice_exception(tessel::Refusal(status));
+  });
 }
 
-void AccountInfoI::registAccount(const Ice::ByteSeq& incoming, const Ice::Current& current) {
-  if (!AcceptsAccountCall(incoming, current)) return;
+void AccountInfoI::write_async(const Audit::VirtualPersion::AMD_AccountInfo_writePtr& callback,
+                               const Ice::ByteSeq& record, const Ice::Current& current) {
+  Answer(callback, write(record, current));
+}
+
+void AccountInfoI::registAccount_async(
+    const Audit::VirtualPersion::AMD_AccountInfo_registAccountPtr& callback,
+    const Ice::ByteSeq& record, const Ice::Current& current) {
+  Answer(callback, registAccount(record, current));
+}
+
+void AccountInfoI::writeAccount_async(
+    const Audit::VirtualPersion::AMD_AccountInfo_writeAccountPtr& callback,
+    const Ice::ByteSeq& record, const Ice::Current& current) {
+  Answer(callback, writeAccount(record, current));
+}
+
+void AccountInfoI::RealNameClientOff_async(
+    const Audit::VirtualPersion::AMD_AccountInfo_RealNameClientOffPtr& callback,
+    Ice::Int clientIp, const Ice::ByteSeq& record, Ice::Int seatLogonTime, Ice::Int offTime,
+    const Ice::Current& current) {
+  Answer(callback, RealNameClientOff(clientIp, record, seatLogonTime, offTime, current));
+}
+
+void AccountInfoI::AccountOff_async(
+    const Audit::VirtualPersion::AMD_AccountInfo_AccountOffPtr& callback, Ice::Int clientIp,
+    Ice::Int offTime, Ice::Int offCode, const Ice::Current& current) {
+  Answer(callback, AccountOff(clientIp, offTime, offCode, current));
+}
+
+void AccountInfoI::NotifyToUpChatContent_async(
+    const Audit::VirtualPersion::AMD_AccountInfo_NotifyToUpChatContentPtr& callback,
+    Ice::Int value1, Ice::Int value2, Ice::Int value3, const Ice::Current& current) {
+  NotifyToUpChatContent(value1, value2, value3, current);
+  callback->ice_response();
+}
+
+void AccountInfoI::GetAllOnLineVirtualId_async(
+    const Audit::VirtualPersion::AMD_AccountInfo_GetAllOnLineVirtualIdPtr& callback,
+    const Ice::Current& current) {
+  Ice::Int count = 0;
+  std::string filePath;
+  GetAllOnLineVirtualId(count, filePath, current);
+  callback->ice_response(count, filePath);
+}
+
+tessel::Receipt AccountInfoI::write(const Ice::ByteSeq& record, const Ice::Current&) {
+  if (record.size() != rec::kSize) return tessel::Receipt();
+  std::setlocale(LC_CTYPE, "");
+  IceUtil::RecMutex::Lock lock(mutex);
+  return handleRecord(record);
+}
+
+tessel::Receipt AccountInfoI::registAccount(const Ice::ByteSeq& incoming,
+                                            const Ice::Current& current) {
+  if (!AcceptsAccountCall(incoming, current)) return tessel::Receipt();
   IceUtil::RecMutex::Lock lock(mutex);
   VirtualIdRecord record = VirtualIdRecord::FromBytes(incoming.data());
   const std::string ip = clientAddressOf(current);
@@ -100,11 +167,13 @@ void AccountInfoI::registAccount(const Ice::ByteSeq& incoming, const Ice::Curren
   onlineAccounts[ip].insert(key);
   record.SetInt(rec::kEndTime, record.BeginTime());
   record.SetInt(rec::kImStatus, 0);
-  write(ToSeq(record), current);
+  // Refused, the registration stays: the caller's next attempt finds it.
+  return write(ToSeq(record), current);
 }
 
-void AccountInfoI::writeAccount(const Ice::ByteSeq& incoming, const Ice::Current& current) {
-  if (!AcceptsAccountCall(incoming, current)) return;
+tessel::Receipt AccountInfoI::writeAccount(const Ice::ByteSeq& incoming,
+                                           const Ice::Current& current) {
+  if (!AcceptsAccountCall(incoming, current)) return tessel::Receipt();
   IceUtil::RecMutex::Lock lock(mutex);
   VirtualIdRecord record = VirtualIdRecord::FromBytes(incoming.data());
   const std::string ip = clientAddressOf(current);
@@ -113,11 +182,12 @@ void AccountInfoI::writeAccount(const Ice::ByteSeq& incoming, const Ice::Current
   std::map<std::string, std::set<std::string> >::iterator entry = onlineAccounts.find(ip);
   if (entry != onlineAccounts.end()) entry->second.erase(key);
   record.SetInt(rec::kImStatus, 1);
-  write(ToSeq(record), Ice::Current());
+  return write(ToSeq(record), Ice::Current());
 }
 
-void AccountInfoI::AccountOff(Ice::Int clientIp, Ice::Int offTime, Ice::Int offCode,
-                              const Ice::Current&) {
+tessel::Receipt AccountInfoI::AccountOff(Ice::Int clientIp, Ice::Int offTime, Ice::Int offCode,
+                                         const Ice::Current&) {
+  tessel::Receipt receipt;
   IceUtil::RecMutex::Lock lock(mutex);
   const std::uint32_t ip = static_cast<std::uint32_t>(clientIp);
   char text[20];
@@ -126,7 +196,7 @@ void AccountInfoI::AccountOff(Ice::Int clientIp, Ice::Int offTime, Ice::Int offC
                 static_cast<int>((ip >> 8) & 0xFF), static_cast<int>((ip >> 16) & 0xFF),
                 static_cast<int>((ip >> 24) & 0xFF));
   std::map<std::string, std::set<std::string> >::const_iterator entry = onlineAccounts.find(text);
-  if (entry == onlineAccounts.end()) return;
+  if (entry == onlineAccounts.end()) return receipt;
   for (std::set<std::string>::const_iterator key = entry->second.begin();
        key != entry->second.end(); ++key) {
     std::map<std::string, VirtualIdRecord>::const_iterator found = registeredRecords.find(*key);
@@ -136,19 +206,33 @@ void AccountInfoI::AccountOff(Ice::Int clientIp, Ice::Int offTime, Ice::Int offC
     stored.SetInt(rec::kEndTime, offTime);
     stored.SetInt(rec::kImStatus, 1);
     if (offTime < stored.BeginTime()) continue;  // stays registered
-    write(ToSeq(stored), Ice::Current());
+    receipt.Add(write(ToSeq(stored), Ice::Current()));
+    // A record refused stays registered, with every one after it, for the
+    // caller's next attempt.
+    if (!receipt.status.ok()) break;
     registeredRecords.erase(*key);
   }
+  return receipt;
 }
 
-void AccountInfoI::RealNameClientOff(Ice::Int clientIp, const Ice::ByteSeq& incoming,
-                                     Ice::Int seatLogonTime, Ice::Int offTime,
-                                     const Ice::Current& current) {
-  if (incoming.size() != rec::kSize) return;
+tessel::Receipt AccountInfoI::RealNameClientOff(Ice::Int clientIp, const Ice::ByteSeq& incoming,
+                                                Ice::Int seatLogonTime, Ice::Int offTime,
+                                                const Ice::Current& current) {
+  tessel::Receipt receipt;
+  if (incoming.size() != rec::kSize) return receipt;
   tessel::ConsolePrintf("\nRealNameClientOff:%d\n", offTime);
-  if (offTime >= 0) AccountOff(clientIp, offTime, rec::kSeatLogoffOffCode, current);
+  if (offTime >= 0) receipt = AccountOff(clientIp, offTime, rec::kSeatLogoffOffCode, current);
+  // The seat's log-off follows its identities' only once they are taken.
+  if (!receipt.status.ok()) return receipt;
   IceUtil::RecMutex::Lock lock(mutex);
-  if (!loadUnitIdentity()) return;
+  // Without the unit identity the seat's log-off cannot be keyed: the call
+  // fails, and the caller's next attempt writes it.
+  if (!loadUnitIdentity()) {
+    receipt.status = tessel::port::Status::Refused(
+        "the unit identity cannot be read from the site environment; the seat's log-off is not "
+        "accepted");
+    return receipt;
+  }
   char prefix[60];
   std::memset(prefix, 0, sizeof prefix);
   std::snprintf(prefix, sizeof prefix, "%s_%u_%d_", unitIdentity.c_str(),
@@ -157,7 +241,8 @@ void AccountInfoI::RealNameClientOff(Ice::Int clientIp, const Ice::ByteSeq& inco
   // As strncpy into the 50-byte field: NUL-filled, and a text of 50 or more
   // characters fills the field without a NUL.
   record.SetText(rec::kPrefix, rec::kPrefixWidth, prefix);
-  write(ToSeq(record), Ice::Current());
+  receipt.Add(write(ToSeq(record), Ice::Current()));
+  return receipt;
 }
 
 void AccountInfoI::NotifyToUpChatContent(Ice::Int, Ice::Int, Ice::Int, const Ice::Current&) {}

@@ -1,30 +1,69 @@
 // The AccountInfo servant: keeps the identities on line at each client IP and
 // funnels every record it accepts, or builds, through write() to the record
 // handler that a derived servant supplies.
+//
+// The operations are dispatched asynchronously (the *_async entry points):
+// each does its work at once, under the servant's lock, and gets back a
+// receipt of what its records met at the intake; the call is answered once
+// those records are safe (WhenSafe), and fails with the reason when any was
+// refused. So a caller is never answered as if a record were kept that was
+// not, and no server thread waits for the disk.
 #ifndef TESSEL_ACCOUNT_ACCOUNTINFOI_H
 #define TESSEL_ACCOUNT_ACCOUNTINFOI_H
 
 #include <IceUtil/RecMutex.h>
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
 
 #include "VirtualAccount.h"
+#include "lists/Intake.h"
 #include "record/VirtualIdRecord.h"
 
 class AccountInfoI : public Audit::VirtualPersion::AccountInfo {
  public:
+  typedef std::function<void(const tessel::port::Status&)> Done;
+
   explicit AccountInfoI(const Ice::CommunicatorPtr& communicator);
 
-  virtual void write(const Ice::ByteSeq& record, const Ice::Current& current);
-  virtual void registAccount(const Ice::ByteSeq& record, const Ice::Current& current);
-  virtual void writeAccount(const Ice::ByteSeq& record, const Ice::Current& current);
-  virtual void RealNameClientOff(Ice::Int clientIp, const Ice::ByteSeq& record,
-                                 Ice::Int seatLogonTime, Ice::Int offTime,
-                                 const Ice::Current& current);
-  virtual void AccountOff(Ice::Int clientIp, Ice::Int offTime, Ice::Int offCode,
-                          const Ice::Current& current);
+  // The dispatch of each operation: its work below, then its answer.
+  virtual void write_async(const Audit::VirtualPersion::AMD_AccountInfo_writePtr& callback,
+                           const Ice::ByteSeq& record, const Ice::Current& current);
+  virtual void registAccount_async(
+      const Audit::VirtualPersion::AMD_AccountInfo_registAccountPtr& callback,
+      const Ice::ByteSeq& record, const Ice::Current& current);
+  virtual void writeAccount_async(
+      const Audit::VirtualPersion::AMD_AccountInfo_writeAccountPtr& callback,
+      const Ice::ByteSeq& record, const Ice::Current& current);
+  virtual void RealNameClientOff_async(
+      const Audit::VirtualPersion::AMD_AccountInfo_RealNameClientOffPtr& callback,
+      Ice::Int clientIp, const Ice::ByteSeq& record, Ice::Int seatLogonTime, Ice::Int offTime,
+      const Ice::Current& current);
+  virtual void AccountOff_async(const Audit::VirtualPersion::AMD_AccountInfo_AccountOffPtr& callback,
+                                Ice::Int clientIp, Ice::Int offTime, Ice::Int offCode,
+                                const Ice::Current& current);
+  virtual void NotifyToUpChatContent_async(
+      const Audit::VirtualPersion::AMD_AccountInfo_NotifyToUpChatContentPtr& callback,
+      Ice::Int value1, Ice::Int value2, Ice::Int value3, const Ice::Current& current);
+  virtual void GetAllOnLineVirtualId_async(
+      const Audit::VirtualPersion::AMD_AccountInfo_GetAllOnLineVirtualIdPtr& callback,
+      const Ice::Current& current);
+
+  // The operations' work. Each gives the receipt of the records it handed
+  // to the record handler: the first refusal, or the journal sequence
+  // number of the last record (none when nothing was handed over). An
+  // operation stops at the first record refused, so that what it has not
+  // handed over stays as it was for the caller's next attempt.
+  virtual tessel::Receipt write(const Ice::ByteSeq& record, const Ice::Current& current);
+  virtual tessel::Receipt registAccount(const Ice::ByteSeq& record, const Ice::Current& current);
+  virtual tessel::Receipt writeAccount(const Ice::ByteSeq& record, const Ice::Current& current);
+  virtual tessel::Receipt RealNameClientOff(Ice::Int clientIp, const Ice::ByteSeq& record,
+                                            Ice::Int seatLogonTime, Ice::Int offTime,
+                                            const Ice::Current& current);
+  virtual tessel::Receipt AccountOff(Ice::Int clientIp, Ice::Int offTime, Ice::Int offCode,
+                                     const Ice::Current& current);
   virtual void NotifyToUpChatContent(Ice::Int value1, Ice::Int value2, Ice::Int value3,
                                      const Ice::Current& current);
   virtual void GetAllOnLineVirtualId(Ice::Int& count, std::string& filePath,
@@ -35,7 +74,11 @@ class AccountInfoI : public Audit::VirtualPersion::AccountInfo {
   virtual bool loadUnitIdentity();
 
   // Receives every record that passes write(), with the servant's lock held.
-  virtual void handleRecord(const Ice::ByteSeq& record);
+  virtual tessel::Receipt handleRecord(const Ice::ByteSeq& record);
+
+  // Calls `done` once the records of the receipt are safe (at once here; the
+  // writer servant asks its intake).
+  virtual void WhenSafe(const tessel::Receipt& receipt, Done done);
 
   // Peer IP of the calling connection, or its local address when it has no
   // remote one: dotted IPv4 text whatever the listening endpoint (an
@@ -61,9 +104,18 @@ class AccountInfoI : public Audit::VirtualPersion::AccountInfo {
 
   // prefix + client IP + "_" + infoType + account (byte 313 set to 0 first).
   std::string accountKey(VirtualIdRecord& record, const std::string& clientIp) const;
+
+  // Answers the call once its receipt's records are safe, or with the
+  // reason it failed.
+  template <typename Callback>
+  void Answer(const Callback& callback, const tessel::Receipt& receipt);
 };
 
 namespace tessel {
+
+// What a caller is told when its records were not kept: an Ice exception
+// whose text says why (agents show it, and send again).
+Ice::UnknownException Refusal(const port::Status& status);
 
 // An address as the service keys seats by: "::ffff:a.b.c.d" (an IPv4 peer
 // of a dual-stack endpoint) gives "a.b.c.d"; anything else is kept.

@@ -13,9 +13,13 @@ namespace rec = tessel::rec;
 // Threads. The servant owns every thread of the service:
 //
 //   list thread      preTreat; started here, a pass over the queued records
-//                    every second: it applies them to the lists, then writes
-//                    what they put on and off (the pre-treatment and the
-//                    IA-file worker run inside the pass).
+//                    every second, or at once when enough are queued: it
+//                    applies them to the lists, then writes what they put
+//                    on and off (the pre-treatment and the IA-file worker
+//                    run inside the pass).
+//   journal sync     the intake's own (durability "power" only): syncs the
+//                    intake journal while calls append to it, and answers
+//                    every call whose records the sync covered.
 //   sender manager   senderManager; started here, reads netbarcfg.ini every
 //                    5 s and owns one day-file sender thread per upstream
 //                    server, each pausing 10 ms between records and 5 s when
@@ -23,15 +27,17 @@ namespace rec = tessel::rec;
 //   IA-file worker   iaWorker; a thread object that is never started: it
 //                    works on the list thread.
 //
-// Ice threads meet the list thread only at its intake queue, whose lock is
-// held to append a record (and its journal entry) or to take the queue; they
-// never wait for its files. Lock order: the servant's lock, then the intake
-// lock; an export shares the list lock, then reads the unit identity under
-// the intake lock.
+// Ice threads meet the list thread only at its intake, whose lock is held to
+// append a record (and its journal entry) or to take the queue; they never
+// wait for its files, nor for a sync: a call is answered later, by the sync
+// thread, when its records are safe. Lock order: the servant's lock, then
+// the intake lock; an export shares the list lock, then reads the unit
+// identity under its own small lock.
 //
 // Each thread stops through its stop signal, which also cuts its pauses
-// short. The destructor stops them in this order: the IA-file worker (a
-// flag), the list thread (raised, then joined: its last pass stores every
+// short. A stop first closes the intake (BeginStop: records are refused
+// from then on). The destructor stops the threads in this order: the IA-file
+// worker (a flag), the list thread (raised, then joined: its last pass stores every
 // record accepted before the stop, and what it cannot store stays in the
 // intake journal for the next start), then the sender manager, which stops
 // and joins its senders before it returns. The joins happen here, in the
@@ -41,10 +47,8 @@ namespace rec = tessel::rec;
 // it is unloaded.
 AccountInfoWriterI::AccountInfoWriterI(const Ice::CommunicatorPtr& communicator,
                                        const std::string& path, const std::string& upPath,
-                                       port::Env* env)
+                                       port::Env* env, const tessel::WriteOptions& options)
     : AccountInfoI(communicator), env(env), path(path), upPath(upPath) {
-  // Set-up never fails the service: whatever step throws ends the set-up,
-  // and the servant answers with what it has.
   try {
     qqRecordPath = communicator->getProperties()->getProperty("QQRecordFilePath");
     ExpandPath(qqRecordPath);
@@ -55,22 +59,32 @@ AccountInfoWriterI::AccountInfoWriterI(const Ice::CommunicatorPtr& communicator,
     iaWorker->SetPaths(path, upPath);
     iaWorker->SetUnitIdentity(unitIdentity);
 
-    preTreat = new preTreatHandle(preTreatHandle::kDrainIntervalMs, env);
+    preTreat = new preTreatHandle(preTreatHandle::kDrainIntervalMs, env, options);
     preTreat->SetIAFileWorker(iaWorker.get());
+    // Exports made before the first record (records taken back from the
+    // journal fill the lists at start) carry the site's identity too.
+    preTreat->SetUnitIdentity(unitIdentity);
     preTreatThread = preTreat->start();
     preTreatStarted = true;
 
     senderManager = new RVIDSenderManager(RVIDSenderManager::kPassPauseMs, RVIDSender::Pacing(), env);
     senderManager->start();
   } catch (...) {
+    // A servant that could not set itself up must not answer: the service's
+    // start fails with the reason instead, and what was started is stopped.
+    StopWorkers();
+    throw;
   }
 }
 
-AccountInfoWriterI::~AccountInfoWriterI() {
+AccountInfoWriterI::~AccountInfoWriterI() { StopWorkers(); }
+
+void AccountInfoWriterI::StopWorkers() {
   if (iaWorker) iaWorker->Stop();
   if (preTreat) {
     preTreat->Stop();
     if (preTreatStarted) preTreatThread.join();
+    preTreatStarted = false;
   }
   if (senderManager) senderManager->Stop();
   senderManager = 0;
@@ -78,18 +92,30 @@ AccountInfoWriterI::~AccountInfoWriterI() {
   preTreat = 0;
 }
 
-void AccountInfoWriterI::handleRecord(const Ice::ByteSeq& record) {
-  if (record.size() == rec::kSize) processRecord(record.data(), static_cast<int>(record.size()));
+void AccountInfoWriterI::BeginStop() {
+  if (preTreat) preTreat->intake().Close();
 }
 
-void AccountInfoWriterI::processRecord(const void* data, int length) {
-  if (data == nullptr || length != static_cast<int>(rec::kSize)) return;
+tessel::Receipt AccountInfoWriterI::handleRecord(const Ice::ByteSeq& record) {
+  if (record.size() != rec::kSize) return tessel::Receipt();
+  return processRecord(record.data(), static_cast<int>(record.size()));
+}
+
+tessel::Receipt AccountInfoWriterI::processRecord(const void* data, int length) {
+  if (data == nullptr || length != static_cast<int>(rec::kSize)) return tessel::Receipt();
   try {
     const VirtualIdRecord record = VirtualIdRecord::FromBytes(data);
     loadUnitIdentity();  // on failure the last identity obtained is used
-    preTreat->AddNetLog(record, unitIdentity.c_str());
-  } catch (...) {
+    return preTreat->AddNetLog(record, unitIdentity.c_str());
+  } catch (const std::exception& e) {
+    tessel::Receipt refused;
+    refused.status = port::Status::Refused(std::string("the record is not accepted: ") + e.what());
+    return refused;
   }
+}
+
+void AccountInfoWriterI::WhenSafe(const tessel::Receipt& receipt, Done done) {
+  preTreat->intake().WhenSafe(receipt.sequence, std::move(done));
 }
 
 std::string AccountInfoWriterI::NextExportPath(const std::string& dir) {

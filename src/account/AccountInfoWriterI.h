@@ -20,18 +20,26 @@
 class AccountInfoWriterI : public AccountInfoI {
  public:
   // Files and the clock are reached through `env`, which every worker is
-  // given too.
+  // given too; `options` shape the write path. A set-up that fails throws
+  // with the reason, after undoing what it had started.
   AccountInfoWriterI(const Ice::CommunicatorPtr& communicator, const std::string& path,
                      const std::string& upPath,
-                     tessel::port::Env* env = tessel::port::Env::Default());
+                     tessel::port::Env* env = tessel::port::Env::Default(),
+                     const tessel::WriteOptions& options = tessel::WriteOptions());
   virtual ~AccountInfoWriterI();
 
   virtual void GetAllOnLineVirtualId(Ice::Int& count, std::string& filePath,
                                      const Ice::Current& current);
-  virtual void handleRecord(const Ice::ByteSeq& record);
-  virtual void processRecord(const void* data, int length);
+  virtual tessel::Receipt handleRecord(const Ice::ByteSeq& record);
+  virtual tessel::Receipt processRecord(const void* data, int length);
+  virtual void WhenSafe(const tessel::Receipt& receipt, Done done);
+
+  // The service is stopping: every record from now on is refused, and
+  // calls waiting for room fail at once.
+  void BeginStop();
 
  private:
+  void StopWorkers();
   // A name for this export's .OLV file that no earlier export was given.
   std::string NextExportPath(const std::string& dir);
 

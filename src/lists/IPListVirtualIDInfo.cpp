@@ -8,8 +8,9 @@
 namespace rec = tessel::rec;
 using tessel::ConsolePrintf;
 
-IPListVirtualIDInfo::IPListVirtualIDInfo(int drainIntervalMs, tessel::port::Env* env)
-    : env(env), stopping(env), drainIntervalMs(drainIntervalMs) {}
+IPListVirtualIDInfo::IPListVirtualIDInfo(int drainIntervalMs, tessel::port::Env* env,
+                                         const tessel::WriteOptions& options)
+    : env(env), stopping(env), intake_(env, options), drainIntervalMs(drainIntervalMs) {}
 
 IPListVirtualIDInfo::~IPListVirtualIDInfo() {}
 
@@ -21,83 +22,47 @@ void IPListVirtualIDInfo::run() {
     const bool last = stopping.Raised();
     DrainPass();
     if (last) return;
-    stopping.Pause(drainIntervalMs);
+    intake_.WaitForPass(drainIntervalMs);
   }
 }
 
 void IPListVirtualIDInfo::DrainPass() {
-  std::vector<VirtualIdRecord> taken;
-  std::uint64_t mark = 0;
-  {
-    std::lock_guard<std::mutex> intake(intakeLock);
-    taken.swap(pending);
-    if (journal) mark = journal->Take();
-  }
+  const std::uint64_t mark = intake_.Take(&taken_);
   {
     std::unique_lock<std::shared_mutex> guard(lock);
-    inPass = true;
-    for (std::size_t i = 0; i < taken.size(); ++i) {
+    inPass_ = true;
+    for (std::size_t i = 0; i < taken_.size(); ++i) {
       try {
-        UpdateList(taken[i]);
+        UpdateList(taken_[i]);
       } catch (const std::exception&) {
         // One record that cannot be applied must not end the thread.
       }
     }
-    inPass = false;
+    inPass_ = false;
   }
   const bool stored = FinishPass();
   tessel::ConsoleFlush();
-  // The journal lets go of what this pass took only once it is stored; a
-  // pass that could not store everything leaves it for a restart to find.
-  if (stored && journal) journal->Release(mark);
+  intake_.PassDone(mark, stored, HeldRecords());
 }
 
-void IPListVirtualIDInfo::OpenIntakeJournal(const std::string& dir) {
-  std::unique_ptr<tessel::IntakeJournal> opened(new tessel::IntakeJournal(env, dir));
-  std::vector<VirtualIdRecord> left;
-  const tessel::port::Status status = opened->Open(&left);
-  std::lock_guard<std::mutex> intake(intakeLock);
-  if (!status.ok()) {
-    tessel::LogLine("intake journal unusable (%s); accepted records are kept in memory only",
-                    status.ToString().c_str());
-    journalFailing = true;
-  }
-  pending.insert(pending.begin(), left.begin(), left.end());
-  journal = std::move(opened);
+void IPListVirtualIDInfo::OpenIntakeJournal(const std::string& dir) { intake_.Open(dir); }
+
+tessel::Receipt IPListVirtualIDInfo::AddNetLog(const VirtualIdRecord& record,
+                                               const char* identity) {
+  const tessel::Receipt receipt = intake_.Add(record);
+  if (receipt.status.ok()) SetUnitIdentity(identity ? identity : "");
+  return receipt;
 }
 
-void IPListVirtualIDInfo::AddNetLog(const VirtualIdRecord& record, const char* identity) {
-  std::lock_guard<std::mutex> intake(intakeLock);
-  unitIdentity = identity ? identity : "";
-  const bool full = pending.size() + waitingRecords >= kMaxWaitingRecords;
-  NoteRefusal(full);
-  if (full) return;
-  if (journal) {
-    const tessel::port::Status status = journal->Append(record);
-    if (status.ok() == journalFailing) {
-      journalFailing = !status.ok();
-      if (journalFailing)
-        tessel::LogLine("intake journal cannot be written (%s); accepted records are kept in "
-                        "memory only",
-                        status.ToString().c_str());
-      else
-        tessel::LogLine("intake journal written again");
-    }
-  }
-  pending.push_back(record);
+void IPListVirtualIDInfo::SetUnitIdentity(const std::string& identity) {
+  std::lock_guard<std::mutex> guard(identityLock);
+  if (unitIdentity != identity) unitIdentity = identity;
 }
 
-void IPListVirtualIDInfo::NoteRefusal(bool full) {
-  if (full && refused++ == 0)
-    tessel::LogLine("%zu records wait to be stored; new records are refused until they are",
-                    static_cast<std::size_t>(kMaxWaitingRecords));
-  if (!full && refused > 0) {
-    tessel::LogLine("records are accepted again; %zu were refused", refused);
-    refused = 0;
-  }
+void IPListVirtualIDInfo::Stop() {
+  stopping.Raise();
+  intake_.Wake();
 }
-
-void IPListVirtualIDInfo::Stop() { stopping.Raise(); }
 
 void IPListVirtualIDInfo::UpdateList(VirtualIdRecord& record) {
   const std::string prefix = record.Prefix();
@@ -175,7 +140,7 @@ void IPListVirtualIDInfo::ExportToFile(const char* filePath, int& count) {
   std::shared_lock<std::shared_mutex> guard(lock);
   std::string unitIdentity;
   {
-    std::lock_guard<std::mutex> intake(intakeLock);
+    std::lock_guard<std::mutex> identity(identityLock);
     unitIdentity = this->unitIdentity;
   }
   count = 0;

@@ -1,13 +1,15 @@
 // The per-IP lists of the identities on line at each client seat, kept by
-// the list thread. Records are queued by AddNetLog and applied once a second,
-// in arrival order; each one turns into put-on (flag 1) and put-off (flag 0)
-// events through the hook PutNetLogToP2P, which a subclass implements.
+// the list thread. Records are queued by AddNetLog and applied in arrival
+// order by passes of the thread; each one turns into put-on (flag 1) and
+// put-off (flag 0) events through the hook PutNetLogToP2P, which a subclass
+// implements.
 //
-// A caller of AddNetLog never waits for the list thread's work: the queue
-// has a lock of its own, held only to append a record (and its entry in the
-// intake journal, when one is open) or to take the whole queue at the start
-// of a pass. The pass applies what it took under the list lock, then leaves
-// the lock before the subclass stores the results (FinishPass).
+// A caller of AddNetLog never waits for the list thread's work: the queue is
+// the intake's (lists/Intake.h), whose lock is held only to append a record
+// and its journal entry or to take the whole queue at the start of a pass.
+// A pass starts once a second, or at once when a burst has queued enough
+// records; it applies what it took under the list lock, then leaves the lock
+// before the subclass stores the results (FinishPass).
 #ifndef TESSEL_LISTS_IPLISTVIRTUALIDINFO_H
 #define TESSEL_LISTS_IPLISTVIRTUALIDINFO_H
 
@@ -23,8 +25,9 @@
 #include <string>
 #include <vector>
 
+#include "common/SiteOptions.h"
 #include "common/StopSignal.h"
-#include "lists/IntakeJournal.h"
+#include "lists/Intake.h"
 #include "port/Env.h"
 #include "record/VirtualIdRecord.h"
 
@@ -34,24 +37,25 @@ class IPListVirtualIDInfo : public IceUtil::Thread {
   // latest one.
   typedef std::map<std::string, std::vector<VirtualIdRecord> > IdentityMap;
 
-  // `drainIntervalMs`: the pause between two passes over the queue. Files
-  // and the clock are reached through `env`.
+  // `drainIntervalMs`: the longest pause between two passes over the
+  // queue. Files and the clock are reached through `env`.
   static constexpr int kDrainIntervalMs = 1000;
   explicit IPListVirtualIDInfo(int drainIntervalMs = kDrainIntervalMs,
-                               tessel::port::Env* env = tessel::port::Env::Default());
+                               tessel::port::Env* env = tessel::port::Env::Default(),
+                               const tessel::WriteOptions& options = tessel::WriteOptions());
   virtual ~IPListVirtualIDInfo();
 
-  // Initialize, then a pass over the queue every interval until Stop. The
-  // records queued when Stop is requested are applied by one last pass, then
-  // run returns. Shutdown: Stop(), then join the ThreadControl that start()
-  // returned; the thread ends within a pass and one interval at most (the
-  // pause is cut short by Stop).
+  // Initialize, then passes over the queue until Stop. The records queued
+  // when Stop is requested are applied by one last pass, then run returns.
+  // Shutdown: Stop(), then join the ThreadControl that start() returned; the
+  // thread ends within a pass (the pause is cut short by Stop).
   virtual void run();
   // Queues a copy of the record, after its entry in the intake journal, and
-  // keeps `unitIdentity` (null counts as empty) for the exports. While
-  // kMaxWaitingRecords records wait, a record is refused (and the refusal
-  // logged) rather than memory grown without limit.
-  virtual void AddNetLog(const VirtualIdRecord& record, const char* unitIdentity);
+  // keeps `unitIdentity` (null counts as empty) for the exports. The
+  // receipt says whether the record was taken, and its journal sequence
+  // number; a record the intake refuses (the bound reached, the journal
+  // failing, a stop under way) is not queued.
+  virtual tessel::Receipt AddNetLog(const VirtualIdRecord& record, const char* unitIdentity);
   // Adds every listed record to the file through the record export library;
   // `count` receives the number of records that reached the file.
   virtual void ExportToFile(const char* filePath, int& count);
@@ -69,8 +73,9 @@ class IPListVirtualIDInfo : public IceUtil::Thread {
   // Applies one record to the lists (called by run for every queued record).
   void UpdateList(VirtualIdRecord& record);
 
-  // Records queued or waiting to be stored, beyond which AddNetLog refuses.
-  static constexpr std::size_t kMaxWaitingRecords = 50000;
+  // The unit identity for the exports until the first AddNetLog gives one.
+  void SetUnitIdentity(const std::string& identity);
+  tessel::Intake& intake() { return intake_; }
 
  protected:
   // Opens the intake journal in `dir` and queues the records it still
@@ -81,19 +86,24 @@ class IPListVirtualIDInfo : public IceUtil::Thread {
   // put on and off. True when everything the pass took is stored, so that
   // the journal may let go of it.
   virtual bool FinishPass() { return true; }
-
-  // Records the subclass holds that wait to be stored (counted against
-  // kMaxWaitingRecords); set by the list thread.
-  std::atomic<std::size_t> waitingRecords{0};
+  // Records the subclass holds that wait to be stored (counted against the
+  // intake's bound); asked after every pass.
+  virtual std::size_t HeldRecords() const { return 0; }
   // True while a pass applies the records it took (list thread only): the
   // hooks then leave storing to FinishPass.
-  bool inPass = false;
+  bool InPass() const { return inPass_; }
 
-  std::string unitIdentity;
-  std::vector<VirtualIdRecord> pending;
-  std::map<std::string, IdentityMap> ipList;
+  // The lists, for the hooks and a subclass's own views (list thread, or
+  // with the list lock).
+  std::map<std::string, IdentityMap>& Lists() { return ipList; }
+
   tessel::port::Env* const env;
-  // Raised by Stop; the pause between passes ends early when it is.
+
+ private:
+  void DrainPass();
+
+  std::map<std::string, IdentityMap> ipList;
+  // Raised by Stop, which also ends the pause between passes.
   tessel::StopSignal stopping;
   // Guards ipList. Each pass holds it exclusively while it applies the
   // records it took (memory only: no file is touched under it), and
@@ -101,19 +111,14 @@ class IPListVirtualIDInfo : public IceUtil::Thread {
   // during a pass. No caller takes it again on a thread that already holds
   // it, so a recursive lock is not needed.
   mutable std::shared_mutex lock;
-  // Guards pending, unitIdentity and the journal's appends. Taken inside
-  // the servant's lock (AddNetLog) and inside `lock` (ExportToFile reads the
-  // unit identity); nothing is taken while holding it.
-  std::mutex intakeLock;
-
- private:
-  void DrainPass();
-  void NoteRefusal(bool refused);
-
+  // Guards unitIdentity, which AddNetLog replaces and the exports read.
+  mutable std::mutex identityLock;
+  std::string unitIdentity;
+  tessel::Intake intake_;
+  // The records of the pass under way; its memory serves every pass.
+  std::vector<VirtualIdRecord> taken_;
+  bool inPass_ = false;
   const int drainIntervalMs;
-  std::unique_ptr<tessel::IntakeJournal> journal;
-  bool journalFailing = false;   // under intakeLock
-  std::size_t refused = 0;       // under intakeLock
 };
 
 typedef IceUtil::Handle<IPListVirtualIDInfo> IPListVirtualIDInfoPtr;

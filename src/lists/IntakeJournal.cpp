@@ -24,16 +24,6 @@ std::uint32_t Crc(const unsigned char* entry) {
       ::crc32(0L, entry + kSequenceAt, static_cast<uInt>(kCrcAt - kSequenceAt)));
 }
 
-void EncodeFixed64LE(unsigned char* out, std::uint64_t value) {
-  port::EncodeFixed32LE(out, static_cast<std::uint32_t>(value));
-  port::EncodeFixed32LE(out + 4, static_cast<std::uint32_t>(value >> 32));
-}
-
-std::uint64_t DecodeFixed64LE(const unsigned char* in) {
-  return static_cast<std::uint64_t>(port::DecodeFixed32LE(in)) |
-         static_cast<std::uint64_t>(port::DecodeFixed32LE(in + 4)) << 32;
-}
-
 }  // namespace
 
 IntakeJournal::IntakeJournal(port::Env* env, const std::string& dir) : env_(env), dir_(dir) {
@@ -57,7 +47,7 @@ port::Status IntakeJournal::ReadHalf(Half* half,
     if (read < kEntrySize || std::memcmp(entry, kMagic, sizeof kMagic) != 0 ||
         port::DecodeFixed32LE(entry + kCrcAt) != Crc(entry))
       break;
-    const std::uint64_t sequence = DecodeFixed64LE(entry + kSequenceAt);
+    const std::uint64_t sequence = port::DecodeFixed64LE(entry + kSequenceAt);
     // No number follows the last one, so a record appended after it would
     // come back first: such an entry is none of ours (the count begins at 1)
     // and ends the file's entries like a damaged one.
@@ -101,7 +91,7 @@ port::Status IntakeJournal::Append(const VirtualIdRecord& record) {
   if (!open_ || !half.file) return port::Status::Error(EBADF, "append " + half.path);
   unsigned char entry[kEntrySize];
   std::memcpy(entry, kMagic, sizeof kMagic);
-  EncodeFixed64LE(entry + kSequenceAt, nextSequence_);
+  port::EncodeFixed64LE(entry + kSequenceAt, nextSequence_);
   std::memcpy(entry + kRecordAt, record.bytes, rec::kSize);
   port::EncodeFixed32LE(entry + kCrcAt, Crc(entry));
   std::size_t written = 0;
@@ -114,8 +104,35 @@ port::Status IntakeJournal::Append(const VirtualIdRecord& record) {
     return status;
   }
   ++half.entries;
+  ++half.appends;
   half.lastSequence = nextSequence_++;
   return status;
+}
+
+IntakeJournal::SyncJob IntakeJournal::PrepareSync() {
+  SyncJob job;
+  job.upTo = lastSequence();
+  for (int i = 0; i < 2; ++i) {
+    if (halves_[i].appends == halves_[i].synced || !halves_[i].file) continue;
+    job.files[i] = halves_[i].file.get();
+    job.appends[i] = halves_[i].appends;
+  }
+  return job;
+}
+
+void IntakeJournal::Synced(const SyncJob& job) {
+  for (int i = 0; i < 2; ++i)
+    if (job.files[i] != nullptr && job.appends[i] > halves_[i].synced)
+      halves_[i].synced = job.appends[i];
+}
+
+port::Status IntakeJournal::SyncJob::Run() const {
+  for (port::File* file : files) {
+    if (file == nullptr) continue;
+    const port::Status status = file->Sync();
+    if (!status.ok()) return status;
+  }
+  return port::Status::OK();
 }
 
 std::uint64_t IntakeJournal::Take() {

@@ -54,12 +54,34 @@ class IntakeJournal {
   // The two files' names in `dir`.
   static std::string FileName(const std::string& dir, int which);
 
+  // What a sync has to put on the disk: the files appended to since the
+  // last sync, and the sequence number of the last entry they hold. Made
+  // under the appenders' lock (PrepareSync), carried out without it (Run),
+  // so that appends go on while the disk works; one sync covers every entry
+  // appended before it was prepared.
+  struct SyncJob {
+    port::File* files[2] = {nullptr, nullptr};
+    std::uint64_t appends[2] = {0, 0};
+    std::uint64_t upTo = 0;
+    port::Status Run() const;
+  };
+  SyncJob PrepareSync();
+  // The job ran without a failure (under the appenders' lock again); a
+  // failed job leaves its files to the next one.
+  void Synced(const SyncJob& job);
+
+  bool usable() const { return open_; }
+  // The sequence number of the last entry appended; 0 before the first.
+  std::uint64_t lastSequence() const { return nextSequence_ - 1; }
+
  private:
   struct Half {
     std::unique_ptr<port::File> file;
     std::string path;
     std::uint64_t entries = 0;  // whole entries in the file
     std::uint64_t lastSequence = 0;
+    std::uint64_t appends = 0;  // counts every append, for the syncs
+    std::uint64_t synced = 0;   // the appends a sync has covered
   };
 
   port::Status ReadHalf(Half* half, std::vector<std::pair<std::uint64_t, VirtualIdRecord> >* out);

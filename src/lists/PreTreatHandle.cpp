@@ -29,8 +29,9 @@ int OutputFlag(int kind) { return kind == REALNAME_LOGOFF || kind == IM_LOGOFF ?
 
 }  // namespace
 
-preTreatHandle::preTreatHandle(int drainIntervalMs, port::Env* env)
-    : IPListVirtualIDInfo(drainIntervalMs, env),
+preTreatHandle::preTreatHandle(int drainIntervalMs, port::Env* env,
+                               const tessel::WriteOptions& options)
+    : IPListVirtualIDInfo(drainIntervalMs, env, options),
       iaFileWorker(nullptr),
       store(env, tessel::KeywordStoreFileName(VirtualDbDir())),
       files(env) {
@@ -79,10 +80,9 @@ void preTreatHandle::PutNetLogToP2P(VirtualIdRecord& record, int flag) {
 
   queuedWrites.push_back(QueuedWrite{record, keyword});
   queuedKeywords.insert(keyword);
-  waitingRecords = queuedWrites.size();
   // Within a pass the queue is written when the pass ends; a direct call
   // writes at once.
-  if (!inPass) WriteQueued();
+  if (!InPass()) WriteQueued();
 }
 
 bool preTreatHandle::FinishPass() {
@@ -106,7 +106,6 @@ bool preTreatHandle::WriteQueued() {
   }
   SaveVirtualDB();
   files.CloseAll();
-  waitingRecords = queuedWrites.size();
   return queuedWrites.empty();
 }
 

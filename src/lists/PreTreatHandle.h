@@ -37,7 +37,8 @@ class preTreatHandle : public IPListVirtualIDInfo {
   // clock are reached through `env`. Opens the intake journal of the site's
   // virtualdb directory.
   explicit preTreatHandle(int drainIntervalMs = kDrainIntervalMs,
-                          tessel::port::Env* env = tessel::port::Env::Default());
+                          tessel::port::Env* env = tessel::port::Env::Default(),
+                          const tessel::WriteOptions& options = tessel::WriteOptions());
 
   // Loads the keyword store and takes back the keywords of records stored
   // just before a stop.
@@ -75,6 +76,7 @@ class preTreatHandle : public IPListVirtualIDInfo {
 
  protected:
   virtual bool FinishPass();
+  virtual std::size_t HeldRecords() const { return queuedWrites.size(); }
 
   std::set<std::string> sentKeywords;
   MakeUpIAFileWorker* iaFileWorker;

@@ -21,6 +21,16 @@ inline std::uint32_t DecodeFixed32LE(const unsigned char* in) {
          static_cast<std::uint32_t>(in[2]) << 16 | static_cast<std::uint32_t>(in[3]) << 24;
 }
 
+inline void EncodeFixed64LE(unsigned char* out, std::uint64_t value) {
+  EncodeFixed32LE(out, static_cast<std::uint32_t>(value));
+  EncodeFixed32LE(out + 4, static_cast<std::uint32_t>(value >> 32));
+}
+
+inline std::uint64_t DecodeFixed64LE(const unsigned char* in) {
+  return static_cast<std::uint64_t>(DecodeFixed32LE(in)) |
+         static_cast<std::uint64_t>(DecodeFixed32LE(in + 4)) << 32;
+}
+
 inline void EncodeFixed32BE(unsigned char* out, std::uint32_t value) {
   out[0] = static_cast<unsigned char>(value >> 24);
   out[1] = static_cast<unsigned char>(value >> 16);

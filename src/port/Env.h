@@ -71,6 +71,9 @@ class Env {
   virtual Status CreateDir(const std::string& path) = 0;
   // Names of the entries of a directory ("." and ".." left out).
   virtual Status GetChildren(const std::string& dir, std::vector<std::string>* names) = 0;
+  // Puts the directory's entries on the disk: a file created, renamed or
+  // removed in it survives a power cut only once its directory is synced.
+  virtual Status SyncDir(const std::string& dir) = 0;
 
   // Seconds since 1970 (the wall clock: record times, day stamps).
   virtual std::time_t NowSeconds() = 0;
@@ -107,6 +110,7 @@ class EnvWrapper : public Env {
   Status GetChildren(const std::string& dir, std::vector<std::string>* names) override {
     return target_->GetChildren(dir, names);
   }
+  Status SyncDir(const std::string& dir) override { return target_->SyncDir(dir); }
   std::time_t NowSeconds() override { return target_->NowSeconds(); }
   std::int64_t NowMillis() override { return target_->NowMillis(); }
   void SleepMs(int milliseconds) override { target_->SleepMs(milliseconds); }

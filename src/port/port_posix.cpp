@@ -213,6 +213,15 @@ class PosixEnv : public Env {
     return Status::OK();
   }
 
+  Status SyncDir(const std::string& dir) override {
+    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return Errno("open directory", dir);
+    const int result = ::fsync(fd);
+    Status status = result == 0 ? Status::OK() : Errno("sync directory", dir);
+    ::close(fd);
+    return status;
+  }
+
   std::time_t NowSeconds() override { return std::time(nullptr); }
 
   std::int64_t NowMillis() override {

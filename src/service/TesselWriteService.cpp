@@ -8,6 +8,9 @@
 #include "common/GbkTexts.h"
 #include "common/PathHelpers.h"
 
+#include <cerrno>
+#include <cstdlib>
+
 namespace tessel {
 
 SiteEnvInitException::SiteEnvInitException(const char* message)
@@ -21,6 +24,36 @@ void SiteEnvInitException::ice_print(std::ostream& out) const { out << ice_file(
 
 SiteEnvInitException* SiteEnvInitException::ice_clone() const {
   return new SiteEnvInitException(*this);
+}
+
+StartFailure::StartFailure(const std::string& reason)
+    : IceUtil::ExceptionHelper<StartFailure>(__FILE__, __LINE__), reason_(reason) {}
+
+StartFailure::~StartFailure() throw() {}
+
+std::string StartFailure::ice_id() const { return "::tessel::StartFailure"; }
+
+void StartFailure::ice_print(std::ostream& out) const { out << "tesselWriteService: " << reason_; }
+
+StartFailure* StartFailure::ice_clone() const { return new StartFailure(*this); }
+
+WriteOptions ReadWriteOptions(const Ice::PropertiesPtr& properties, const std::string& service) {
+  WriteOptions options;
+  const std::string durabilityKey = service + ".Durability";
+  const std::string durability = properties->getProperty(durabilityKey);
+  if (!durability.empty() && !ParseDurability(durability, &options.durability))
+    throw StartFailure(durabilityKey + "=" + durability + ": use power or process");
+  const std::string boundKey = service + ".MaxWaitingRecords";
+  const std::string bound = properties->getProperty(boundKey);
+  if (!bound.empty()) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long value = std::strtoull(bound.c_str(), &end, 10);
+    if (errno != 0 || end == bound.c_str() || *end != '\0' || value == 0 || bound[0] == '-')
+      throw StartFailure(boundKey + "=" + bound + ": not a whole number above 0");
+    options.maxWaitingRecords = static_cast<std::size_t>(value);
+  }
+  return options;
 }
 
 }  // namespace tessel
@@ -41,7 +74,15 @@ void tesselWriteService::start(const std::string& name, const Ice::CommunicatorP
     std::string upPath = properties->getProperty("tesselServiceIA.upPath");
     ExpandPath(upPath);
 
-    Ice::ObjectPtr servant = new AccountInfoWriterI(communicator, path, upPath);
+    const tessel::WriteOptions options = tessel::ReadWriteOptions(properties, name);
+    try {
+      servant = new AccountInfoWriterI(communicator, path, upPath, tessel::port::Env::Default(),
+                                       options);
+    } catch (const IceUtil::Exception&) {
+      throw;
+    } catch (const std::exception& e) {
+      throw tessel::StartFailure(std::string("the servant cannot be set up: ") + e.what());
+    }
     adapter->add(servant, Ice::stringToIdentity("tesselWriteService"));
     adapter->activate();
   } catch (...) {
@@ -49,6 +90,7 @@ void tesselWriteService::start(const std::string& name, const Ice::CommunicatorP
     // the service again in this process.
     if (adapter) adapter->destroy();
     adapter = 0;
+    servant = 0;
     SiteEnv_Release();
     siteEnvReady = false;
     throw;
@@ -58,15 +100,20 @@ void tesselWriteService::start(const std::string& name, const Ice::CommunicatorP
 
 void tesselWriteService::stop() {
   PrintString("KavoServer Service : tesselWriteService Start Stop");
-  if (siteEnvReady) SiteEnv_Release();
-  siteEnvReady = false;
+  // New records are refused from here on (a call waiting for room fails
+  // at once); what was accepted is stored by the list thread's last pass.
+  if (servant) servant->BeginStop();
   adapter->deactivate();
-  // Once the calls under way have ended, destroying the adapter releases
-  // the servant, whose destructor stops and joins every thread of the
-  // service; the adapter's name is free again for a later start.
+  // Once the calls under way have ended, destroying the adapter and letting
+  // the servant go runs its destructor, which stops and joins every thread
+  // of the service; the adapter's name is free again for a later start.
   adapter->waitForDeactivate();
   adapter->destroy();
   adapter = 0;
+  servant = 0;
+  // Released last: a call under way still reads the unit identity.
+  if (siteEnvReady) SiteEnv_Release();
+  siteEnvReady = false;
   PrintString("KavoServer Service : tesselWriteService End Stop");
 }
 

@@ -5,6 +5,8 @@
 
 #include <IceBox/IceBox.h>
 
+#include "account/AccountInfoWriterI.h"
+
 class tesselWriteService : public IceBox::Service {
  public:
   tesselWriteService();
@@ -16,6 +18,9 @@ class tesselWriteService : public IceBox::Service {
  private:
   Ice::ObjectAdapterPtr adapter;
   bool siteEnvReady;
+  // Held as well as by the adapter, so that a stop can refuse new records
+  // before the adapter lets the servant go.
+  AccountInfoWriterIPtr servant;
 };
 
 namespace tessel {
@@ -32,6 +37,25 @@ class SiteEnvInitException : public IceUtil::ExceptionHelper<SiteEnvInitExceptio
   virtual void ice_print(std::ostream& out) const;
   virtual SiteEnvInitException* ice_clone() const;
 };
+
+// Any other failure of start(): a setting that cannot be used, a servant
+// that cannot set itself up. Its text names what and why.
+class StartFailure : public IceUtil::ExceptionHelper<StartFailure> {
+ public:
+  explicit StartFailure(const std::string& reason);
+  virtual ~StartFailure() throw();
+  virtual std::string ice_id() const;
+  virtual void ice_print(std::ostream& out) const;
+  virtual StartFailure* ice_clone() const;
+
+ private:
+  std::string reason_;
+};
+
+// The write path's settings among the service's properties
+// (<service>.Durability, <service>.MaxWaitingRecords); a value that cannot
+// be used throws StartFailure.
+WriteOptions ReadWriteOptions(const Ice::PropertiesPtr& properties, const std::string& service);
 
 }  // namespace tessel
 

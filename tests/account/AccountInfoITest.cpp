@@ -22,10 +22,19 @@ const Ice::Int kLoopbackIp = 0x0100007F;
 class RecordingServant : public AccountInfoI {
  public:
   explicit RecordingServant(const Ice::CommunicatorPtr& c) : AccountInfoI(c) {}
-  virtual void handleRecord(const Ice::ByteSeq& record) {
+  // Takes every record until `refuseAfter` were taken, then refuses.
+  virtual Receipt handleRecord(const Ice::ByteSeq& record) {
+    Receipt receipt;
+    if (handled.size() >= refuseAfter) {
+      receipt.status = port::Status::Refused("3 records wait to be stored");
+      return receipt;
+    }
     handled.push_back(VirtualIdRecord::FromBytes(record.data()));
+    receipt.sequence = handled.size();
+    return receipt;
   }
   std::vector<VirtualIdRecord> handled;
+  std::size_t refuseAfter = SIZE_MAX;
   std::map<std::string, std::set<std::string> > online() {
     IceUtil::RecMutex::Lock lock(mutex);
     return onlineAccounts;
@@ -196,13 +205,36 @@ TEST_F(AccountInfoITest, RecordsOfTheWrongLengthChangeNothing) {
   EXPECT_EQ(servant->handled.size(), 1u);
 }
 
+// A record the handler refuses fails its call with the reason, and what the
+// call did not hand over stays for the caller's next attempt.
+TEST_F(AccountInfoITest, ARefusedRecordFailsTheCallAndLeavesTheRestForTheNextAttempt) {
+  prx->registAccount(Seq(ImRecord("U_1_2_", 1001, "a", 100, 0, 0)));
+  prx->registAccount(Seq(ImRecord("U_1_2_", 1001, "b", 100, 0, 0)));
+  servant->handled.clear();
+  servant->refuseAfter = 1;
+  try {
+    prx->RealNameClientOff(kLoopbackIp, Seq(SeatRecord("p", "id", 1, 2, 0)), 7, 500);
+    FAIL() << "a refused record answered as kept";
+  } catch (const Ice::UnknownException& e) {
+    EXPECT_NE(e.unknown.find("3 records wait to be stored"), std::string::npos) << e.unknown;
+  }
+  ASSERT_EQ(servant->handled.size(), 1u);  // a went off; b and the seat's log-off did not
+  servant->refuseAfter = SIZE_MAX;
+  prx->RealNameClientOff(kLoopbackIp, Seq(SeatRecord("p", "id", 1, 2, 0)), 7, 500);
+  ASSERT_EQ(servant->handled.size(), 3u);
+  EXPECT_EQ(servant->handled[1].Text(rec::kAccount, 30), "b");
+  EXPECT_EQ(servant->handled[2].InfoType(), 900);
+}
+
 TEST_F(AccountInfoITest, UnitIdentityFailureIsLoggedOnce) {
   IceUtil::Handle<CountingLogger> logger = new CountingLogger;
   Ice::setProcessLogger(logger);
   SiteEnv_Release();
   EXPECT_FALSE(servant->loadUnitIdentity());
-  prx->RealNameClientOff(kLoopbackIp, Seq(SeatRecord("p", "id", 1, 2, 0)), 7, -1);
-  EXPECT_TRUE(servant->handled.empty());  // no identity, no real-name record
+  // No identity, no real-name record: the caller is told.
+  EXPECT_THROW(prx->RealNameClientOff(kLoopbackIp, Seq(SeatRecord("p", "id", 1, 2, 0)), 7, -1),
+               Ice::UnknownException);
+  EXPECT_TRUE(servant->handled.empty());
   EXPECT_FALSE(servant->loadUnitIdentity());
   std::lock_guard<std::mutex> guard(logger->lock);
   ASSERT_EQ(logger->errors.size(), 1u);

@@ -52,12 +52,9 @@ class RecordingList : public IPListVirtualIDInfo {
     taken.swap(puts);
     return taken;
   }
-  std::map<std::string, IdentityMap>& Lists() { return ipList; }
-  IdentityMap& Entry(const std::string& ip) { return ipList.at(ip); }
-  std::size_t Pending() {
-    std::lock_guard<std::mutex> guard(intakeLock);
-    return pending.size();
-  }
+  using IPListVirtualIDInfo::Lists;
+  IdentityMap& Entry(const std::string& ip) { return Lists().at(ip); }
+  std::size_t Pending() { return intake().Counters().waiting; }
 
   std::mutex mutex;
   std::vector<Put> puts;
@@ -327,9 +324,12 @@ TEST(IPListThreadTest, RecordsQueuedBeforeStopAreAppliedByALastPass) {
 TEST(IPListThreadTest, RecordsBeyondTheBoundAreRefusedWithALine) {
   RecordingListPtr list = new RecordingList(60000);
   testing::internal::CaptureStderr();
-  for (std::size_t i = 0; i < IPListVirtualIDInfo::kMaxWaitingRecords + 2; ++i)
-    list->AddNetLog(Im(kIp1, "qq", 0), "4401020001");
-  EXPECT_EQ(list->Pending(), IPListVirtualIDInfo::kMaxWaitingRecords);
+  const std::size_t bound = tessel::WriteOptions().maxWaitingRecords;
+  std::size_t refused = 0;
+  for (std::size_t i = 0; i < bound + 2; ++i)
+    if (!list->AddNetLog(Im(kIp1, "qq", 0), "4401020001").status.ok()) ++refused;
+  EXPECT_EQ(refused, 2u);
+  EXPECT_EQ(list->Pending(), bound);
   IceUtil::ThreadControl control = list->start();  // its first pass takes the queue
   ASSERT_TRUE(testing_support::WaitUntil([&] { return list->Pending() == 0; },
                                          std::chrono::milliseconds(5000)));

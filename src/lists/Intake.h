@@ -1,0 +1,147 @@
+// The intake of the list thread: the queue of records accepted and not yet
+// applied, the journal that keeps them until they are stored, the bound on
+// what may wait, and the answer a caller gets for its records.
+//
+// A record is accepted only once its journal entry is written: with
+// Durability::kProcess it then survives a crash of the process, and the
+// caller is answered at once; with kPower (the default) the caller is
+// answered once the entry is synced as well, so that it survives a power
+// cut. One sync covers every entry written before it (group commit): a
+// thread of the intake syncs while calls go on appending, and every caller
+// whose entry it covered is answered together. No caller pays a sync of its
+// own, and none holds the intake lock while the disk works.
+//
+// While maxWaitingRecords records wait (queued, in the pass under way, or
+// held by the write side because their files cannot be written), a new
+// record waits up to roomWaitMs for room and is then refused, and so is
+// every record after it until room is made: the caller is told, never
+// answered as if its record were kept. A journal entry that cannot be
+// written (or synced) is a refusal too.
+//
+// The list thread waits for its next pass here: a pass is due after its
+// pause, or as soon as passTriggerRecords records are queued, so that the
+// writer keeps pace with a burst instead of letting it reach the bound.
+#ifndef TESSEL_LISTS_INTAKE_H
+#define TESSEL_LISTS_INTAKE_H
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/SiteOptions.h"
+#include "lists/IntakeJournal.h"
+#include "port/Env.h"
+#include "record/VirtualIdRecord.h"
+
+namespace tessel {
+
+// What the records a call handed over met: the first refusal, or the
+// journal sequence number of the last record taken (0 when none was).
+struct Receipt {
+  port::Status status;
+  std::uint64_t sequence = 0;
+
+  // Keeps the first failure and the latest sequence number.
+  void Add(const Receipt& later);
+};
+
+// The intake's state for an operator.
+struct IntakeCounters {
+  std::uint64_t accepted = 0;   // records taken since start
+  std::uint64_t refused = 0;    // records refused since start
+  std::uint64_t waiting = 0;    // queued, in the pass, or held by the write side
+  bool journalFailing = false;
+  std::string journalError;     // the last failure while it fails
+  std::time_t journalFailingSince = 0;
+};
+
+class Intake {
+ public:
+  typedef std::function<void(const port::Status&)> Done;
+
+  Intake(port::Env* env, const WriteOptions& options);
+  // Ends the sync thread; callers still waiting are answered first.
+  ~Intake();
+  Intake(const Intake&) = delete;
+  Intake& operator=(const Intake&) = delete;
+
+  // Opens the journal in `dir` and queues the records it holds, ahead of
+  // any new one. When it cannot be opened, records are refused, and the
+  // journal is opened again at most once a second until it can be. An
+  // intake never opened keeps its records in memory only (lists that store
+  // nothing, in tests).
+  port::Status Open(const std::string& dir);
+
+  // Queues a copy of the record once its journal entry is written.
+  Receipt Add(const VirtualIdRecord& record);
+  // Calls `done` once every record up to `sequence` is as safe as the
+  // durability promises (at once with kProcess), with the failure of the
+  // sync when it could not be made. `done` runs with no lock held, on the
+  // caller's thread or the intake's sync thread.
+  void WhenSafe(std::uint64_t sequence, Done done);
+  // From now on every record is refused: the service is stopping. Calls
+  // waiting for room are refused at once.
+  void Close();
+
+  // The list thread's side.
+  // Returns when a pass is due: after `milliseconds`, once enough records
+  // are queued, or at once after Wake.
+  void WaitForPass(int milliseconds);
+  void Wake();
+  // Takes every queued record into `taken` (whose memory serves pass after
+  // pass) and gives the journal mark of the last one.
+  std::uint64_t Take(std::vector<VirtualIdRecord>* taken);
+  // The pass that took up to `mark` has ended: `stored` when everything it
+  // took is in the record files, `held` the records the write side still
+  // holds. The journal lets go of what is stored, and room is made.
+  void PassDone(std::uint64_t mark, bool stored, std::size_t held);
+
+  IntakeCounters Counters() const;
+
+ private:
+  struct Waiter {
+    std::uint64_t sequence;
+    Done done;
+  };
+
+  bool JournalUsableLocked();
+  std::size_t WaitingLocked() const { return queued_.size() + inPass_ + held_; }
+  bool WaitForRoomLocked(std::unique_lock<std::mutex>& lock);
+  void NoteRefusalLocked(bool full);
+  void NoteJournalLocked(const port::Status& status);
+  void SyncLoop();
+
+  port::Env* const env_;
+  const WriteOptions options_;
+  std::string dir_;
+  bool opened_ = false;
+
+  mutable std::mutex mutex_;
+  std::condition_variable room_;     // waiters for room
+  std::condition_variable passDue_;  // the list thread between passes
+  std::condition_variable syncDue_;  // the sync thread
+  std::unique_ptr<IntakeJournal> journal_;
+  std::int64_t nextJournalOpenMs_ = 0;
+  std::vector<VirtualIdRecord> queued_;
+  std::size_t inPass_ = 0;
+  std::size_t held_ = 0;
+  bool refusing_ = false;  // a wait for room ran out; no room since
+  std::size_t refusedInRow_ = 0;
+  bool woken_ = false;
+  bool closed_ = false;
+  bool ending_ = false;    // the sync thread is to end
+  std::uint64_t synced_ = 0;
+  std::vector<Waiter> waiters_;
+  IntakeCounters counters_;
+  std::thread syncer_;
+};
+
+}  // namespace tessel
+
+#endif
