@@ -55,7 +55,8 @@ AccountInfoWriterI::AccountInfoWriterI(const Ice::CommunicatorPtr& communicator,
     loadUnitIdentity();
 
     iaWorker = new MakeUpIAFileWorker(MakeUpIAFileWorker::kRenameLimitMs,
-                                      MakeUpIAFileWorker::kRenameStepMs, env);
+                                      MakeUpIAFileWorker::kRenameStepMs, env,
+                                      options.durability == tessel::Durability::kPower);
     iaWorker->SetPaths(path, upPath);
     iaWorker->SetUnitIdentity(unitIdentity);
 

@@ -11,6 +11,12 @@ const std::string::size_type kMaxIaBaseName = 258;
 
 }  // namespace
 
+std::string DirOf(const std::string& path) {
+  const std::string::size_type cut = path.rfind(port::kPathSeparator);
+  if (cut == std::string::npos) return ".";
+  return cut == 0 ? path.substr(0, 1) : path.substr(0, cut);
+}
+
 std::string JoinPath(const std::string& dir, const std::string& name) {
   if (dir.empty() || dir.back() == port::kPathSeparator) return dir + name;
   return dir + port::kPathSeparator + name;
@@ -35,16 +41,41 @@ std::string DayFileName(const std::string& dir, const std::string& dayStamp) {
   return JoinPath(dir, dayStamp + kRecordFileExtension);
 }
 
-bool ParseDayFileName(const std::string& name, std::string* dayStamp) {
-  const std::size_t stampLength = 6;
-  if (name.size() != stampLength + sizeof kRecordFileExtension - 1 ||
-      !HasExtension(name, kRecordFileExtension))
-    return false;
-  for (std::size_t i = 0; i < stampLength; ++i)
+namespace {
+
+const std::size_t kStampLength = 6;
+
+bool StartsWithDayStamp(const std::string& name) {
+  if (name.size() < kStampLength) return false;
+  for (std::size_t i = 0; i < kStampLength; ++i)
     if (name[i] < '0' || name[i] > '9') return false;
-  *dayStamp = name.substr(0, stampLength);
   return true;
 }
+
+}  // namespace
+
+bool ParseDayFileName(const std::string& name, std::string* dayStamp) {
+  if (name.size() != kStampLength + sizeof kRecordFileExtension - 1 ||
+      !HasExtension(name, kRecordFileExtension) || !StartsWithDayStamp(name))
+    return false;
+  *dayStamp = name.substr(0, kStampLength);
+  return true;
+}
+
+bool ParseIpFileName(const std::string& name, std::string* dayStamp) {
+  if (name.size() <= kStampLength + 1 + sizeof kRecordFileExtension - 1 ||
+      !HasExtension(name, kRecordFileExtension) || !StartsWithDayStamp(name) ||
+      name[kStampLength] != '_')
+    return false;
+  *dayStamp = name.substr(0, kStampLength);
+  return true;
+}
+
+std::string HandOffFileName(const std::string& ipFilePath) {
+  return ipFilePath + kHandOffExtension;
+}
+
+bool IsHandOffFileName(const std::string& name) { return HasExtension(name, kHandOffExtension); }
 
 std::string IpFileBaseName(const std::string& dayStamp, const std::string& ipKey) {
   return dayStamp + "_" + ipKey + kRecordFileExtension;

@@ -7,6 +7,7 @@
 //   <site>/virtualdb/virtualdb.db              keyword store
 //   <site>/virtualdb/intake.journal.0, .1      records accepted, not yet stored
 //   <site>/virtualdb/YYMMDD_iaFileNum.dat      the day's IA-file counter
+//   <site>/virtualdb/YYMMDD_<ip>.RiaBase.handoff  an IP file being made an IA file
 //   <site>/virtualdb/YYMMDD.RiaBase.<seconds>  a damaged day file set aside
 //   <workdir>/virtualdb/<host>_<port>.spg      an upstream sender's progress
 //   <ia>/<unit>_YYMMDD_<ip>_<n>.ria            IA file
@@ -27,10 +28,15 @@ inline constexpr char kIntakeJournalName[] = "intake.journal";
 inline constexpr char kProgressFileExtension[] = ".spg";
 inline constexpr char kIaFileExtension[] = ".ria";
 inline constexpr char kOnlineExportExtension[] = ".OLV";
+inline constexpr char kHandOffExtension[] = ".handoff";
 
 // dir + name with exactly one separator between them (none is added when
 // dir is empty or already ends in one).
 std::string JoinPath(const std::string& dir, const std::string& name);
+
+// The directory of a path: the text before its last separator ("." when it
+// has none, "/" for a file at the root).
+std::string DirOf(const std::string& path);
 
 // True when text from outside (a client's IP key) can be part of a file
 // name: no "/" and no control character, so that it can neither leave its
@@ -53,6 +59,15 @@ bool ParseDayFileName(const std::string& name, std::string* dayStamp);
 std::string IpFileBaseName(const std::string& dayStamp, const std::string& ipKey);
 std::string IpFileName(const std::string& dir, const std::string& dayStamp,
                        const std::string& ipKey);
+// The day stamp of an IP file's name ("261207_3232235786.RiaBase"); false
+// for any other name (a day file's, say).
+bool ParseIpFileName(const std::string& name, std::string* dayStamp);
+
+// The note that a seat's IP file is being handed to the IA-file worker,
+// beside the IP file: it names the IA file being made, so that a hand-off
+// cut short by a crash is finished at the next start, never made twice.
+std::string HandOffFileName(const std::string& ipFilePath);
+bool IsHandOffFileName(const std::string& name);
 
 std::string KeywordStoreFileName(const std::string& dir);
 

@@ -31,25 +31,48 @@ int ReadCounter(port::Env* env, const std::string& path) {
   return n < 1 ? 1 : n;  // a damaged counter restarts the day's numbers
 }
 
-void WriteCounter(port::Env* env, const std::string& path, int n) {
+void WriteCounter(port::Env* env, const std::string& path, int n, bool durable) {
   std::unique_ptr<port::File> file;
   // Not kept when it cannot be written; free numbers are searched anyway.
   if (!env->OpenFile(path, port::File::kTruncate, &file).ok()) return;
   unsigned char bytes[4];
   port::EncodeFixed32LE(bytes, static_cast<std::uint32_t>(n));
   std::size_t written = 0;
-  file->Write(bytes, sizeof bytes, 0, &written);
+  if (file->Write(bytes, sizeof bytes, 0, &written).ok() && durable) file->Sync();
   file->Close();
+}
+
+// The number n of an IA file's name "..._<n>.ria"; 0 when it has none.
+int NumberOfIaFile(const std::string& path) {
+  const std::string::size_type end = path.rfind(tessel::kIaFileExtension);
+  const std::string::size_type start = path.rfind('_', end);
+  if (end == std::string::npos || start == std::string::npos) return 0;
+  return tessel::AtoiText(path.substr(start + 1, end - start - 1));
+}
+
+// Writes the hand-off note: the IA file's path.
+bool WriteHandOff(port::Env* env, const std::string& path, const std::string& iaFile,
+                  bool durable) {
+  std::unique_ptr<port::File> file;
+  if (!env->OpenFile(path, port::File::kTruncate, &file).ok()) return false;
+  std::size_t written = 0;
+  port::Status status = file->Write(iaFile.data(), iaFile.size(), 0, &written);
+  if (status.ok() && durable) status = file->Sync();
+  const port::Status closed = file->Close();
+  if (status.ok() && durable) status = env->SyncDir(tessel::DirOf(path));
+  return status.ok() && closed.ok();
 }
 
 }  // namespace
 
-MakeUpIAFileWorker::MakeUpIAFileWorker(int renameLimitMs, int renameStepMs, port::Env* env)
+MakeUpIAFileWorker::MakeUpIAFileWorker(int renameLimitMs, int renameStepMs, port::Env* env,
+                                       bool durable)
     : env(env),
       virtualdbDir(VirtualDbDir()),
       stopping(env),
       renameLimitMs(renameLimitMs),
-      renameStepMs(renameStepMs) {}
+      renameStepMs(renameStepMs),
+      durable(durable) {}
 
 void MakeUpIAFileWorker::run() {}
 
@@ -106,10 +129,21 @@ bool MakeUpIAFileWorker::MakeUpIAFile(const char* sourcePath, const char* iaFile
 // (an IA directory that was removed, a full or read-only volume) is given up
 // after the limit instead of holding the list thread for ever.
 bool MakeUpIAFileWorker::PlaceIAFile(const std::string& tmpPath, const std::string& iaFilePath) {
+  if (!env->FileExists(tmpPath)) return true;  // nothing was exported
+  if (durable) {
+    // The export library wrote it; its bytes reach the disk before its name.
+    std::unique_ptr<port::File> file;
+    port::Status status = env->OpenFile(tmpPath, port::File::kUpdate, &file);
+    if (status.ok()) status = file->Sync();
+    if (!status.ok()) {
+      env->RemoveFile(tmpPath);
+      return false;
+    }
+  }
   const std::int64_t deadline = env->NowMillis() + renameLimitMs;
   for (;;) {
-    if (!env->FileExists(tmpPath)) return true;  // nothing was exported
-    if (RenameReplace(tmpPath.c_str(), iaFilePath.c_str(), env) == 0) return true;
+    if (RenameReplace(tmpPath.c_str(), iaFilePath.c_str(), env) == 0)
+      return !durable || env->SyncDir(tessel::DirOf(iaFilePath)).ok();
     MakeDirs(iaFilePath.c_str(), env);  // the directory may have gone missing
     if (env->NowMillis() >= deadline) {
       env->RemoveFile(tmpPath);  // its source stays and is made again later
@@ -158,8 +192,47 @@ void MakeUpIAFileWorker::MakeUpIPFile(std::string filePath, std::string fileName
     if (!env->FileExists(name)) break;
   }
 
+  const std::string note = tessel::HandOffFileName(filePath);
+  if (!WriteHandOff(env, note, name, durable)) {
+    env->RemoveFile(note);
+    return;  // the IP file stays for the seat's next log-off
+  }
   std::list<std::string> sources(1, filePath);
-  if (!MakeUpIAFile(filePath.c_str(), name.c_str(), sources)) return;
+  if (!MakeUpIAFile(filePath.c_str(), name.c_str(), sources) && !env->FileExists(name)) {
+    env->RemoveFile(note);
+    return;
+  }
+  Finish(filePath, counterPath, n);
+}
+
+void MakeUpIAFileWorker::Finish(const std::string& filePath, const std::string& counterPath,
+                                int n) {
   env->RemoveFile(filePath);
-  WriteCounter(env, counterPath, n + 1);
+  if (ReadCounter(env, counterPath) <= n) WriteCounter(env, counterPath, n + 1, durable);
+  env->RemoveFile(tessel::HandOffFileName(filePath));
+  if (durable) env->SyncDir(tessel::DirOf(filePath));
+}
+
+void MakeUpIAFileWorker::FinishHandOffs() {
+  std::vector<std::string> names;
+  if (!env->GetChildren(virtualdbDir, &names).ok()) return;
+  for (const std::string& name : names) {
+    if (!tessel::IsHandOffFileName(name)) continue;
+    const std::string note = tessel::JoinPath(virtualdbDir, name);
+    const std::size_t noteExtension = sizeof tessel::kHandOffExtension - 1;
+    const std::string filePath = note.substr(0, note.size() - noteExtension);
+    const std::string fileName = name.substr(0, name.size() - noteExtension);
+    std::string dayStamp, iaFile;
+    if (!tessel::ParseIpFileName(fileName, &dayStamp)) continue;
+    port::ReadFileToString(env, note, &iaFile);
+    if (!iaFile.empty() && env->FileExists(iaFile)) {
+      // In place before the crash: only the IP file is left to let go. (An
+      // IA file collected in the moment between its rename and this note's
+      // removal cannot be told from one never made, and is made again.)
+      Finish(filePath, tessel::IaCounterFileName(virtualdbDir, dayStamp), NumberOfIaFile(iaFile));
+      continue;
+    }
+    env->RemoveFile(note);
+    if (env->FileExists(filePath)) MakeUpIPFile(filePath, fileName, dayStamp);
+  }
 }

@@ -18,11 +18,14 @@ class MakeUpIAFileWorker : public IceUtil::Thread {
  public:
   // The rename of a finished IA file is retried every `renameStepMs` for at
   // most `renameLimitMs` (a missing IA directory is created meanwhile).
-  // Files and the clock are reached through `env`.
+  // Files and the clock are reached through `env`. `durable`: an IA file is
+  // synced before it is renamed into place, and its directory after, so
+  // that a power cut neither loses nor repeats it.
   static constexpr int kRenameLimitMs = 30000;
   static constexpr int kRenameStepMs = 5;
   explicit MakeUpIAFileWorker(int renameLimitMs = kRenameLimitMs, int renameStepMs = kRenameStepMs,
-                              tessel::port::Env* env = tessel::port::Env::Default());
+                              tessel::port::Env* env = tessel::port::Env::Default(),
+                              bool durable = false);
 
   virtual void run();
   virtual void Stop();
@@ -39,7 +42,16 @@ class MakeUpIAFileWorker : public IceUtil::Thread {
   // Converts an IP file into <ia>/<unit>_<fileName without extension>_<n>.ria
   // and deletes it; n comes from the day's counter file. When the IA file
   // cannot be made the IP file stays for the seat's next log-off.
+  //
+  // A note beside the IP file names the IA file while it is being made
+  // (SiteFiles' HandOffFileName): it is written before the IA file and
+  // removed once the IP file is gone, so that FinishHandOffs can complete
+  // a conversion that a crash cut short without making its IA file twice.
   virtual void MakeUpIPFile(std::string filePath, std::string fileName, std::string dayStamp);
+  // At start: completes every hand-off a crash cut short. One whose IA file
+  // is in place only lets its IP file go; one whose IA file never got
+  // there is made again.
+  void FinishHandOffs();
   // Appends the chosen records of one group (records of equal group key) to
   // the selection.
   virtual void SelectRecords(std::list<VirtualIdRecord>& group);
@@ -62,6 +74,9 @@ class MakeUpIAFileWorker : public IceUtil::Thread {
   const int renameStepMs;
 
   bool PlaceIAFile(const std::string& tmpPath, const std::string& iaFilePath);
+  // Lets the IP file go once its IA file numbered `n` is in place.
+  void Finish(const std::string& filePath, const std::string& counterPath, int n);
+  const bool durable;
 };
 
 typedef IceUtil::Handle<MakeUpIAFileWorker> MakeUpIAFileWorkerPtr;

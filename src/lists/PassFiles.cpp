@@ -1,26 +1,93 @@
 #include "lists/PassFiles.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include "common/SiteFiles.h"
+#include "port/Port.h"
 #include "record/RiaBaseFile.h"
 
 namespace tessel {
 
-port::Status PassFiles::Append(const std::string& path, const VirtualIdRecord& record) {
-  if (open_.count(path) == 0 && open_.size() >= kMaxOpen) CloseAll();
-  std::unique_ptr<port::File>& file = open_[path];
-  if (!file) {
-    const port::Status status = env_->OpenFile(path, port::File::kAppend, &file);
-    if (!status.ok()) {
-      open_.erase(path);
-      return status;
-    }
+namespace {
+
+// Files open at once: a few thousand seats, and never more than a quarter
+// of the descriptors the process may hold (the rest serve connections).
+const std::size_t kMostOpen = 4096;
+const std::size_t kLeastOpen = 16;
+
+}  // namespace
+
+PassFiles::PassFiles(port::Env* env, bool durable)
+    : env_(env),
+      durable_(durable),
+      maxOpen_(std::max(kLeastOpen, std::min(kMostOpen, port::MaxOpenFiles() / 4))) {}
+
+port::Status PassFiles::Open(const std::string& path, OpenFile* open) {
+  const bool created = durable_ && !env_->FileExists(path);
+  port::Status status = env_->OpenFile(path, port::File::kAppend, &open->file);
+  if (status.error() == EMFILE || status.error() == ENFILE) {
+    // Descriptors ran out (connections hold them too): the pass gives back
+    // half of its own and tries once more.
+    CloseLeastRecentlyUsed(open_.size() / 2 + 1);
+    status = env_->OpenFile(path, port::File::kAppend, &open->file);
   }
-  const port::Status status = AppendRecordTo(file.get(), record);
-  // A file that failed is opened afresh next time (it may have been
-  // replaced or repaired meanwhile).
-  if (!status.ok()) open_.erase(path);
+  if (status.ok() && created) newDirs_.insert(DirOf(path));
   return status;
 }
 
+port::Status PassFiles::Append(const std::string& path, const std::string& records) {
+  std::unordered_map<std::string, OpenFile>::iterator it = open_.find(path);
+  if (it == open_.end()) {
+    if (open_.size() >= maxOpen_) CloseLeastRecentlyUsed(1);
+    OpenFile opened;
+    const port::Status status = Open(path, &opened);
+    if (!status.ok()) return status;
+    it = open_.emplace(path, std::move(opened)).first;
+  }
+  it->second.lastUse = ++uses_;
+  const port::Status status = AppendWholeTo(it->second.file.get(), records.data(), records.size());
+  // A file that failed is opened afresh next time (it may have been
+  // replaced or repaired meanwhile).
+  if (!status.ok()) open_.erase(it);
+  else if (durable_) unsynced_.insert(path);
+  return status;
+}
+
+port::Status PassFiles::SyncAll() {
+  for (std::set<std::string>::iterator it = unsynced_.begin(); it != unsynced_.end();) {
+    std::unordered_map<std::string, OpenFile>::iterator open = open_.find(*it);
+    port::Status status;
+    if (open != open_.end()) {
+      status = open->second.file->Sync();
+    } else if (env_->FileExists(*it)) {
+      // Closed since its append: a sync through a new descriptor puts the
+      // same file's data on the disk.
+      std::unique_ptr<port::File> file;
+      status = env_->OpenFile(*it, port::File::kAppend, &file);
+      if (status.ok()) status = file->Sync();
+    }
+    if (!status.ok()) return status;
+    it = unsynced_.erase(it);
+  }
+  for (std::set<std::string>::iterator it = newDirs_.begin(); it != newDirs_.end();) {
+    const port::Status status = env_->SyncDir(*it);
+    if (!status.ok()) return status;
+    it = newDirs_.erase(it);
+  }
+  return port::Status::OK();
+}
+
 void PassFiles::Close(const std::string& path) { open_.erase(path); }
+
+void PassFiles::CloseLeastRecentlyUsed(std::size_t count) {
+  std::vector<std::pair<std::uint64_t, std::string> > byUse;
+  byUse.reserve(open_.size());
+  for (const auto& entry : open_) byUse.emplace_back(entry.second.lastUse, entry.first);
+  count = std::min(count, byUse.size());
+  std::partial_sort(byUse.begin(), byUse.begin() + count, byUse.end());
+  for (std::size_t i = 0; i < count; ++i) open_.erase(byUse[i].second);
+}
 
 }  // namespace tessel

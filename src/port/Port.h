@@ -4,6 +4,7 @@
 #ifndef TESSEL_PORT_PORT_H
 #define TESSEL_PORT_PORT_H
 
+#include <cstddef>
 #include <ctime>
 #include <string>
 
@@ -21,6 +22,9 @@ std::string GetEnv(const std::string& name);
 
 // Working directory of the process, without a trailing separator.
 std::string CurrentDir();
+
+// How many files the process may hold open at once (its soft limit).
+std::size_t MaxOpenFiles();
 
 // Broken-down local time of t; false when the conversion fails.
 bool LocalTime(std::time_t t, std::tm* out);

@@ -2,6 +2,7 @@
 // Port.h and the default Env.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,6 +36,12 @@ std::string CurrentDir() {
   std::vector<char> buffer(4096, '\0');
   if (::getcwd(buffer.data(), buffer.size()) == nullptr) return std::string();
   return std::string(buffer.data());
+}
+
+std::size_t MaxOpenFiles() {
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1024;
+  return static_cast<std::size_t>(limit.rlim_cur);
 }
 
 bool LocalTime(std::time_t t, std::tm* out) { return ::localtime_r(&t, out) != nullptr; }

@@ -14,6 +14,30 @@ port::Status AppendRecordTo(port::File* file, const VirtualIdRecord& record) {
   return status;
 }
 
+port::Status AppendWholeTo(port::File* file, const char* data, std::size_t size) {
+  std::uint64_t before = 0;
+  port::Status status = file->Size(&before);
+  if (!status.ok()) return status;
+  std::size_t written = 0;
+  status = file->Write(data, size, 0, &written);
+  if (!status.ok() && written > 0) file->Truncate(before);
+  return status;
+}
+
+port::Status CutToWholeRecords(port::Env* env, const std::string& path, std::uint64_t* cut) {
+  *cut = 0;
+  std::unique_ptr<port::File> file;
+  port::Status status = env->OpenFile(path, port::File::kUpdate, &file);
+  if (status.IsNotFound()) return port::Status::OK();
+  std::uint64_t size = 0;
+  if (status.ok()) status = file->Size(&size);
+  if (!status.ok() || size % rec::kSize == 0) return status;
+  status = file->Truncate(size - size % rec::kSize);
+  if (status.ok()) status = file->Sync();
+  if (status.ok()) *cut = size % rec::kSize;
+  return status;
+}
+
 port::Status AppendRecord(port::Env* env, const std::string& path, const VirtualIdRecord& record) {
   std::unique_ptr<port::File> file;
   port::Status status = env->OpenFile(path, port::File::kAppend, &file);

@@ -24,6 +24,15 @@ port::Status AppendRecord(port::Env* env, const std::string& path, const Virtual
 // a short write back as AppendRecord does.
 port::Status AppendRecordTo(port::File* file, const VirtualIdRecord& record);
 
+// Appends `data` (whole records) to a file open for appending with one
+// write; a write that fails or falls short leaves the file as it was, as
+// far as the system lets it be cut back.
+port::Status AppendWholeTo(port::File* file, const char* data, std::size_t size);
+
+// Cuts a record file back to whole records (the torn tail of a crash or a
+// power cut); *cut gets the bytes cut. A missing file is no failure.
+port::Status CutToWholeRecords(port::Env* env, const std::string& path, std::uint64_t* cut);
+
 // Reads the whole records of a file in file order; a short tail is ignored.
 port::Status ReadRecords(port::Env* env, const std::string& path,
                          std::vector<VirtualIdRecord>* records);
