@@ -16,6 +16,10 @@ namespace {
 // of the descriptors the process may hold (the rest serve connections).
 const std::size_t kMostOpen = 4096;
 const std::size_t kLeastOpen = 16;
+// Beyond this many files to sync, one sync of the file system costs less
+// than a sync each (a pass over hundreds of seats: some 20 ms against 0.2
+// to 1 ms a file).
+const std::size_t kSyncEachUpTo = 8;
 
 }  // namespace
 
@@ -56,6 +60,13 @@ port::Status PassFiles::Append(const std::string& path, const std::string& recor
 }
 
 port::Status PassFiles::SyncAll() {
+  if (unsynced_.size() > kSyncEachUpTo) {
+    const port::Status status = env_->SyncFileSystem(DirOf(*unsynced_.begin()));
+    if (!status.ok()) return status;
+    unsynced_.clear();
+    newDirs_.clear();
+    return status;
+  }
   for (std::set<std::string>::iterator it = unsynced_.begin(); it != unsynced_.end();) {
     std::unordered_map<std::string, OpenFile>::iterator open = open_.find(*it);
     port::Status status;

@@ -229,6 +229,15 @@ class PosixEnv : public Env {
     return status;
   }
 
+  Status SyncFileSystem(const std::string& path) override {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Errno("open", path);
+    const int result = ::syncfs(fd);
+    Status status = result == 0 ? Status::OK() : Errno("sync the file system of", path);
+    ::close(fd);
+    return status;
+  }
+
   std::time_t NowSeconds() override { return std::time(nullptr); }
 
   std::int64_t NowMillis() override {

@@ -1,0 +1,203 @@
+// The write side: a pass over many seats, a file that cannot be written, and
+// the files put in order at start after a crash.
+#include "lists/RecordWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <ctime>
+
+#include "RecordExportReader.h"
+#include "TestEnv.h"
+#include "TestSupport.h"
+#include "common/PathHelpers.h"
+#include "common/SiteFiles.h"
+#include "iafile/MakeUpIAFileWorker.h"
+#include "record/DayStamp.h"
+#include "record/Keyword.h"
+#include "record/RiaBaseFile.h"
+
+using namespace tessel;
+using testing_support::FileSize;
+using testing_support::ImRecord;
+using testing_support::ListDir;
+using testing_support::ScopedEnv;
+using testing_support::SeatRecord;
+using testing_support::TempDir;
+
+namespace {
+
+const long kRecord = static_cast<long>(rec::kSize);
+
+class RecordWriterTest : public ::testing::Test {
+ protected:
+  RecordWriterTest() : home("TESSEL_HOME", site.path()), logon(std::time(nullptr) - 600) {
+    MakeDirs((Vdb() + "/").c_str());
+    MakeDirs((site / "ia/").c_str());
+    worker = new MakeUpIAFileWorker(200, 5);
+    worker->SetPaths("", site / "ia");
+    worker->SetUnitIdentity("4401020001");
+  }
+
+  std::string Vdb() const { return site / "virtualdb"; }
+  std::string DayFile() const { return DayFileName(Vdb(), DayStamp(std::time(nullptr))); }
+  std::string IpFile(long long ip) const {
+    return IpFileName(Vdb(), DayStamp(logon), std::to_string(ip));
+  }
+  std::string Prefix(long long ip) const {
+    return "4401020001_" + std::to_string(ip) + "_" + std::to_string(logon) + "_";
+  }
+  VirtualIdRecord Logon(long long ip) const { return SeatRecord(Prefix(ip), "seat", logon, 0, 1); }
+  VirtualIdRecord Logoff(long long ip) const {
+    return SeatRecord(Prefix(ip), "seat", logon, logon + 60, 0);
+  }
+  VirtualIdRecord Im(long long ip, const std::string& account) const {
+    return ImRecord(Prefix(ip), 1001, account, logon + 1, logon + 1, 0);
+  }
+  std::unique_ptr<RecordWriter> NewWriter(port::Env* env = port::Env::Default()) {
+    std::unique_ptr<RecordWriter> writer(new RecordWriter(env, Vdb() + "/", WriteOptions()));
+    writer->SetIAFileWorker(worker.get());
+    return writer;
+  }
+  static void Put(RecordWriter& writer, const VirtualIdRecord& record) {
+    writer.Queue(record, KeywordOf(record));
+  }
+  static std::vector<VirtualIdRecord> Records(const std::string& path) {
+    std::vector<VirtualIdRecord> records;
+    ReadRecords(port::Env::Default(), path, &records);
+    return records;
+  }
+  std::vector<std::string> IaFiles() const { return ListDir(site / "ia"); }
+  // A site as a crash left it: the records in the day file and the seat's
+  // IP file, and the keywords of the first `kept` of them in the store.
+  void Crashed(const std::vector<VirtualIdRecord>& records, std::size_t kept, long long ip) {
+    std::vector<std::string> keywords;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      ASSERT_TRUE(AppendRecord(port::Env::Default(), DayFile(), records[i]).ok());
+      ASSERT_TRUE(AppendRecord(port::Env::Default(), IpFile(ip), records[i]).ok());
+      if (i < kept) keywords.push_back(KeywordOf(records[i]));
+    }
+    ASSERT_TRUE(KeywordStore(port::Env::Default(), KeywordStoreFileName(Vdb())).Append(keywords).ok());
+  }
+
+  TempDir site;
+  ScopedEnv home;
+  const std::time_t logon;
+  MakeUpIAFileWorkerPtr worker;
+};
+
+}  // namespace
+
+// Records of a thousand seats, taken in turns: the day file holds them in
+// the order they were put, and each IP file its own, in order.
+TEST_F(RecordWriterTest, OnePassOverAThousandSeatsLeavesEveryIpFileRight) {
+  std::unique_ptr<RecordWriter> writer = NewWriter();
+  ASSERT_TRUE(writer->Open().IsNotFound());
+  const long long kFirst = 3232235000;
+  std::vector<VirtualIdRecord> order;
+  for (const char* account : {"", "qq1", "qq2"}) {
+    for (long long ip = kFirst; ip < kFirst + 1000; ++ip) {
+      order.push_back(*account ? Im(ip, account) : Logon(ip));
+      Put(*writer, order.back());
+    }
+  }
+  ASSERT_TRUE(writer->WriteQueued());
+  const std::vector<VirtualIdRecord> day = Records(DayFile());
+  ASSERT_EQ(day.size(), order.size());
+  for (std::size_t i = 0; i < day.size(); ++i) ASSERT_EQ(day[i].Prefix(), order[i].Prefix()) << i;
+  for (long long ip = kFirst; ip < kFirst + 1000; ++ip) {
+    const std::vector<VirtualIdRecord> seat = Records(IpFile(ip));
+    ASSERT_EQ(seat.size(), 3u) << ip;
+    EXPECT_EQ(seat[0].InfoType(), 900);
+    EXPECT_EQ(seat[1].Text(rec::kAccount, 30), "qq1");
+    EXPECT_EQ(seat[2].Text(rec::kAccount, 30), "qq2");
+  }
+  EXPECT_EQ(writer->keywords().size(), order.size());
+}
+
+// An IP file that cannot be written: the records wait, with every record
+// after them, without a second copy in the day file; once it can be
+// written they go in, and only then is the seat handed over, with its
+// log-off in the IA file.
+TEST_F(RecordWriterTest, AFailedIpFileAppendWaitsAndTheHandOffFollows) {
+  testing_support::FaultEnv disk;
+  disk.Fail(testing_support::FaultEnv::kOpen, "_3232235786.RiaBase", EACCES);
+  std::unique_ptr<RecordWriter> writer = NewWriter(&disk);
+  writer->Open();
+  testing::internal::CaptureStderr();
+  for (const VirtualIdRecord& record : {Logon(3232235786), Im(3232235786, "qq"),
+                                        Logoff(3232235786), Logon(3232235787)})
+    Put(*writer, record);
+  EXPECT_FALSE(writer->WriteQueued());
+  EXPECT_FALSE(writer->WriteQueued());
+  EXPECT_EQ(FileSize(DayFile()), 3 * kRecord);
+  EXPECT_EQ(writer->waiting(), 4u);
+  EXPECT_TRUE(IaFiles().empty());
+
+  disk.Heal();
+  EXPECT_TRUE(writer->WriteQueued());
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_NE(log.find("Permission denied"), std::string::npos) << log;
+  EXPECT_NE(log.find("stored again in " + IpFile(3232235786)), std::string::npos) << log;
+  EXPECT_EQ(FileSize(DayFile()), 4 * kRecord);
+  ASSERT_EQ(IaFiles().size(), 1u);
+  std::vector<RecordExportEntry> entries;
+  ASSERT_TRUE(ReadRecordExportFile((site / "ia") + "/" + IaFiles()[0], &entries));
+  ASSERT_EQ(entries.size(), 2u);  // the IM account, then the seat's log-off
+  EXPECT_EQ(entries[1].record.LogoffTime(), logon + 60);
+  EXPECT_EQ(FileSize(IpFile(3232235786)), -1);
+  EXPECT_EQ(FileSize(IpFile(3232235787)), kRecord);
+}
+
+// Torn tails are cut before anything is appended after them, one line each.
+TEST_F(RecordWriterTest, TornTailsAreCutAtStart) {
+  testing_support::WriteFile(DayFile(), std::string(2 * rec::kSize + 100, 'd'));
+  testing_support::WriteFile(IpFile(3232235786), std::string(rec::kSize + 10, 'i'));
+  testing::internal::CaptureStderr();
+  NewWriter()->Open();
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(FileSize(DayFile()), 2 * kRecord);
+  EXPECT_EQ(FileSize(IpFile(3232235786)), kRecord);
+  EXPECT_NE(log.find(DayFile() + " ended in 100 bytes"), std::string::npos) << log;
+  EXPECT_NE(log.find(IpFile(3232235786) + " ended in 10 bytes"), std::string::npos) << log;
+}
+
+// After a crash, whatever was left: a log-off stored before the crash is
+// handed over once, whether its keyword was saved, taken back from the day
+// file, or its hand-off cut short; a store that did not load takes nothing
+// back, so no IA file is made again.
+TEST_F(RecordWriterTest, ACrashLeavesEverySeatHandedOverOnce) {
+  // Saved, not handed over.
+  Crashed({Logon(1), Logoff(1)}, 2, 1);
+  // Handed over as far as its IA file; the IP file still there.
+  Crashed({Logon(3)}, 1, 3);
+  const std::string made = (site / "ia") + "/4401020001_" + DayStamp(logon) + "_3_1.ria";
+  testing_support::WriteFile(made, "made before the crash");
+  testing_support::WriteFile(HandOffFileName(IpFile(3)), made);
+  // Stored last, the log-off's keyword not saved: taken back.
+  Crashed({Logon(2), Logoff(2)}, 1, 2);
+
+  testing::internal::CaptureStderr();
+  NewWriter()->Open();
+  testing::internal::GetCapturedStderr();
+  const std::string stamp = DayStamp(logon);
+  // One file each, numbered in the order they were made (the day's counter
+  // is the site's): the interrupted hand-off, the taken-back log-off, the
+  // saved one.
+  EXPECT_EQ(IaFiles(), (std::vector<std::string>{"4401020001_" + stamp + "_1_3.ria",
+                                                 "4401020001_" + stamp + "_2_2.ria",
+                                                 "4401020001_" + stamp + "_3_1.ria"}));
+  EXPECT_EQ(testing_support::ReadFile(made), "made before the crash");
+  for (long long ip : {1, 2, 3}) EXPECT_EQ(FileSize(IpFile(ip)), -1) << ip;
+  EXPECT_FALSE(testing_support::Exists(HandOffFileName(IpFile(3))));
+
+  // Again, with the store gone: nothing is taken back or made again.
+  Crashed({Logon(4), Logoff(4)}, 2, 4);
+  worker->MakeUpIPFile(IpFile(4), IpFileBaseName(stamp, "4"), stamp);
+  ASSERT_EQ(std::remove(KeywordStoreFileName(Vdb()).c_str()), 0);
+  testing::internal::CaptureStderr();
+  NewWriter()->Open();
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_NE(log.find("the keyword store cannot be read"), std::string::npos) << log;
+  EXPECT_EQ(IaFiles().size(), 4u);
+}
