@@ -258,7 +258,7 @@ int NetlogSender::UdpExchange(std::size_t length) {
   }
   // A datagram too short to hold the response number cannot acknowledge.
   const Verdict verdict =
-      ok ? wire::CheckReply(reply_, static_cast<std::size_t>(received), sequence_)
+      ok ? wire::CheckDatagramReply(reply_, static_cast<std::size_t>(received), sequence_)
          : Verdict::kUnusable;
   if (verdict == Verdict::kAcknowledged) {
     sequence_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(sequence_) + 1);

@@ -204,7 +204,7 @@ TEST(NetlogSenderTest, RepliesThatCannotAcknowledgeFailTheExchange) {
   SampleRecord record;
   for (Reply reply : {Reply::kOversized, Reply::kShort, Reply::kClose, Reply::kSilent}) {
     for (int strategy : {1, 2}) {
-      if (strategy == 1 && reply == Reply::kClose) continue;
+      if (strategy == 1 && (reply == Reply::kClose || reply == Reply::kOversized)) continue;
       NetlogSender sender("127.0.0.1", static_cast<unsigned short>(server.port()), strategy,
                           Quick());
       server.SetReply(reply);
@@ -214,6 +214,21 @@ TEST(NetlogSenderTest, RepliesThatCannotAcknowledgeFailTheExchange) {
       server.SetReply(Reply::kAck);
       EXPECT_EQ(0, sender.Send(record.n)) << static_cast<int>(reply) << " " << strategy;
     }
+  }
+}
+
+// A UDP reply counts on its response number alone: what its header says of
+// its length (here 600 bytes, in a datagram of 200) is not read.
+TEST(NetlogSenderTest, UdpReplyIsJudgedByItsResponseNumber) {
+  NetlogTestServer server;
+  SampleRecord record;
+  for (int strategy : {1, 3, 4}) {
+    NetlogSender sender("127.0.0.1", static_cast<unsigned short>(server.port()), strategy,
+                        Quick());
+    server.SetReply(Reply::kClose);  // TCP fails, so strategy 4 goes on to UDP
+    server.SetUdpReply(Reply::kOversized);
+    EXPECT_EQ(0, sender.Send(record.n)) << strategy;
+    EXPECT_EQ(1, sender.sequence()) << strategy;
   }
 }
 
