@@ -184,6 +184,7 @@ TEST(NetlogSenderTest, WrongNumberFailsAndTheSameNumberIsSentAgain) {
     LogCapture log;
     EXPECT_EQ(-1, sender.Send(record.n));
     EXPECT_TRUE(log.Has(LM_ERROR, Format(gbk::kTcpResponseMismatch, 2, 1)));
+    EXPECT_EQ("the server acknowledged number 2, not 1", sender.lastFailure());
   }
   EXPECT_EQ(1, sender.sequence());
   server.SetReply(Reply::kAck);
@@ -319,6 +320,14 @@ TEST(NetlogSenderTest, ConnectFailureIsLogged) {
   EXPECT_TRUE(log.Has(LM_DEBUG, "Connect to - 127.0.0.1:" + std::to_string(server.port())));
   EXPECT_TRUE(log.Has(LM_ERROR, "ACE_SOCK_Connector::connect"));
   EXPECT_TRUE(log.Has(LM_ERROR, gbk::kCannotConnectTcp));
+
+  // A sender whose owner reports failures itself logs nothing, and says why.
+  log.entries.clear();
+  NetlogSender quiet("127.0.0.1", static_cast<unsigned short>(server.port()), 2, Quick());
+  quiet.SetAceLogging(false);
+  EXPECT_EQ(-1, quiet.Send(record.n));
+  EXPECT_TRUE(log.entries.empty());
+  EXPECT_EQ("cannot connect: Connection refused", quiet.lastFailure());
 }
 
 TEST(NetlogSenderTest, InterruptEndsAWaitingSend) {
