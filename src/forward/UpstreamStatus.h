@@ -23,7 +23,7 @@ struct UpstreamStatus {
   // once it is back, as the last trouble seen (0 and empty: none yet).
   std::string lastError;
   std::time_t downSince = 0;
-  std::uint64_t retries = 0;  // sends of the waiting record since it went down
+  std::uint64_t retries = 0;  // sends of the waiting record since it went down; 0 once back
 };
 
 }  // namespace tessel
