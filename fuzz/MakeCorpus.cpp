@@ -109,6 +109,7 @@ void Reply(Corpus& c) {
   c.Add("netlog_reply", "udp-ack", '\1' + Le32(5) + ack);
   c.Add("netlog_reply", "tcp-wrong-number", '\0' + Le32(4) + ack);
   c.Add("netlog_reply", "tcp-cut-short", '\0' + Le32(5) + ack.substr(0, 150));
+  c.Add("netlog_reply", "udp-too-short", '\1' + Le32(5) + ack.substr(0, 166));
 }
 
 void Profile(Corpus& c, const std::string& sample) {

@@ -9,13 +9,17 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "common/GbkTexts.h"
 #include "forward/NetlogWire.h"
+#include "port/Coding.h"
 
 namespace gbk = tessel::gbk;
 namespace fmt = tessel::netlog_format;
+namespace port = tessel::port;
 namespace wire = tessel::netlog_wire;
 using wire::Verdict;
 
@@ -25,9 +29,10 @@ namespace {
 const char kLogSource[] = "../src/NetlogSender.cpp";
 
 // Logs through ACE with the sender's source name and the given error number
-// (which "%p" prints).
+// (which "%p" prints), unless the sender's owner reports failures itself.
 #define NLS_LOG(errnum, priority, ...)                                          \
   do {                                                                          \
+    if (!aceLogging_) break;                                                    \
     ACE_Log_Msg* log_ = ACE_Log_Msg::instance();                                \
     log_->conditional_set(kLogSource, __LINE__, -1, (errnum));                  \
     log_->log((priority), __VA_ARGS__);                                         \
@@ -50,6 +55,24 @@ ACE_Time_Value Millis(int milliseconds) {
   return ACE_Time_Value(milliseconds / 1000, (milliseconds % 1000) * 1000);
 }
 
+std::string Seconds(int milliseconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g s", milliseconds / 1000.0);
+  return text;
+}
+
+std::string Because(const char* what, int error) {
+  return std::string(what) + ": " + std::strerror(error);
+}
+
+// Why a receive of `count` bytes that got fewer failed; ACE reports a
+// time-out as ETIME and a closed connection as 0.
+std::string WhyReceiveFailed(ssize_t result, int error, int waitedMs) {
+  if (result == 0) return "the server closed the connection before its whole reply";
+  if (error == ETIME || error == EWOULDBLOCK) return "no reply within " + Seconds(waitedMs);
+  return Because("receiving the reply failed", error);
+}
+
 }  // namespace
 
 NetlogSender::NetlogSender(const std::string& host, unsigned short port, int strategy,
@@ -61,6 +84,7 @@ NetlogSender::NetlogSender(const std::string& host, unsigned short port, int str
       tcpOk_(false),
       timing_(timing),
       packetLength_(0),
+      aceLogging_(true),
       interrupted_(false),
       connecting_(ACE_INVALID_HANDLE),
       tcpOpen_(false),
@@ -129,6 +153,7 @@ int NetlogSender::Send(const netlog_st& netlog) {
       CloseUdp();
       return UdpExchange(length);
     default:
+      Fail("unknown sending strategy " + std::to_string(strategy_));
       NLS_LOG(errno, LM_ERROR, "Unknown net log sending strategy.\r\n");
       return -1;
   }
@@ -174,6 +199,11 @@ int NetlogSender::TcpConnect(bool reportCannotConnect) {
   }
   if (result == -1) {
     fresh.close();
+    if (!serverValid_)
+      Fail("the server's address does not resolve to an IPv4 address");
+    else
+      Fail(error == ETIME || error == EWOULDBLOCK ? "cannot connect within " + Seconds(timing_.connectMs)
+                                                  : Because("cannot connect", error));
     char text[64] = "";
     server_.get_host_addr(text, sizeof text);
     NLS_LOG(error, LM_DEBUG, "Connect to - %s:%d.\r\n", text,
@@ -199,23 +229,39 @@ int NetlogSender::TcpExchange(std::size_t length) {
   if (TcpConnect(true) != 0) return -1;
 
   Verdict verdict = Verdict::kUnusable;
-  if (stream_.send_n(buffer_, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length)) {
+  std::string why;
+  const ssize_t sent = stream_.send_n(buffer_, length, MSG_NOSIGNAL);
+  if (sent == static_cast<ssize_t>(length)) {
     std::size_t received = 0;
     verdict = wire::ReceiveStreamReply(
-        [this](unsigned char* to, std::size_t count) {
+        [this, &why](unsigned char* to, std::size_t count) {
           ACE_Time_Value timeout = Millis(timing_.tcpReplyMs);
-          return stream_.recv_n(to, count, &timeout) == static_cast<ssize_t>(count);
+          const ssize_t got = stream_.recv_n(to, count, &timeout);
+          if (got == static_cast<ssize_t>(count)) return true;
+          why = WhyReceiveFailed(got, errno, timing_.tcpReplyMs);
+          return false;
         },
         reply_, sequence_, &received);
+    if (verdict == Verdict::kUnusable && why.empty())
+      why = "a reply announcing " +
+            std::to_string(port::DecodeFixed32BE(reply_ + fmt::kFrameLengthAt)) +
+            " bytes after its header, which cannot hold an acknowledgement";
+  } else {
+    why = sent == 0 ? std::string("the server closed the connection")
+                    : Because("sending failed", errno);
   }
   if (verdict == Verdict::kAcknowledged) {
     sequence_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(sequence_) + 1);
     tcpOk_ = true;
     return 0;
   }
-  if (verdict == Verdict::kWrongNumber)
+  if (verdict == Verdict::kWrongNumber) {
+    why = "the server acknowledged number " + std::to_string(wire::ResponseNumber(reply_)) +
+          ", not " + std::to_string(sequence_);
     NLS_LOG(0, LM_ERROR, gbk::kTcpResponseMismatch, static_cast<int>(wire::ResponseNumber(reply_)),
             static_cast<int>(sequence_));
+  }
+  Fail(why);
   CloseTcp();
   tcpOk_ = false;
   return -1;
@@ -232,12 +278,15 @@ int NetlogSender::UdpOpen() {
 
 int NetlogSender::UdpExchange(std::size_t length) {
   if (UdpOpen() != 0) {
+    Fail(Because("cannot open a UDP socket", errno));
     udpOk_ = false;
     return -1;
   }
   ACE_Time_Value timeout = Millis(timing_.udpMs);
   ssize_t sent = serverValid_ ? dgram_.send(buffer_, length, server_, 0, &timeout) : -1;
   if (sent != static_cast<ssize_t>(length)) {
+    Fail(serverValid_ ? Because("sending the UDP request failed", errno)
+                      : "the server's address does not resolve to an IPv4 address");
     Pause(timing_.udpPauseMs);
     udpOk_ = false;
     return -1;
@@ -247,10 +296,16 @@ int NetlogSender::UdpExchange(std::size_t length) {
   timeout = Millis(timing_.udpMs);
   ssize_t received = dgram_.recv(reply_, sizeof reply_, from, 0, &timeout);
   bool ok = received > 0;
+  std::string why;
+  if (!ok) why = received == 0 ? std::string("an empty UDP reply")
+                               : errno == ETIME ? "no UDP reply within " + Seconds(timing_.udpMs)
+                                                : Because("receiving the UDP reply failed", errno);
   if (ok && from != server_) {
     char fromText[64] = "", serverText[64] = "";
     from.get_host_addr(fromText, sizeof fromText);
     server_.get_host_addr(serverText, sizeof serverText);
+    why = std::string("a UDP reply came from ") + fromText + ":" +
+          std::to_string(from.get_port_number()) + ", not from the server";
     NLS_LOG(0, LM_WARNING, gbk::kUdpReplyFromOther, fromText,
             static_cast<int>(from.get_port_number()), serverText,
             static_cast<int>(server_.get_port_number()));
@@ -258,16 +313,23 @@ int NetlogSender::UdpExchange(std::size_t length) {
   }
   // A datagram too short to hold the response number cannot acknowledge.
   const Verdict verdict =
-      ok ? wire::CheckReply(reply_, static_cast<std::size_t>(received), sequence_)
+      ok ? wire::CheckDatagramReply(reply_, static_cast<std::size_t>(received), sequence_)
          : Verdict::kUnusable;
   if (verdict == Verdict::kAcknowledged) {
     sequence_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(sequence_) + 1);
     udpOk_ = true;
     return 0;
   }
-  if (verdict == Verdict::kWrongNumber)
+  if (verdict == Verdict::kWrongNumber) {
+    why = "the server acknowledged number " + std::to_string(wire::ResponseNumber(reply_)) +
+          ", not " + std::to_string(sequence_);
     NLS_LOG(0, LM_DEBUG, gbk::kUdpResponseMismatch,
             static_cast<int>(wire::ResponseNumber(reply_)), static_cast<int>(sequence_));
+  } else if (ok) {
+    why = "a UDP reply of " + std::to_string(received) +
+          " bytes, too short to hold the response number";
+  }
+  Fail(why);
   CloseUdp();
   Pause(timing_.udpPauseMs);
   udpOk_ = false;
@@ -304,6 +366,15 @@ void NetlogSender::Interrupt() {
   if (tcpOpen_) ACE_OS::shutdown(stream_.get_handle(), SHUT_RDWR);
   if (udpOpen_) ACE_OS::shutdown(dgram_.get_handle(), SHUT_RDWR);
   wake_.notify_all();
+}
+
+void NetlogSender::Fail(const std::string& why) {
+  bool stopping;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    stopping = interrupted_;
+  }
+  lastFailure_ = stopping ? "stopped" : why;
 }
 
 void NetlogSender::Pause(int milliseconds) {

@@ -58,6 +58,15 @@ class NetlogSender {
   // fails at once. Used to stop a sending thread promptly.
   void Interrupt();
 
+  // Whether failures are logged through ACE with the protocol's messages
+  // (on by default, as the NLS_* callers expect). The day-file senders turn
+  // it off: they report a server going down and coming back themselves.
+  void SetAceLogging(bool on) { aceLogging_ = on; }
+
+  // Why the last exchange that failed did, for a person ("cannot connect:
+  // Connection refused"); empty before any failure.
+  const std::string& lastFailure() const { return lastFailure_; }
+
   std::int32_t sequence() const { return sequence_; }
   int strategy() const { return strategy_; }
   const ACE_INET_Addr& serverAddr() const { return server_; }
@@ -74,6 +83,7 @@ class NetlogSender {
   void CloseTcp();
   void CloseUdp();
   void Pause(int milliseconds);
+  void Fail(const std::string& why);
 
   ACE_SOCK_Stream stream_;
   ACE_SOCK_Dgram dgram_;
@@ -87,6 +97,8 @@ class NetlogSender {
   bool tcpOk_;
   Timing timing_;
   std::size_t packetLength_;
+  bool aceLogging_;
+  std::string lastFailure_;
 
   // Guards the socket handles against Interrupt() from another thread: a
   // handle is opened, closed and shut down only under this lock, so

@@ -12,8 +12,8 @@ using port::EncodeFixed32BE;
 
 namespace {
 
-// A reply of this many bytes in all holds the response number and fits the
-// receive area.
+// A TCP reply of this many bytes in all holds the response number and fits
+// the receive area.
 bool CheckableLength(std::uint64_t length) {
   return length >= fmt::kMinReplySize && length <= fmt::kReplyBufferSize;
 }
@@ -78,15 +78,17 @@ std::int32_t ResponseNumber(const unsigned char* reply) {
   return static_cast<std::int32_t>(DecodeFixed32BE(reply + fmt::kResponseNumberAt));
 }
 
-Verdict CheckReply(const unsigned char* reply, std::size_t length, std::int32_t sequence) {
-  // Whole: the header and every byte it announces, which must fit the
-  // receive area and hold the response number. A datagram is not read any
-  // further than its header says.
-  if (length < fmt::kHeaderSize) return Verdict::kUnusable;
-  const std::uint64_t whole =
-      std::uint64_t{fmt::kHeaderSize} + DecodeFixed32BE(reply + fmt::kFrameLengthAt);
-  if (!CheckableLength(whole) || length < whole) return Verdict::kUnusable;
+namespace {
+
+Verdict Compare(const unsigned char* reply, std::int32_t sequence) {
   return ResponseNumber(reply) == sequence ? Verdict::kAcknowledged : Verdict::kWrongNumber;
+}
+
+}  // namespace
+
+Verdict CheckDatagramReply(const unsigned char* reply, std::size_t length, std::int32_t sequence) {
+  if (length < fmt::kMinReplySize || length > fmt::kReplyBufferSize) return Verdict::kUnusable;
+  return Compare(reply, sequence);
 }
 
 Verdict ReceiveStreamReply(const std::function<bool(unsigned char*, std::size_t)>& receive,
@@ -100,7 +102,7 @@ Verdict ReceiveStreamReply(const std::function<bool(unsigned char*, std::size_t)
   if (!CheckableLength(std::uint64_t{fmt::kHeaderSize} + rest)) return Verdict::kUnusable;
   if (!receive(reply + fmt::kHeaderSize, rest)) return Verdict::kUnusable;
   *length += rest;
-  return CheckReply(reply, *length, sequence);
+  return Compare(reply, sequence);
 }
 
 }  // namespace tessel::netlog_wire

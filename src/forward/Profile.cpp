@@ -50,22 +50,33 @@ char* ReadLine(char* line, int size, void* stream) {
 
 int ProfileSection::Handler(void* user, const char* section, const char* name, const char* value) {
   ProfileSection* self = static_cast<ProfileSection*>(user);
-  if (Lower(section) == self->section_)
-    self->values_.emplace(Lower(name), value != nullptr ? value : "");  // first one wins
+  if (Lower(section) != self->section_) return 1;
+  const std::string text = value != nullptr ? value : "";
+  if (!self->values_.emplace(Lower(name), text).second)  // the first one wins
+    self->ignored_.emplace_back(name != nullptr ? name : "", text);
   return 1;  // go on whatever the line held
 }
 
-bool ProfileSection::Load(const std::string& path, const std::string& section, port::Env* env) {
+bool ProfileSection::Load(const std::string& path, const std::string& section, port::Env* env,
+                          std::string* why) {
   std::string text;
-  if (port::ReadFileToString(env, path, &text).ok()) return LoadText(text, section);
+  const port::Status read = port::ReadFileToString(env, path, &text);
+  if (read.ok()) {
+    if (LoadText(text, section)) return true;
+    if (why != nullptr) *why = "the parser gave up";
+    return false;
+  }
   section_ = Lower(section.c_str());
   values_.clear();
+  ignored_.clear();
+  if (why != nullptr) *why = read.ToString();
   return false;
 }
 
 bool ProfileSection::LoadText(const std::string& text, const std::string& section) {
   section_ = Lower(section.c_str());
   values_.clear();
+  ignored_.clear();
   // inih strips the line ends (CRLF included) and the blanks around names
   // and values. A positive result is the first malformed line, after which
   // reading went on.
@@ -73,6 +84,7 @@ bool ProfileSection::LoadText(const std::string& text, const std::string& sectio
   int result = ini_parse_stream(&ReadLine, &cursor, &ProfileSection::Handler, this);
   if (result < 0) {
     values_.clear();
+    ignored_.clear();
     return false;
   }
   return true;
@@ -85,6 +97,28 @@ int ProfileSection::GetInt(const std::string& key, int defaultValue) const {
   if (value > INT_MAX) return INT_MAX;
   if (value < INT_MIN) return INT_MIN;
   return static_cast<int>(value);
+}
+
+bool ProfileSection::GetRaw(const std::string& key, std::string* value) const {
+  std::map<std::string, std::string>::const_iterator found = values_.find(Lower(key.c_str()));
+  if (found == values_.end()) return false;
+  *value = found->second;
+  return true;
+}
+
+std::vector<std::string> ProfileSection::Keys() const {
+  std::vector<std::string> keys;
+  for (const auto& entry : values_) keys.push_back(entry.first);
+  return keys;
+}
+
+bool ProfileSection::IsPlainInt(const std::string& text) {
+  std::size_t at = text.empty() || (text[0] != '+' && text[0] != '-') ? 0 : 1;
+  if (at == text.size() || text.size() - at > 10) return false;
+  for (std::size_t i = at; i < text.size(); ++i)
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+  const long long value = std::strtoll(text.c_str(), nullptr, 10);
+  return value >= INT_MIN && value <= INT_MAX;
 }
 
 std::string ProfileSection::GetString(const std::string& key, const std::string& defaultValue,

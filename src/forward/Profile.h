@@ -6,6 +6,8 @@
 
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "port/Env.h"
 
@@ -14,9 +16,9 @@ namespace tessel {
 class ProfileSection {
  public:
   // Reads `section` of the file; false (and an empty section) when the file
-  // cannot be read.
+  // cannot be read, with the reason in *why when it is given.
   bool Load(const std::string& path, const std::string& section,
-            port::Env* env = port::Env::Default());
+            port::Env* env = port::Env::Default(), std::string* why = nullptr);
   // Reads `section` of a profile's text; false (and an empty section) when
   // the parser gives up.
   bool LoadText(const std::string& text, const std::string& section);
@@ -28,11 +30,27 @@ class ProfileSection {
   std::string GetString(const std::string& key, const std::string& defaultValue,
                         std::size_t maxChars) const;
 
+  // The key's value as written (blanks around it removed); false when the
+  // section has no such key.
+  bool GetRaw(const std::string& key, std::string* value) const;
+
+  // True when GetInt reads `text` as it is written: an optional sign and
+  // decimal digits that fit an int, nothing else.
+  static bool IsPlainInt(const std::string& text);
+
+  // The section's keys, in lower case.
+  std::vector<std::string> Keys() const;
+
+  // The later occurrences of keys given more than once in the section,
+  // which do not count: (the key as written, its value), in file order.
+  const std::vector<std::pair<std::string, std::string>>& ignored() const { return ignored_; }
+
  private:
   static int Handler(void* user, const char* section, const char* name, const char* value);
 
   std::string section_;  // lower case
   std::map<std::string, std::string> values_;  // lower-case key -> value
+  std::vector<std::pair<std::string, std::string>> ignored_;
 };
 
 }  // namespace tessel

@@ -3,8 +3,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <new>
+#include <string>
+#include <vector>
 
+#include "common/Console.h"
 #include "common/PathHelpers.h"
 #include "common/SiteFiles.h"
 #include "record/DayStamp.h"
@@ -18,6 +22,12 @@ namespace {
 
 const std::uint32_t kRecordSize = rec::kSize;
 
+std::string SecondsText(int milliseconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", milliseconds / 1000.0);
+  return text;
+}
+
 }  // namespace
 
 RVIDSender::RVIDSender(const char* host, int port, int startOffset, const Pacing& pacing,
@@ -30,10 +40,17 @@ RVIDSender::RVIDSender(const char* host, int port, int startOffset, const Pacing
       sender_(nullptr),
       progressWarned_(false),
       day_(0),
-      offset_(0) {
+      offset_(0),
+      dayFileSize_(0),
+      laterRecords_(0),
+      laterCountedFor_(0),
+      laterCountedAt_(0),
+      down_(false) {
   std::memset(&netlog_, 0, sizeof netlog_);
   std::memset(&texts_, 0, sizeof texts_);
   progressPath_ = tessel::ProgressFileName(tessel::kVirtualDbDirName, host_, port_);
+  status_.host = host_;
+  status_.port = port_;
 
   const std::int32_t today = static_cast<std::int32_t>(tessel::LocalMidnight(env_->NowSeconds()));
   if (OpenProgressFile(false)) {
@@ -48,6 +65,7 @@ RVIDSender::RVIDSender(const char* host, int port, int startOffset, const Pacing
       day_ = today;  // an empty progress file: today, from its start
       offset_ = 0;
     }
+    Publish();
     return;
   }
   // No progress yet: today, from the configured offset (at a record
@@ -55,6 +73,7 @@ RVIDSender::RVIDSender(const char* host, int port, int startOffset, const Pacing
   day_ = today;
   offset_ = startOffset < 0 ? 0 : tessel::RoundToRecord(static_cast<std::uint32_t>(startOffset));
   SaveProgress();
+  Publish();
 }
 
 RVIDSender::~RVIDSender() { delete sender_; }
@@ -73,8 +92,8 @@ void RVIDSender::SaveProgress() {
     // resend from the last saved point, which is better than losing records.
     if (!progressWarned_) {
       progressWarned_ = true;
-      std::fprintf(stderr, "cannot open progress file %s (%s); progress is kept in memory\n",
-                   progressPath_.c_str(), std::strerror(errno));
+      tessel::LogLine("cannot open progress file %s (%s); progress is kept in memory",
+                      tessel::Printable(progressPath_).c_str(), std::strerror(errno));
     }
     return;
   }
@@ -93,10 +112,112 @@ void RVIDSender::SetProgress(std::int32_t day, std::uint32_t offset) {
   day_ = day;
   offset_ = offset;
   SaveProgress();
+  Publish();
 }
 
 void RVIDSender::Advance() {
+  dayFileSize_ = 0;  // not looked at yet; the later days' count holds it
   SetProgress(static_cast<std::int32_t>(tessel::NextLocalMidnight(day_)), 0);
+}
+
+void RVIDSender::TakeFutureDayAsToday(std::int32_t today) {
+  // The clock ran ahead and the sender followed it into a day that has not
+  // come; waiting for that day would send nothing until then. Today's
+  // records that went out before the clock ran ahead are in today's file
+  // too: sending some twice is better than sending none.
+  tessel::LogLine(
+      "upstream %s: progress file %s names day %s, after today (%s; was the clock ahead?): "
+      "today's day file is sent from its start, so today's records acknowledged before the clock "
+      "was put right may be sent again (earlier days are not)",
+      Server().c_str(), tessel::Printable(progressPath_).c_str(), tessel::DayStamp(day_).c_str(),
+      tessel::DayStamp(today).c_str());
+  dayFileSize_ = 0;
+  SetProgress(today, 0);
+}
+
+std::string RVIDSender::Server() const {
+  return tessel::Printable(host_) + ":" + std::to_string(port_);
+}
+
+tessel::UpstreamStatus RVIDSender::Status() const {
+  std::lock_guard<std::mutex> guard(statusLock_);
+  return status_;
+}
+
+void RVIDSender::Publish() {
+  std::uint64_t behind = offset_ < dayFileSize_ ? (dayFileSize_ - offset_) / kRecordSize : 0;
+  behind += laterRecords_;
+  const std::string stamp = tessel::DayStamp(day_);
+  std::lock_guard<std::mutex> guard(statusLock_);
+  status_.dayStamp = stamp;
+  status_.offset = offset_;
+  status_.recordsBehind = behind;
+}
+
+void RVIDSender::SetDayFileSize(std::uint64_t size) {
+  dayFileSize_ = size;
+  Publish();
+}
+
+void RVIDSender::CountLaterDays(std::int32_t today) {
+  if (day_ >= today) {
+    laterRecords_ = 0;
+    return;
+  }
+  // Counted again for each day, and every idle pause while on one day: the
+  // directory holds many IP files, and today's file grows meanwhile.
+  const std::int64_t now = env_->NowMillis();
+  if (laterCountedFor_ == day_ && laterCountedAt_ != 0 &&
+      now - laterCountedAt_ < pacing_.idlePauseMs)
+    return;
+  laterCountedFor_ = day_;
+  laterCountedAt_ = now;
+  laterRecords_ = 0;
+  std::vector<std::string> names;
+  if (!env_->GetChildren(VirtualDbDir(), &names).ok()) return;
+  for (const std::string& name : names) {
+    std::string stamp;
+    std::time_t day = 0;
+    std::uint64_t size = 0;
+    if (tessel::ParseDayFileName(name, &stamp) && tessel::MidnightOfDayStamp(stamp, &day) &&
+        day > day_ && day <= today &&
+        env_->FileSize(tessel::JoinPath(VirtualDbDir(), name), &size).ok())
+      laterRecords_ += size / kRecordSize;
+  }
+}
+
+void RVIDSender::Acknowledged() {
+  const std::time_t now = env_->NowSeconds();
+  std::uint64_t retries = 0;
+  {
+    std::lock_guard<std::mutex> guard(statusLock_);
+    status_.connected = true;
+    status_.lastAcknowledged = now;
+    retries = status_.retries;
+    status_.retries = 0;
+  }
+  if (!down_) return;
+  down_ = false;
+  tessel::LogLine("upstream %s is back: acknowledged after %llu retries", Server().c_str(),
+                  static_cast<unsigned long long>(retries));
+}
+
+void RVIDSender::Failed(const std::string& why) {
+  const bool wentDown = !down_;
+  {
+    std::lock_guard<std::mutex> guard(statusLock_);
+    status_.connected = false;
+    status_.lastError = why;
+    if (wentDown) {
+      status_.downSince = env_->NowSeconds();
+      status_.retries = 0;
+    }
+  }
+  if (!wentDown) return;
+  down_ = true;
+  tessel::LogLine("upstream %s is down: %s; the record waiting is sent again every %s s",
+                  Server().c_str(), tessel::Printable(why).c_str(),
+                  SecondsText(pacing_.retryPauseMs).c_str());
 }
 
 void RVIDSender::OnStopRequested() {
@@ -109,6 +230,8 @@ void RVIDSender::run() {
     NetlogSender* sender =
         new (std::nothrow) NetlogSender(host_, port_, NetlogSender::kTcpOnly, pacing_.timing);
     if (sender != nullptr) {
+      // Its failures are reported here, once per spell, not per exchange.
+      sender->SetAceLogging(false);
       {
         std::lock_guard<std::mutex> guard(senderLock_);
         sender_ = sender;
@@ -123,7 +246,16 @@ void RVIDSender::run() {
 
 bool RVIDSender::SendUntilAcknowledged() {
   while (!StopRequested()) {
-    if (sender_->Send(netlog_) == 0) return true;
+    if (down_) {
+      std::lock_guard<std::mutex> guard(statusLock_);
+      ++status_.retries;
+    }
+    if (sender_->Send(netlog_) == 0) {
+      Acknowledged();
+      return true;
+    }
+    if (StopRequested()) break;  // cut short: no news of the server
+    Failed(sender_->lastFailure());
     Pause(pacing_.retryPauseMs);
   }
   return false;
@@ -132,10 +264,13 @@ bool RVIDSender::SendUntilAcknowledged() {
 void RVIDSender::OnePass() {
   if (!Pause(pacing_.recordPauseMs)) return;
   const std::int32_t today = static_cast<std::int32_t>(tessel::LocalMidnight(env_->NowSeconds()));
+  if (static_cast<std::int32_t>(tessel::LocalMidnight(day_)) > today) TakeFutureDayAsToday(today);
+  CountLaterDays(today);
   dayFilePath_ = tessel::DayFileName(VirtualDbDir(), tessel::DayStamp(day_));
 
   tessel::RiaBaseReader reader(env_);
   if (!reader.Open(dayFilePath_).ok()) {
+    SetDayFileSize(0);
     // Today's file may not exist yet, and an existing one that cannot be
     // opened just now is tried again; only a past day without a file is
     // done.
@@ -157,10 +292,13 @@ void RVIDSender::OnePass() {
     reader.Close();
     RenameReplace(dayFilePath_.c_str(),
                   tessel::SetAsideFileName(dayFilePath_, env_->NowSeconds()).c_str(), env_);
+    dayFileSize_ = 0;
     SetProgress(day_, 0);
+    Publish();
     return;
   }
   const std::uint64_t size = reader.size();
+  SetDayFileSize(size);
   if (day_ < today && offset_ >= size) {
     reader.Close();
     Advance();

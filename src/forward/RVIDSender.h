@@ -15,6 +15,7 @@
 #include "forward/NetlogConvert.h"
 #include "forward/NetlogSender.h"
 #include "forward/StoppableThread.h"
+#include "forward/UpstreamStatus.h"
 #include "port/Env.h"
 #include "record/VirtualIdRecord.h"
 
@@ -55,6 +56,10 @@ class RVIDSender : public tessel::StoppableThread {
   unsigned short port() const { return port_; }
   const std::string& progressPath() const { return progressPath_; }
 
+  // How the sender is doing now. Safe from any thread; the sender is held
+  // up only while the copy is made.
+  tessel::UpstreamStatus Status() const;
+
  private:
   virtual void OnStopRequested();
   void OnePass();
@@ -63,6 +68,13 @@ class RVIDSender : public tessel::StoppableThread {
   void SaveProgress();
   bool OpenProgressFile(bool create);
   void Advance();
+  void TakeFutureDayAsToday(std::int32_t today);
+  void Acknowledged();
+  void Failed(const std::string& why);
+  void CountLaterDays(std::int32_t today);
+  void SetDayFileSize(std::uint64_t size);
+  void Publish();
+  std::string Server() const;
 
   tessel::port::Env* const env_;
   std::string host_;
@@ -80,6 +92,15 @@ class RVIDSender : public tessel::StoppableThread {
   bool progressWarned_;
   std::int32_t day_;
   std::uint32_t offset_;
+
+  // What Status() shows, kept by the sender's thread.
+  std::uint64_t dayFileSize_;    // of the day file being sent, when last looked at
+  std::uint64_t laterRecords_;   // in the day files after a past day, up to today's
+  std::int32_t laterCountedFor_;  // the day they were counted after
+  std::int64_t laterCountedAt_;   // when, on the monotonic clock
+  bool down_;
+  mutable std::mutex statusLock_;
+  tessel::UpstreamStatus status_;
 };
 
 typedef IceUtil::Handle<RVIDSender> RVIDSenderPtr;

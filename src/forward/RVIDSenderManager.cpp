@@ -4,17 +4,8 @@
 
 #include <vector>
 
+#include "common/Console.h"
 #include "common/PathHelpers.h"
-#include "forward/Profile.h"
-
-namespace {
-
-const char kSection[] = "P2PVIRTUALID";
-const std::size_t kMaxAddress = 30;
-
-std::string Numbered(const char* key, int i) { return key + std::to_string(i); }
-
-}  // namespace
 
 RVIDSenderManager::RVIDSenderManager(int passPauseMs, const RVIDSender::Pacing& senderPacing,
                                      tessel::port::Env* env)
@@ -37,6 +28,18 @@ void RVIDSenderManager::Stop() {
   StopAll();
 }
 
+std::vector<tessel::UpstreamStatus> RVIDSenderManager::Statuses() const {
+  std::vector<RVIDSenderPtr> held;
+  {
+    std::lock_guard<std::mutex> guard(tableLock_);
+    for (const auto& entry : senders)
+      if (entry.second) held.push_back(entry.second);
+  }
+  std::vector<tessel::UpstreamStatus> statuses;
+  for (const RVIDSenderPtr& sender : held) statuses.push_back(sender->Status());
+  return statuses;
+}
+
 void RVIDSenderManager::StopAll() {
   std::vector<std::string> keys;
   for (const auto& entry : senders) keys.push_back(entry.first);
@@ -44,48 +47,78 @@ void RVIDSenderManager::StopAll() {
 }
 
 void RVIDSenderManager::StopSenders(const std::vector<std::string>& keys) {
-  // All are asked first, so they wind down together, then each is joined
-  // before it is released.
-  for (const std::string& key : keys) {
-    auto found = senders.find(key);
-    if (found != senders.end() && found->second) found->second->RequestStop();
+  // Out of the table first; then all are asked, so they wind down together,
+  // and each is joined before it is released.
+  std::vector<RVIDSenderPtr> stopping;
+  {
+    std::lock_guard<std::mutex> guard(tableLock_);
+    for (const std::string& key : keys) {
+      auto found = senders.find(key);
+      if (found == senders.end()) continue;
+      if (found->second) stopping.push_back(found->second);
+      senders.erase(found);
+    }
   }
-  for (const std::string& key : keys) {
-    auto found = senders.find(key);
-    if (found == senders.end()) continue;
-    if (found->second) found->second->StopAndJoin();
-    senders.erase(found);
-  }
+  for (const RVIDSenderPtr& sender : stopping) sender->RequestStop();
+  for (const RVIDSenderPtr& sender : stopping) sender->StopAndJoin();
 }
 
 void RVIDSenderManager::OnePass() {
-  tessel::ProfileSection profile;
-  profile.Load(GetModuleDir() + "netbarcfg.ini", kSection, env_);  // unreadable: no servers
+  const std::string path = GetModuleDir() + "netbarcfg.ini";
+  const tessel::ServerList list = tessel::ReadServerList(path, env_);
+  Report(path, list);
+  // A file that vanished or is being rewritten names no list: the servers
+  // served go on being served until it names one again.
+  if (list.usable) Follow(list);
+}
 
+void RVIDSenderManager::Report(const std::string& path, const tessel::ServerList& list) {
+  const std::string shown = tessel::Printable(path);
+  if (!list.usable) {
+    if (!listLost_) {
+      std::size_t served;
+      {
+        std::lock_guard<std::mutex> guard(tableLock_);
+        served = senders.size();
+      }
+      tessel::LogLine("%s cannot be used (%s): the last list of upstream servers stays in force "
+                      "(%zu served)",
+                      shown.c_str(), tessel::Printable(list.why).c_str(), served);
+    }
+    listLost_ = true;
+    return;
+  }
+  if (listLost_)
+    tessel::LogLine("%s can be used again: its list of upstream servers is followed", shown.c_str());
+  listLost_ = false;
+  for (const tessel::ProfileNote& note : list.notes)
+    if (noted_.insert(note.text).second)
+      tessel::LogLine("%s: %s", shown.c_str(), note.text.c_str());
+}
+
+void RVIDSenderManager::Follow(const tessel::ServerList& list) {
   stale.clear();
   for (const auto& entry : senders) stale.insert(entry.first);
 
-  const int count = profile.GetInt("AddrCount", 0);
-  for (int i = 0; i < count && !StopRequested(); ++i) {
-    const int overdue = profile.GetInt(Numbered("IsOverdue_", i), 0);
-    const std::string address =
-        profile.GetString(Numbered("ServerAddr_", i), "localhost", kMaxAddress);
-    const int port = profile.GetInt(Numbered("ServerPort_", i), 0);
-    const std::string key = address + ":" + std::to_string(port);
-    const int offset = profile.GetInt(Numbered("OffSet_", i), -1);
-
-    if (overdue != 0) {
-      if (senders.count(key) != 0) StopSenders(std::vector<std::string>(1, key));
+  for (const tessel::ServerEntry& entry : list.entries) {
+    if (StopRequested()) return;
+    if (entry.overdue) {
+      if (senders.count(entry.key) != 0) StopSenders(std::vector<std::string>(1, entry.key));
       continue;
     }
-    RVIDSenderPtr& sender = senders[key];
+    auto found = senders.find(entry.key);
+    RVIDSenderPtr sender = found != senders.end() ? found->second : RVIDSenderPtr();
     if (sender && !sender->isAlive() && sender->HasStarted()) {
       // Its thread has ended on its own: a fresh sender takes over from the
       // progress file.
       sender->StopAndJoin();
       sender = nullptr;
     }
-    if (!sender) sender = new RVIDSender(address.c_str(), port, offset, senderPacing_, env_);
+    if (!sender) {
+      sender = new RVIDSender(entry.address.c_str(), entry.port, entry.offset, senderPacing_, env_);
+      std::lock_guard<std::mutex> guard(tableLock_);
+      senders[entry.key] = sender;
+    }
     if (!sender->isAlive()) {
       try {
         sender->start();
@@ -93,7 +126,7 @@ void RVIDSenderManager::OnePass() {
         // No thread could be made now; the next pass tries again.
       }
     }
-    stale.erase(key);
+    stale.erase(entry.key);
   }
 
   std::vector<std::string> gone(stale.begin(), stale.end());

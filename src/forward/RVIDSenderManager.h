@@ -7,12 +7,15 @@
 #include <IceUtil/Handle.h>
 
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "forward/RVIDSender.h"
+#include "forward/ServerList.h"
 #include "forward/StoppableThread.h"
+#include "forward/UpstreamStatus.h"
 #include "port/Env.h"
 
 class RVIDSenderManager : public tessel::StoppableThread {
@@ -32,19 +35,32 @@ class RVIDSenderManager : public tessel::StoppableThread {
   // when all of them have ended; the progress files stay for a later start.
   void Stop();
 
+  // How each server's sender is doing, in the order of their keys. Safe from
+  // any thread; neither the manager nor a sender is held up for long.
+  std::vector<tessel::UpstreamStatus> Statuses() const;
+
  private:
   void OnePass();
+  void Follow(const tessel::ServerList& list);
+  void Report(const std::string& path, const tessel::ServerList& list);
   void StopSenders(const std::vector<std::string>& keys);
   void StopAll();
 
   tessel::port::Env* const env_;
   int passPauseMs_;
   RVIDSender::Pacing senderPacing_;
-  // "<address>:<port>" as configured -> the sender serving it.
+  // "<address>:<port>" as configured -> the sender serving it. Changed by
+  // the manager's thread alone, under tableLock_, so that Statuses() may
+  // read it from others.
   std::map<std::string, RVIDSenderPtr> senders;
+  mutable std::mutex tableLock_;
   // The stale marks: within a pass, the servers of the table not (yet) seen
   // in this reading of the list.
   std::set<std::string> stale;
+  // What has been told about the file: each remark on a value once, and
+  // whether it is unusable now (one line when it goes, one when it is back).
+  std::set<std::string> noted_;
+  bool listLost_ = false;
 };
 
 typedef IceUtil::Handle<RVIDSenderManager> RVIDSenderManagerPtr;

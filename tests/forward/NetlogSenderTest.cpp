@@ -184,6 +184,7 @@ TEST(NetlogSenderTest, WrongNumberFailsAndTheSameNumberIsSentAgain) {
     LogCapture log;
     EXPECT_EQ(-1, sender.Send(record.n));
     EXPECT_TRUE(log.Has(LM_ERROR, Format(gbk::kTcpResponseMismatch, 2, 1)));
+    EXPECT_EQ("the server acknowledged number 2, not 1", sender.lastFailure());
   }
   EXPECT_EQ(1, sender.sequence());
   server.SetReply(Reply::kAck);
@@ -204,7 +205,7 @@ TEST(NetlogSenderTest, RepliesThatCannotAcknowledgeFailTheExchange) {
   SampleRecord record;
   for (Reply reply : {Reply::kOversized, Reply::kShort, Reply::kClose, Reply::kSilent}) {
     for (int strategy : {1, 2}) {
-      if (strategy == 1 && reply == Reply::kClose) continue;
+      if (strategy == 1 && (reply == Reply::kClose || reply == Reply::kOversized)) continue;
       NetlogSender sender("127.0.0.1", static_cast<unsigned short>(server.port()), strategy,
                           Quick());
       server.SetReply(reply);
@@ -214,6 +215,21 @@ TEST(NetlogSenderTest, RepliesThatCannotAcknowledgeFailTheExchange) {
       server.SetReply(Reply::kAck);
       EXPECT_EQ(0, sender.Send(record.n)) << static_cast<int>(reply) << " " << strategy;
     }
+  }
+}
+
+// A UDP reply counts on its response number alone: what its header says of
+// its length (here 600 bytes, in a datagram of 200) is not read.
+TEST(NetlogSenderTest, UdpReplyIsJudgedByItsResponseNumber) {
+  NetlogTestServer server;
+  SampleRecord record;
+  for (int strategy : {1, 3, 4}) {
+    NetlogSender sender("127.0.0.1", static_cast<unsigned short>(server.port()), strategy,
+                        Quick());
+    server.SetReply(Reply::kClose);  // TCP fails, so strategy 4 goes on to UDP
+    server.SetUdpReply(Reply::kOversized);
+    EXPECT_EQ(0, sender.Send(record.n)) << strategy;
+    EXPECT_EQ(1, sender.sequence()) << strategy;
   }
 }
 
@@ -304,6 +320,14 @@ TEST(NetlogSenderTest, ConnectFailureIsLogged) {
   EXPECT_TRUE(log.Has(LM_DEBUG, "Connect to - 127.0.0.1:" + std::to_string(server.port())));
   EXPECT_TRUE(log.Has(LM_ERROR, "ACE_SOCK_Connector::connect"));
   EXPECT_TRUE(log.Has(LM_ERROR, gbk::kCannotConnectTcp));
+
+  // A sender whose owner reports failures itself logs nothing, and says why.
+  log.entries.clear();
+  NetlogSender quiet("127.0.0.1", static_cast<unsigned short>(server.port()), 2, Quick());
+  quiet.SetAceLogging(false);
+  EXPECT_EQ(-1, quiet.Send(record.n));
+  EXPECT_TRUE(log.entries.empty());
+  EXPECT_EQ("cannot connect: Connection refused", quiet.lastFailure());
 }
 
 TEST(NetlogSenderTest, InterruptEndsAWaitingSend) {

@@ -18,7 +18,7 @@ enum class Reply {
   kWrongNumber,  // a reply carrying the request's number + 1
   kSilent,       // no reply; the connection stays open
   kClose,        // the connection is closed (TCP; UDP stays silent)
-  kOversized,    // a header announcing 600 more bytes (UDP: the right number, 200 bytes)
+  kOversized,    // a header announcing 600 more bytes (UDP: and the right number, in 200 bytes)
   kShort,        // a reply of 124 bytes, too short for the number
   kOtherPort,    // UDP: the right reply, but sent from another port
 };

@@ -10,6 +10,7 @@
 #include "TestEnv.h"
 #include "forward/Profile.h"
 #include "forward/RVIDSenderManager.h"
+#include "forward/ServerList.h"
 
 using namespace tessel;
 
@@ -97,19 +98,27 @@ TEST(RVIDSenderManagerTest, OneSenderPerServerStoppedAndResumed) {
   ASSERT_TRUE(one.WaitForCount(4, kWait));
   EXPECT_EQ(3u, two.Count());
 
-  // No file: every sender stops; with the file back they go on.
-  testing_support::WriteFile(site.dir() + "/netbarcfg.ini", "");
+  // No file: the last list stays in force, which is said once; and once
+  // that the file is back.
+  testing::internal::CaptureStderr();
   ::unlink((site.dir() + "/netbarcfg.ini").c_str());
   ASSERT_TRUE(nextReading());
+  ASSERT_TRUE(nextReading());
   site.Append(Midnight(0), {"e"});
-  EXPECT_EQ(4u, one.Count());
+  ASSERT_TRUE(one.WaitForCount(5, kWait));
+  EXPECT_EQ(3u, two.Count());
   WriteConfig(site, 2, {Entry{one.port()}, Entry{two.port()}});
   ASSERT_TRUE(nextReading());
-  ASSERT_TRUE(one.WaitForCount(5, kWait));
   ASSERT_TRUE(two.WaitForCount(5, kWait));
   EXPECT_EQ((Strings{"a", "b", "c", "d", "e"}), Accounts(one.Requests()));
   EXPECT_EQ((Strings{"a", "b", "c", "d", "e"}), Accounts(two.Requests()));
   manager->Stop();
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(1, Occurrences(log, "netbarcfg.ini cannot be used (")) << log;
+  EXPECT_EQ(1, Occurrences(log, "No such file or directory): the last list of upstream servers "
+                                "stays in force (1 served)")) << log;
+  EXPECT_EQ(1, Occurrences(log, "netbarcfg.ini can be used again")) << log;
+  EXPECT_EQ(2, Occurrences(log, "\n")) << log;
 }
 
 TEST(RVIDSenderManagerTest, DuplicateEntriesShareOneSender) {
@@ -136,11 +145,64 @@ TEST(RVIDSenderManagerTest, EntryDefaultsAndStartOffset) {
   entry.address = "";  // no ServerAddr_0: localhost
   entry.offset = 2494;
   WriteConfig(site, 1, {entry});
+  testing::internal::CaptureStderr();
   RVIDSenderManagerPtr manager = StartManager();
   ASSERT_TRUE(server.WaitForCount(1, kWait));
   EXPECT_EQ((Strings{"c"}), Accounts(server.Requests()));
   EXPECT_TRUE(testing_support::Exists(ProgressPath("localhost", server.port())));
+  std::vector<UpstreamStatus> statuses = manager->Statuses();
+  ASSERT_EQ(1u, statuses.size());
+  EXPECT_EQ("localhost", statuses[0].host);
+  EXPECT_EQ(server.port(), statuses[0].port);
+  std::this_thread::sleep_for(kQuiet);
   manager->Stop();
+  // The missing address is told once, not at every reading.
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(1, Occurrences(log, "ServerAddr_0 is missing: the server is taken to be localhost"))
+      << log;
+}
+
+TEST(ServerListTest, ValuesUsedOtherwiseThanWrittenAreNoted) {
+  const std::string longAddress = "0123456789012345678901234567890123456789";
+  ServerList list = ParseServerList(
+      "[P2PVIRTUALID]\r\n"
+      "AddrCount=5x\r\n"
+      "ServerAddr_0=10.1.2.3\r\nServerPort_0=99999\r\nOffSet_0=2494\r\n"
+      "ServerAddr_1=10.1.2.4\r\nServerPort_1=80x0\r\nServerPort_1=81\r\n"
+      "ServerPort_2=7002\r\n"
+      "ServerAddr_3=" + longAddress + "\r\nServerPort_3=7003\r\nOffSet_3=1000\r\n");
+  ASSERT_TRUE(list.usable);
+  Strings keys;
+  for (const ServerEntry& entry : list.entries) keys.push_back(entry.key);
+  EXPECT_EQ((Strings{"10.1.2.3:99999", "10.1.2.4:80", "localhost:7002",
+                     longAddress.substr(0, 30) + ":7003", "localhost:0"}),
+            keys);
+  EXPECT_EQ(2494, list.entries[0].offset);
+  Strings notes;
+  for (const ProfileNote& note : list.notes) notes.push_back(note.text);
+  EXPECT_EQ((Strings{
+                "ServerPort_1=\"81\" is ignored: the first ServerPort_1 counts",
+                "AddrCount=\"5x\" is read as 5",
+                "ServerPort_0=\"99999\" is used as port 34463",
+                "ServerPort_1=\"80x0\" is read as 80",
+                "ServerAddr_2 is missing: the server is taken to be localhost",
+                "ServerAddr_3=\"" + longAddress + "\" is cut to 30 characters: \"" +
+                    longAddress.substr(0, 30) + "\"",
+                "OffSet_3=\"1000\" is not at a record boundary: a new sender starts at 0",
+                "AddrCount=\"5x\" counts 1 entries with neither ServerAddr_<n> nor ServerPort_<n> "
+                "(the first is 4): they are served at localhost:0"}),
+            notes);
+
+  // However large the count, the list is no longer than the file.
+  list = ParseServerList("[P2PVIRTUALID]\nAddrCount=2000000000\nServerPort_0=1\n");
+  EXPECT_EQ(2u, list.entries.size());
+
+  // No list to follow: a file being rewritten, or none at all.
+  EXPECT_FALSE(ParseServerList("").usable);
+  EXPECT_FALSE(ParseServerList("[P2PVIRTUALID]\nServerPort_0=1\n").usable);
+  list = ReadServerList("/nonexistent/netbarcfg.ini");
+  EXPECT_FALSE(list.usable);
+  EXPECT_NE(std::string::npos, list.why.find("No such file or directory")) << list.why;
 }
 
 TEST(RVIDSenderManagerTest, StopEndsEverySenderPromptly) {

@@ -105,6 +105,7 @@ TEST(RVIDSenderTest, ServerDownThenUpSendsTheBacklogInOrder) {
   server.SetRefusing(true);
   site.Append(Midnight(0), {"r1", "r2"});
   const std::string spg = ProgressPath("127.0.0.1", server.port());
+  testing::internal::CaptureStderr();
   RVIDSenderPtr sender = Start(server.port(), -1);
   std::this_thread::sleep_for(std::chrono::milliseconds(400));  // a few retries
   site.Append(Midnight(0), {"r3"});
@@ -128,6 +129,71 @@ TEST(RVIDSenderTest, ServerDownThenUpSendsTheBacklogInOrder) {
   EXPECT_EQ((Strings{"r1", "r2", "r3"}), Strings(accounts.begin(), accounts.begin() + 3));
   EXPECT_TRUE(WaitUntil([&] { return ReadProgress(spg).offset == 3 * 1247; }, kWait));
   sender->StopAndJoin();
+
+  // One line when it went down, with the first reason, and one when it was
+  // back; none of the net-log sender's own lines per try.
+  const std::string log = testing::internal::GetCapturedStderr();
+  const std::string name = "upstream 127.0.0.1:" + std::to_string(server.port());
+  EXPECT_EQ(1, Occurrences(log, name + " is down: cannot connect: Connection refused")) << log;
+  EXPECT_EQ(1, Occurrences(log, name + " is back: acknowledged after ")) << log;
+  EXPECT_EQ(2, Occurrences(log, "\n")) << log;
+}
+
+// The status an operator sees: where the sender is, how far behind, and
+// whether its server answers.
+TEST(RVIDSenderTest, StatusShowsProgressBacklogAndTheServer) {
+  Site site;
+  NetlogTestServer server;
+  server.SetRefusing(true);
+  site.Append(Midnight(-1), {"y1", "y2"});
+  site.Append(Midnight(0), {"t1"});
+  const std::string spg = ProgressPath("127.0.0.1", server.port());
+  WriteProgress(spg, static_cast<std::int32_t>(Midnight(-1)), 1247);
+  RVIDSenderPtr sender = Start(server.port(), -1);
+  ASSERT_TRUE(WaitUntil([&] { return sender->Status().retries >= 1; }, kWait));
+  UpstreamStatus down = sender->Status();
+  EXPECT_EQ("127.0.0.1", down.host);
+  EXPECT_EQ(server.port(), down.port);
+  EXPECT_EQ(DayStamp(Midnight(-1)), down.dayStamp);
+  EXPECT_EQ(1247u, down.offset);
+  EXPECT_EQ(2u, down.recordsBehind);  // y2, and t1 of today
+  EXPECT_FALSE(down.connected);
+  EXPECT_EQ(0, down.lastAcknowledged);
+  EXPECT_NE(std::string::npos, down.lastError.find("cannot connect")) << down.lastError;
+  EXPECT_NE(0, down.downSince);
+
+  server.SetRefusing(false);
+  ASSERT_TRUE(WaitUntil([&] { return sender->Status().recordsBehind == 0; }, kWait));
+  UpstreamStatus up = sender->Status();
+  EXPECT_TRUE(up.connected);
+  EXPECT_EQ(DayStamp(Midnight(0)), up.dayStamp);
+  EXPECT_EQ(1247u, up.offset);
+  EXPECT_NE(0, up.lastAcknowledged);
+  EXPECT_EQ(0u, up.retries);
+  sender->StopAndJoin();
+}
+
+// A progress file dated after today (a clock that ran ahead and was put
+// right): today's file is sent from its start, and that is said once.
+TEST(RVIDSenderTest, FutureProgressDayIsTakenAsTodayFromItsStart) {
+  Site site;
+  NetlogTestServer server;
+  site.Append(Midnight(-1), {"y"});
+  site.Append(Midnight(0), {"a", "b"});
+  const std::string spg = ProgressPath("127.0.0.1", server.port());
+  WriteProgress(spg, static_cast<std::int32_t>(Midnight(2)), 1247);
+  testing::internal::CaptureStderr();
+  RVIDSenderPtr sender = Start(server.port(), -1);
+  ASSERT_TRUE(server.WaitForCount(2, kWait));
+  EXPECT_TRUE(WaitUntil([&] { return ReadProgress(spg).offset == 2 * 1247; }, kWait));
+  EXPECT_EQ(Midnight(0), ReadProgress(spg).day);
+  site.Append(Midnight(0), {"c"});
+  ASSERT_TRUE(server.WaitForCount(3, kWait));
+  sender->StopAndJoin();
+  EXPECT_EQ((Strings{"a", "b", "c"}), Accounts(server.Requests()));
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(1, Occurrences(log, "names day " + DayStamp(Midnight(2)) + ", after today")) << log;
+  EXPECT_EQ(1, Occurrences(log, "\n")) << log;
 }
 
 TEST(RVIDSenderTest, DamagedFilesAreSetAside) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/time.h>
+
 #include <map>
 #include <sstream>
 
@@ -114,4 +116,62 @@ TEST(SiteViewsTest, FileViewsDecodeAndRejectWhatIsNotTheirs) {
   std::ostringstream kout;
   EXPECT_TRUE(views::ShowKeywords(dir / "virtualdb.db", 1796688000 + 259200, kout, err));
   EXPECT_NE(kout.str().find("expired at"), std::string::npos) << kout.str();
+}
+
+// Client text reaches the screen escaped: a control sequence in an account
+// or an IP key, and bytes that are not GBK.
+TEST(SiteViewsTest, ClientTextIsShownEscaped) {
+  const VirtualIdRecord record =
+      ImRecord("4401020001_\x1b[2J_1700000000_", 1001, "\x1b[2J\xff\xd5\xc5", 1700000000, 0, 0);
+  const std::string line = views::DescribeRecord(record);
+  EXPECT_EQ(std::string::npos, line.find('\x1b')) << line;
+  EXPECT_NE(std::string::npos, line.find("prefix=\"4401020001_\\x1b[2J_1700000000_\"")) << line;
+  EXPECT_NE(std::string::npos, line.find("account=\"\\x1b[2J\\xff张\"")) << line;
+}
+
+// Each trouble the files show is a problem line (and riadump exits 1).
+TEST(SiteViewsTest, StatusTellsTheTroubleTheFilesShow) {
+  ScopedEnv tz("TZ", "UTC");
+  tzset();
+  TempDir site;
+  MakeDirs((site / "virtualdb/").c_str());
+  const std::time_t now = 1796688000 + 3600;  // 2026-12-08 01:00 UTC
+  const std::string vdb = site / "virtualdb/";
+  EXPECT_TRUE(views::CollectStatus(site.path(), site.path(), now).problems.empty());
+
+  AppendRecords(vdb + "261208.RiaBase", 3);
+  AppendFile(vdb + "261207.RiaBase", std::string(100, 'z'));
+  WriteFile(vdb + "261206.RiaBase.1796500000", std::string(1247 + 5, 'z'));
+  WriteFile(vdb + "127.0.0.1_9000.spg", ProgressBytes(1796688000 + 2 * 86400, 1247));
+  WriteFile(vdb + "127.0.0.1_9001.spg", "1234");
+  WriteFile(vdb + "127.0.0.1_9002.spg", ProgressBytes(1796688000, 1247));
+  WriteFile(vdb + "intake.journal.0", std::string(1263, 'j'));
+  WriteFile(vdb + "intake.journal.1", std::string(1263, 'j'));
+  const timeval old[2] = {{now - 3600, 0}, {now - 3600, 0}};
+  ASSERT_EQ(0, ::utimes((vdb + "intake.journal.0").c_str(), old));
+  const timeval fresh[2] = {{now - 10, 0}, {now - 10, 0}};
+  ASSERT_EQ(0, ::utimes((vdb + "intake.journal.1").c_str(), fresh));
+
+  views::SiteStatus status = views::CollectStatus(site.path(), site.path(), now);
+  views::CheckBehind(2, &status);
+  std::ostringstream out;
+  views::ShowStatus(status, out);
+  const std::string text = out.str();
+  for (const char* problem : {
+           "problem: day file 261207.RiaBase ends in 100 bytes of a partial record",
+           "problem: damaged day file set aside: 261206.RiaBase.1796500000 (1252 bytes",
+           "problem: intake journal intake.journal.0 holds 1263 bytes of records accepted but not "
+           "stored",
+           "problem: upstream 127.0.0.1_9000: progress file names day 261210, after today",
+           "problem: upstream 127.0.0.1_9001: progress file 127.0.0.1_9001.spg holds 4 bytes, not 8",
+           "problem: upstream 127.0.0.1_9000 is 3 records behind (more than 2)"})
+    EXPECT_NE(std::string::npos, text.find(problem)) << problem << "\n" << text;
+  EXPECT_EQ(6u, status.problems.size()) << text;
+  // The future one starts today's file afresh: all of it is behind.
+  EXPECT_NE(std::string::npos, text.find("upstream 127.0.0.1_9000: at 261210 (after today) offset "
+                                         "1247, 3 records behind"))
+      << text;
+  EXPECT_NE(std::string::npos, text.find("upstream 127.0.0.1_9002: at 261208 offset 1247, 2 records "
+                                         "behind"))
+      << text;
 }

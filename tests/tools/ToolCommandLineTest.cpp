@@ -47,6 +47,17 @@ TEST(ToolCommandLineTest, HelpAndBadInput) {
   EXPECT_EQ(RunTool({VIRTUALID_SEND, "ping"}).status, 2);                   // no port
   EXPECT_EQ(RunTool({RIADUMP, "records", "/nonexistent.RiaBase"}).status, 1);
   EXPECT_EQ(RunTool({RIADUMP, "what.txt"}).status, 1);
+
+  // status: 0 for a sound site, 1 when its files show trouble, 2 for a bad
+  // command line.
+  TempDir site;
+  port::Env::Default()->CreateDir(site / "virtualdb");
+  EXPECT_EQ(RunTool({RIADUMP, "status", site.path()}).status, 0);
+  WriteFile(site / "virtualdb/127.0.0.1_9000.spg", "");
+  ToolRun trouble = RunTool({RIADUMP, "status", "--behind", "10", site.path()});
+  EXPECT_EQ(trouble.status, 1);
+  EXPECT_NE(trouble.out.find("problem: "), std::string::npos) << trouble.out;
+  EXPECT_EQ(RunTool({RIADUMP, "status", "--behind", "x", site.path()}).status, 2);
 }
 
 TEST(ToolCommandLineTest, VirtualIdSendReachesTheService) {

@@ -34,6 +34,61 @@ std::string GbkToUtf8(const std::string& gbk) {
   return out;
 }
 
+namespace {
+
+void Escape(unsigned char c, std::string* out) {
+  char escaped[8];
+  std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+  *out += escaped;
+}
+
+// The length of the UTF-8 sequence at `at`, 0 when it is not a valid one
+// (cut short, overlong, a surrogate, beyond U+10FFFF).
+std::size_t SequenceLength(const std::string& text, std::size_t at) {
+  const unsigned char lead = static_cast<unsigned char>(text[at]);
+  std::size_t length;
+  unsigned char low = 0x80, high = 0xBF;  // the allowed second byte
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+  else if (lead >= 0xE0 && lead <= 0xEF) length = 3;
+  else if (lead >= 0xF0 && lead <= 0xF4) length = 4;
+  else return 0;
+  if (lead == 0xE0) low = 0xA0;
+  if (lead == 0xED) high = 0x9F;
+  if (lead == 0xF0) low = 0x90;
+  if (lead == 0xF4) high = 0x8F;
+  if (at + length > text.size()) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[at + i]);
+    if (c < (i == 1 ? low : 0x80) || c > (i == 1 ? high : 0xBF)) return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (std::size_t at = 0; at < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[at]);
+    const std::size_t length = SequenceLength(text, at);
+    const bool control = length == 1 ? c < 0x20 || c == 0x7F
+                                     : length == 2 && c == 0xC2 &&
+                                           static_cast<unsigned char>(text[at + 1]) < 0xA0;
+    if (length == 0 || control) {
+      for (std::size_t i = 0; i < (length == 0 ? 1 : length); ++i)
+        Escape(static_cast<unsigned char>(text[at + i]), &out);
+      at += length == 0 ? 1 : length;
+      continue;
+    }
+    out.append(text, at, length);
+    at += length;
+  }
+  return out;
+}
+
+std::string ClientText(const std::string& gbk) { return Printable(GbkToUtf8(gbk)); }
+
 std::string LocalTimeText(std::int64_t seconds) {
   std::time_t t = static_cast<std::time_t>(seconds);
   std::tm local;

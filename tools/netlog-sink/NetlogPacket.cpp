@@ -17,6 +17,7 @@ namespace fmt = tessel::netlog_format;
 using tessel::port::DecodeFixed16BE;
 using tessel::port::DecodeFixed32BE;
 using tessel::port::EncodeFixed32BE;
+using textout::ClientText;
 using textout::GbkToUtf8;
 
 std::size_t FrameLength(const unsigned char* header) {
@@ -41,7 +42,7 @@ std::string JsonString(const std::string& utf8) {
   std::string out = "\"";
   for (unsigned char c : utf8) {
     if (c == '"' || c == '\\') { out += '\\'; out += static_cast<char>(c); }
-    else if (c < 0x20) { char esc[8]; std::snprintf(esc, sizeof esc, "\\u%04x", c); out += esc; }
+    else if (c < 0x20 || c == 0x7f) { char esc[8]; std::snprintf(esc, sizeof esc, "\\u%04x", c); out += esc; }
     else out += static_cast<char>(c);
   }
   return out + "\"";
@@ -112,12 +113,13 @@ std::vector<unsigned char> BuildReply(std::int32_t responseNumber) {
 
 std::string DescribeText(const Request& r, const std::string& transport) {
   std::ostringstream out;
-  out << transport << " seq=" << r.sequence << " type=" << r.typeCode
+  out << transport << " seq=" << r.sequence << " type=" << ClientText(r.typeCode)
       << " online=" << r.onlineFlag << " event=" << r.eventTime << " logon=" << r.logonTime
-      << " tag=" << r.tag << " code=" << GbkToUtf8(r.code) << " num1=" << r.num1
+      << " tag=" << ClientText(r.tag) << " code=" << ClientText(r.code) << " num1=" << r.num1
       << " num2=" << r.num2 << " num3=" << r.num3 << " num4=" << r.num4 << " num5=" << r.num5
-      << " text=\"" << GbkToUtf8(r.text) << "\" addr1=" << r.addr1 << ":" << r.port1;
-  for (const Item& item : r.items) out << " item" << item.type << "=\"" << GbkToUtf8(item.data) << "\"";
+      << " text=\"" << ClientText(r.text) << "\" addr1=" << r.addr1 << ":" << r.port1;
+  for (const Item& item : r.items)
+    out << " item" << item.type << "=\"" << ClientText(item.data) << "\"";
   return out.str();
 }
 
@@ -125,7 +127,7 @@ std::string DescribeJson(const Request& r, const std::string& transport) {
   std::ostringstream out;
   out << "{\"transport\":" << JsonString(transport) << ",\"sequence\":" << r.sequence
       << ",\"checksum\":" << r.checksum << ",\"tag\":" << JsonString(GbkToUtf8(r.tag))
-      << ",\"code\":" << JsonString(GbkToUtf8(r.code)) << ",\"type_code\":" << JsonString(r.typeCode)
+      << ",\"code\":" << JsonString(GbkToUtf8(r.code)) << ",\"type_code\":" << JsonString(GbkToUtf8(r.typeCode))
       << ",\"num1\":" << r.num1 << ",\"num2\":" << r.num2 << ",\"num3\":" << r.num3
       << ",\"num4\":" << r.num4 << ",\"num5\":" << r.num5
       << ",\"text\":" << JsonString(GbkToUtf8(r.text)) << ",\"addr1\":" << JsonString(r.addr1)

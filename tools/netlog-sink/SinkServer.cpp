@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "TextOut.h"
 #include "forward/NetlogFormat.h"
 
 namespace netlog {
@@ -54,7 +55,7 @@ bool SinkServer::Start() {
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(port_));
   if (::inet_pton(AF_INET, host_.c_str(), &addr.sin_addr) != 1) {
-    std::fprintf(stderr, "netlog-sink: %s is not an IPv4 address\n", host_.c_str());
+    std::fprintf(stderr, "netlog-sink: %s is not an IPv4 address\n", textout::Printable(host_).c_str());
     return false;
   }
   tcpFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -62,7 +63,7 @@ bool SinkServer::Start() {
   ::setsockopt(tcpFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   if (::bind(tcpFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
       ::listen(tcpFd_, 16) != 0) {
-    std::fprintf(stderr, "netlog-sink: cannot listen on %s:%d: %s\n", host_.c_str(), port_,
+    std::fprintf(stderr, "netlog-sink: cannot listen on %s:%d: %s\n", textout::Printable(host_).c_str(), port_,
                  std::strerror(errno));
     return false;
   }
@@ -72,7 +73,7 @@ bool SinkServer::Start() {
   if (udp_) {
     udpFd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
     if (::bind(udpFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-      std::fprintf(stderr, "netlog-sink: cannot bind UDP %s:%d: %s\n", host_.c_str(), port_,
+      std::fprintf(stderr, "netlog-sink: cannot bind UDP %s:%d: %s\n", textout::Printable(host_).c_str(), port_,
                    std::strerror(errno));
       return false;
     }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "SinkServer.h"
+#include "TextOut.h"
 
 namespace {
 
@@ -18,7 +19,8 @@ const char kUsage[] =
     "usage: netlog-sink [options]\n"
     "\n"
     "Listens for net-log requests on TCP and UDP, acknowledges them by the\n"
-    "protocol, and prints one line per record (texts shown as UTF-8).\n"
+    "protocol, and prints one line per record (texts shown as UTF-8, control\n"
+    "characters and bytes that are not GBK text as \\xNN).\n"
     "\n"
     "options:\n"
     "  --host A.B.C.D     address to listen on (default 127.0.0.1)\n"
@@ -45,7 +47,7 @@ bool ParsePort(const char* text, int* port) {
 }
 
 int Fail(const std::string& message) {
-  std::cerr << "netlog-sink: " << message << "\n";
+  std::cerr << "netlog-sink: " << textout::Printable(message) << "\n";
   return 2;
 }
 
@@ -117,7 +119,7 @@ int main(int argc, char** argv) {
     if (std::rename((portFile + ".tmp").c_str(), portFile.c_str()) != 0)
       return Fail("cannot write " + portFile);
   }
-  std::cerr << "netlog-sink: listening on " << host << ":" << server.port()
+  std::cerr << "netlog-sink: listening on " << textout::Printable(host) << ":" << server.port()
             << (udp ? " (tcp and udp)" : " (tcp)") << "\n";
   while (!g_stop) ::usleep(50 * 1000);
   server.Stop();

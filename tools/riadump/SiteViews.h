@@ -33,17 +33,28 @@ struct ServerStatus {
   std::string name;      // "<host>_<port>" from the progress file name
   Progress progress;
   long behind = 0;       // whole records in the day files not yet acknowledged
+  bool future = false;   // its day is after today: the sender starts today's file afresh
 };
 struct SiteStatus {
   std::string today;     // day stamp
   long todayRecords = 0; // whole records in today's day file
   long keywords = 0;     // keyword records in virtualdb.db
   std::vector<ServerStatus> servers;
+  // What the files show to be wrong, one line each: a damaged day file, one
+  // set aside, a progress file that is not 8 bytes or names a day after
+  // today, an intake journal holding records not stored for a minute.
+  std::vector<std::string> problems;
 };
+
+// A journal file written this long ago and not emptied holds records the
+// service has not stored.
+inline constexpr long kJournalStaleSeconds = 60;
 
 // Status of the site directory `site` whose service runs in `workDir` (its
 // progress files are under workDir/virtualdb/).
 SiteStatus CollectStatus(const std::string& site, const std::string& workDir, std::time_t now);
+// Adds a problem for each server more than `limit` records behind.
+void CheckBehind(long limit, SiteStatus* status);
 void ShowStatus(const SiteStatus& status, std::ostream& out);
 
 }  // namespace views

@@ -1,10 +1,13 @@
 // riadump: shows a person what the service leaves on disk.
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "SiteViews.h"
+#include "TextOut.h"
 #include "common/SiteFiles.h"
 
 namespace {
@@ -14,12 +17,24 @@ const char kUsage[] =
     "       riadump keywords FILE        the keyword store (virtualdb.db) with each keyword's age\n"
     "       riadump progress FILE...     upstream progress files (.spg)\n"
     "       riadump export FILE...       IA files (.ria) and on-line exports (.OLV)\n"
-    "       riadump status SITE [WORKDIR] today's records and, per upstream server, how\n"
-    "                                    many records it is behind (progress files are\n"
-    "                                    under WORKDIR/virtualdb, default SITE)\n"
+    "       riadump status [--behind N] SITE [WORKDIR]\n"
+    "                                    today's records, per upstream server how many\n"
+    "                                    records it is behind (progress files are under\n"
+    "                                    WORKDIR/virtualdb, default SITE), and a \"problem:\"\n"
+    "                                    line for each trouble the files show: a damaged\n"
+    "                                    or set-aside day file, a progress file that is\n"
+    "                                    not 8 bytes or names a day after today, an intake\n"
+    "                                    journal holding records not stored for a minute,\n"
+    "                                    and with --behind a server more than N records\n"
+    "                                    behind\n"
     "       riadump FILE...              any of the files above, told by its name\n"
     "\n"
-    "Texts are shown as UTF-8, times as local dates.\n";
+    "Texts are shown as UTF-8, times as local dates; control characters and bytes\n"
+    "that are not text are shown as \\xNN.\n"
+    "\n"
+    "Exit status: 0 when all is well; 1 when a file cannot be read or is not of\n"
+    "its kind, and for status when a \"problem:\" line was printed; 2 for a command\n"
+    "line riadump does not take.\n";
 
 bool ShowByName(const std::string& path) {
   using tessel::HasExtension;
@@ -30,7 +45,8 @@ bool ShowByName(const std::string& path) {
     return views::ShowProgress(path, std::cout, std::cerr);
   if (HasExtension(path, tessel::kIaFileExtension) || HasExtension(path, tessel::kOnlineExportExtension))
     return views::ShowExport(path, std::cout, std::cerr);
-  std::cerr << "riadump: cannot tell what " << path << " is; name the view (see --help)\n";
+  std::cerr << "riadump: cannot tell what " << textout::Printable(path)
+            << " is; name the view (see --help)\n";
   return false;
 }
 
@@ -48,13 +64,31 @@ int main(int argc, char** argv) {
   }
   bool ok = true;
   if (command == "status") {
-    if (argc < 3 || argc > 4) {
-      std::cerr << "riadump: status wants SITE [WORKDIR]\n";
+    std::vector<std::string> dirs;
+    long behindLimit = -1;
+    for (int i = 2; i < argc; ++i) {
+      const std::string word = argv[i];
+      if (word != "--behind") {
+        dirs.push_back(word);
+        continue;
+      }
+      char* end = nullptr;
+      behindLimit = i + 1 < argc ? std::strtol(argv[i + 1], &end, 10) : -1;
+      if (end == nullptr || end == argv[i + 1] || *end != '\0' || behindLimit < 0) {
+        std::cerr << "riadump: --behind wants a number of records\n";
+        return 2;
+      }
+      ++i;
+    }
+    if (dirs.empty() || dirs.size() > 2) {
+      std::cerr << "riadump: status wants [--behind N] SITE [WORKDIR]\n";
       return 2;
     }
-    views::ShowStatus(views::CollectStatus(argv[2], argc == 4 ? argv[3] : argv[2], std::time(nullptr)),
-                      std::cout);
-    return 0;
+    views::SiteStatus status =
+        views::CollectStatus(dirs[0], dirs.size() == 2 ? dirs[1] : dirs[0], std::time(nullptr));
+    if (behindLimit >= 0) views::CheckBehind(behindLimit, &status);
+    views::ShowStatus(status, std::cout);
+    return status.problems.empty() ? 0 : 1;
   }
   const bool named = command == "records" || command == "keywords" || command == "progress" ||
                      command == "export";

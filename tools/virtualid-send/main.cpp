@@ -8,10 +8,12 @@
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "EventRecords.h"
+#include "TextOut.h"
 #include "VirtualAccount.h"
 #include "record/RiaBaseFile.h"
 
@@ -61,7 +63,7 @@ Ice::ByteSeq Bytes(const VirtualIdRecord& record) {
 }
 
 int Fail(const std::string& message) {
-  std::cerr << "virtualid-send: " << message << "\n";
+  std::cerr << "virtualid-send: " << textout::Printable(message) << "\n";
   return 2;
 }
 
@@ -160,7 +162,7 @@ int main(int argc, char** argv) {
     if (!prx) return Fail("the object at " + o.proxy + " is not an AccountInfo");
     events::Event& e = o.event;
     if (command == "ping") {
-      for (const std::string& id : prx->ice_ids()) std::cout << id << "\n";
+      for (const std::string& id : prx->ice_ids()) std::cout << textout::Printable(id) << "\n";
     } else if (command == "seat-on") {
       e.logoffTime = 0;
       prx->write(Bytes(events::SeatEventRecord(e)));
@@ -181,7 +183,7 @@ int main(int argc, char** argv) {
       Ice::Int count = 0;
       std::string path;
       prx->GetAllOnLineVirtualId(count, path);
-      std::cout << count << " " << path << "\n";
+      std::cout << count << " " << textout::Printable(path) << "\n";
     } else if (command == "replay") {
       if (optind >= argc) return Fail("replay needs a RiaBase file");
       std::vector<VirtualIdRecord> records;
@@ -193,7 +195,9 @@ int main(int argc, char** argv) {
       return Fail("unknown command '" + command + "' (see --help)");
     }
   } catch (const Ice::Exception& ex) {
-    std::cerr << "virtualid-send: " << ex << "\n";
+    std::ostringstream text;
+    text << ex;
+    std::cerr << "virtualid-send: " << textout::Printable(text.str()) << "\n";
     return 1;
   }
   return 0;
