@@ -31,12 +31,15 @@ const char kUsage[] =
     "Prints one line per problem and exits 78; prints \"SITE: no problems\" and\n"
     "exits 0 when there is none.\n";
 
-// Control characters of a configured value would break the line apart.
+// One line: Ice's reasons may hold line feeds, and a configured value
+// control characters.
 std::string Printable(const std::string& text) {
   static const char kHex[] = "0123456789abcdef";
   std::string out;
   for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7f) {
+    if (c == '\n') {
+      out += ' ';
+    } else if (c < 0x20 || c == 0x7f) {
       out += "\\x";
       out += kHex[c >> 4];
       out += kHex[c & 15];
@@ -63,7 +66,8 @@ int main(int argc, char** argv) {
   // Absolute, for the lines to name the files wherever the check ran.
   char cwd[PATH_MAX];
   if (site[0] != '/' && ::getcwd(cwd, sizeof cwd) != nullptr)
-    site = std::string(cwd) + (std::strcmp(cwd, "/") == 0 ? "" : "/") + (site == "." ? "" : site);
+    site = site == "." ? std::string(cwd)
+                       : std::string(cwd) + (std::strcmp(cwd, "/") == 0 ? "" : "/") + site;
 
   sitecheck::Problems problems;
   if (::chdir(site.c_str()) != 0) {
