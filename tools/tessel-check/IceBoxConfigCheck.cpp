@@ -45,11 +45,11 @@ class Config {
 bool ModuleOf(const std::string& entryPoint, std::string* library, std::string* function) {
   const std::string::size_type colon = entryPoint.rfind(':');
   if (colon == std::string::npos || colon + 1 == entryPoint.size()) return false;
-  std::string spec = entryPoint.substr(0, colon);
+  const std::string named = entryPoint.substr(0, colon);
   *function = entryPoint.substr(colon + 1);
-  const std::string::size_type slash = spec.rfind('/');
-  const std::string dir = slash == std::string::npos ? std::string() : spec.substr(0, slash + 1);
-  std::string name = spec.substr(dir.size()), version;
+  const std::string::size_type slash = named.rfind('/');
+  const std::string dir = slash == std::string::npos ? std::string() : named.substr(0, slash + 1);
+  std::string name = named.substr(dir.size()), version;
   const std::string::size_type comma = name.find(',');
   if (comma != std::string::npos) {
     version = name.substr(comma + 1);
