@@ -176,7 +176,7 @@ class PosixEnv : public Env {
       case File::kUpdateCreate: flags |= O_RDWR | O_CREAT; break;
       case File::kTruncate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
     }
-    const int fd = ::open(path.c_str(), flags, 0644);
+    const int fd = ::open(path.c_str(), flags, 0666);  // the umask decides
     if (fd < 0) {
       file->reset();
       return Errno("open", path);

@@ -85,7 +85,7 @@ extern "C" __attribute__((visibility("default"))) int tagSepExporttoFile(
   const std::string line =
       Line(unit, unitHead, unitTail, static_cast<const unsigned char*>(record));
 
-  int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);  // the umask decides
   if (fd < 0) return -1;
   struct stat before;
   bool ok = ::fstat(fd, &before) == 0;

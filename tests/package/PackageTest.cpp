@@ -2,11 +2,22 @@
 // module and the stand-ins in their own library folder, the tools, the docs,
 // the sample site and the systemd unit, and nothing else; the sample site runs
 // in the stock icebox from the staged module with no library path, the module
-// finding the stand-ins beside it; the unit passes systemd-analyze verify.
+// finding the stand-ins beside it; under the unit's conditions icebox tells
+// systemd when it is ready and the files it creates are the site group's
+// alone; its admin object counts the calls per operation; the unit passes
+// systemd-analyze verify and its sandbox scores 2.5 or lower.
+#include <Ice/Ice.h>
+#include <Ice/Metrics.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
 
 #include <filesystem>
 #include <memory>
@@ -26,6 +37,7 @@ const std::string kBinDir = TESSEL_INSTALL_BINDIR;
 const std::string kLibDir = std::string(TESSEL_INSTALL_LIBDIR) + "/tessel";
 const std::string kDataDir = TESSEL_INSTALL_DATAROOTDIR;
 const std::string kUnit = "lib/systemd/system/tessel@.service";
+const char* const kTools[] = {"virtualid-send", "netlog-sink", "riadump", "tessel-check"};
 const char* const kLibraries[] = {"libtesselWriteService.so", "libSiteEnv.so", "libTraceSink.so",
                                   "libRecordExport.so"};
 
@@ -97,6 +109,7 @@ TEST_F(InstalledTree, HoldsWhatASiteServerNeedsAndNothingElse) {
       kBinDir + "/virtualid-send",
       kBinDir + "/netlog-sink",
       kBinDir + "/riadump",
+      kBinDir + "/tessel-check",
       kDataDir + "/doc/tessel/README.md",
       kDataDir + "/tessel/site/icebox.cfg",
       kDataDir + "/tessel/site/siteenv.cfg",
@@ -113,45 +126,76 @@ TEST_F(InstalledTree, HoldsWhatASiteServerNeedsAndNothingElse) {
     if (!entry.is_directory()) installed.insert(fs::relative(entry.path(), prefix()).string());
   EXPECT_EQ(expected, installed);
 
-  for (const std::string program : {"virtualid-send", "netlog-sink", "riadump"})
+  for (const std::string program : kTools)
     EXPECT_EQ(0, ::access(staged(kBinDir + "/" + program).c_str(), X_OK)) << program;
 }
 
-TEST_F(InstalledTree, SampleSiteRunsInIceboxFromTheStagedModule) {
-  TempDir site, logs;
-  for (const std::string name : {"icebox.cfg", "siteenv.cfg", "netbarcfg.ini"})
-    WriteFile(site / name, ReadFile(staged(kDataDir + "/tessel/site/" + name)));
+// The staged sample site in a directory of its own, ready to run here: the
+// module where it is staged, the service and the admin object on free
+// loopback ports.
+class SampleSite : public InstalledTree {
+ protected:
+  void SetUp() override {
+    InstalledTree::SetUp();
+    while (adminPort == port) adminPort = FreePort();
+    for (const std::string name : {"icebox.cfg", "siteenv.cfg", "netbarcfg.ini"})
+      WriteFile(site / name, ReadFile(staged(kDataDir + "/tessel/site/" + name)));
+    std::string config = ReadFile(site / "icebox.cfg");
+    const std::string service = "IceBox.Service.tesselWriteService=";
+    ASSERT_TRUE(ReplaceOnce(&config,
+                            service + TESSEL_INSTALL_FULL_LIBDIR + "/tessel/tesselWriteService:create\n",
+                            service + staged(kLibDir) + "/tesselWriteService:create\n"))
+        << config;
+    ASSERT_TRUE(ReplaceOnce(&config, "\ntesselWriteService.Endpoints=tcp -p 10010\n",
+                            "\ntesselWriteService.Endpoints=tcp -h 127.0.0.1 -p " +
+                                std::to_string(port) + "\n"))
+        << config;
+    ASSERT_TRUE(ReplaceOnce(&config, "\nIce.Admin.Endpoints=tcp -h 127.0.0.1 -p 10011\n",
+                            "\nIce.Admin.Endpoints=tcp -h 127.0.0.1 -p " +
+                                std::to_string(adminPort) + "\n"))
+        << config;
+    WriteFile(site / "icebox.cfg", config);
+  }
 
-  // The sample names the module where the package puts it; here it is staged.
-  std::string config = ReadFile(site / "icebox.cfg");
-  const std::string service = "IceBox.Service.tesselWriteService=";
-  ASSERT_TRUE(ReplaceOnce(&config,
-                          service + TESSEL_INSTALL_FULL_LIBDIR + "/tessel/tesselWriteService:create\n",
-                          service + staged(kLibDir) + "/tesselWriteService:create\n"))
-      << config;
+  // icebox on the site, through `wrapper` (a shell line before it) when given.
+  std::unique_ptr<ChildProcess> StartIcebox(std::map<std::string, std::string> env = {},
+                                            const std::string& wrapper = std::string()) {
+    std::vector<std::string> argv = {TESSEL_ICEBOX, "--Ice.Config=" + (site / "icebox.cfg")};
+    if (!wrapper.empty()) argv.insert(argv.begin(), {"/bin/sh", "-c", wrapper + " && exec \"$@\"", "sh"});
+    env["TESSEL_HOME"] = site.path();
+    env["LD_LIBRARY_PATH"] = "";
+    return std::unique_ptr<ChildProcess>(new ChildProcess(
+        argv, HostEnvironment(env), site.path(), site / "server.out", site / "server.err"));
+  }
+  int Send(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {staged(kBinDir + "/virtualid-send"), "--port", std::to_string(port)};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunToEnd(argv, logs, "send", 10);
+  }
+  bool Answers(ChildProcess* icebox) {
+    return WaitUntil([&] { return !icebox->running() || Send({"ping"}) == 0; },
+                     std::chrono::seconds(15)) &&
+           icebox->running();
+  }
+
+  TempDir site, logs;
+  const int port = FreePort();
+  int adminPort = FreePort();
+};
+
+TEST_F(SampleSite, RunsInIceboxFromTheStagedModule) {
+  const std::string config = ReadFile(site / "icebox.cfg");
   for (const std::string line : {"\nIceBox.InheritProperties=1\n", "\ntesselServiceIA.Path=*ia/\n",
                                  "\ntesselServiceIA.upPath=*ia/\n"})
     EXPECT_TRUE(Contains(config, line)) << line;
-  const int port = FreePort();
-  ASSERT_TRUE(ReplaceOnce(&config, "\ntesselWriteService.Endpoints=tcp -p 10010\n",
-                          "\ntesselWriteService.Endpoints=tcp -h 127.0.0.1 -p " +
-                              std::to_string(port) + "\n"))
-      << config;
-  WriteFile(site / "icebox.cfg", config);
+  // The sample passes the check it gets before the unit starts it.
+  EXPECT_EQ(0, RunToEnd({staged(kBinDir + "/tessel-check"), site.path()}, logs, "check"))
+      << Output(logs, "check");
 
-  ChildProcess icebox({TESSEL_ICEBOX, "--Ice.Config=" + (site / "icebox.cfg")},
-                      HostEnvironment({{"TESSEL_HOME", site.path()}, {"LD_LIBRARY_PATH", ""}}),
-                      site.path(),
-                      site / "server.out", site / "server.err");
-  const std::string send = staged(kBinDir + "/virtualid-send");
-  const bool answered = WaitUntil(
-      [&] {
-        return !icebox.running() ||
-               RunToEnd({send, "--port", std::to_string(port), "ping"}, logs, "ping", 10) == 0;
-      },
-      std::chrono::seconds(15));
-  ASSERT_TRUE(answered && icebox.running())
-      << "the service did not answer\n" << ReadFile(site / "server.err") << Output(logs, "ping");
+  std::unique_ptr<ChildProcess> started = StartIcebox();
+  ChildProcess& icebox = *started;
+  ASSERT_TRUE(Answers(&icebox)) << "the service did not answer\n"
+                                << ReadFile(site / "server.err") << Output(logs, "send");
 
   // Every library of the module came from the staged folder.
   std::istringstream maps(ReadFile("/proc/" + std::to_string(icebox.pid()) + "/maps"));
@@ -183,35 +227,165 @@ TEST_F(InstalledTree, SampleSiteRunsInIceboxFromTheStagedModule) {
       << ReadFile(site / "server.err");
 }
 
+// A datagram socket standing in for systemd's notification socket.
+class NotifySocket {
+ public:
+  explicit NotifySocket(const std::string& path) : path_(path) {
+    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    bound_ = fd_ >= 0 && ::bind(fd_, reinterpret_cast<struct sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~NotifySocket() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool bound() const { return bound_; }
+  // Everything received so far, one message a line.
+  const std::string& received() {
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+      said_ += std::string(buffer, static_cast<std::size_t>(n)) + "\n";
+    return said_;
+  }
+
+ private:
+  std::string path_, said_;
+  int fd_ = -1;
+  bool bound_ = false;
+};
+
+// What the unit gives icebox: its umask and systemd's notification socket.
+TEST_F(SampleSite, UnderTheUnitIceboxNotifiesSystemdAndKeepsFilesFromOtherUsers) {
+  const std::string unit = ReadFile(staged(kUnit));
+  ASSERT_TRUE(Contains(unit, "\nType=notify\n")) << unit;
+  const std::string::size_type at = unit.find("\nUMask=");
+  ASSERT_NE(at, std::string::npos) << unit;
+  const std::string umask = unit.substr(at + 7, unit.find('\n', at + 1) - at - 7);
+  EXPECT_EQ(umask, "0027");
+
+  NotifySocket notify(logs / "notify");
+  ASSERT_TRUE(notify.bound()) << std::strerror(errno);
+  std::unique_ptr<ChildProcess> icebox =
+      StartIcebox({{"NOTIFY_SOCKET", logs / "notify"}}, "umask " + umask);
+  ASSERT_TRUE(WaitUntil([&] { return !icebox->running() || Contains(notify.received(), "READY=1"); },
+                        std::chrono::seconds(15)) &&
+              icebox->running())
+      << "icebox did not say it is ready: " << notify.received() << ReadFile(site / "server.err");
+  // Ready means the service answers.
+  EXPECT_EQ(0, Send({"ping"})) << Output(logs, "send");
+  ASSERT_EQ(0, Send({"im-on", "--account", "12345"})) << Output(logs, "send");
+  ASSERT_TRUE(WaitUntil([&] { return !ListDir(site / "virtualdb").empty() &&
+                                     fs::exists(site / "virtualdb/virtualdb.db"); },
+                        std::chrono::seconds(15)));
+
+  const int status = icebox->stop(SIGTERM, std::chrono::seconds(15));
+  EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(Contains(notify.received(), "STOPPING=1")) << notify.received();
+
+  const std::set<std::string> ours = {"icebox.cfg", "siteenv.cfg", "netbarcfg.ini", "server.out",
+                                      "server.err"};
+  int created = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(site.path())) {
+    const std::string name = fs::relative(entry.path(), site.path()).string();
+    if (ours.count(name) != 0) continue;
+    struct stat st;
+    ASSERT_EQ(0, ::lstat(entry.path().c_str(), &st)) << name;
+    EXPECT_EQ(st.st_mode & 07777, S_ISDIR(st.st_mode) ? 0750u : 0640u) << name;
+    ++created;
+  }
+  EXPECT_GE(created, 4) << "the day file, the keyword store and their directories at least";
+}
+
+// The sample's admin object, on loopback, holds the service's IceMX view
+// of its calls per operation.
+TEST_F(SampleSite, AdminObjectCountsTheServiceCallsPerOperation) {
+  std::unique_ptr<ChildProcess> icebox = StartIcebox();
+  ASSERT_TRUE(Answers(icebox.get())) << ReadFile(site / "server.err");
+  ASSERT_EQ(0, Send({"im-on", "--account", "12345"})) << Output(logs, "send");
+
+  Ice::CommunicatorPtr client = Ice::initialize();
+  std::map<std::string, Ice::Long> calls;
+  try {
+    IceMX::MetricsAdminPrx metrics = IceMX::MetricsAdminPrx::checkedCast(client->stringToProxy(
+        "tessel-site/admin -f IceBox.Service.tesselWriteService.Metrics:tcp -h 127.0.0.1 -p " +
+        std::to_string(adminPort) + " -t 10000"));
+    ASSERT_TRUE(metrics);
+    Ice::Long timestamp = 0;
+    IceMX::MetricsView view = metrics->getMetricsView("Operations", timestamp);
+    for (const IceMX::MetricsPtr& entry : view["Dispatch"]) calls[entry->id] = entry->total;
+  } catch (const Ice::Exception& e) {
+    ADD_FAILURE() << e;
+  }
+  client->destroy();
+  EXPECT_GE(calls["ice_ids"], 1) << "no ping counted";
+  EXPECT_EQ(calls["registAccount"], 1);
+}
+
+// The unit as it is but for the programs' paths where they are not the
+// installed ones: systemd-analyze checks that they exist.
+std::string UnitAsHere(const std::string& unit, const std::string& bin) {
+  std::string text = unit;
+  if (std::string(TESSEL_ICEBOX) != "/usr/bin/icebox")
+    ReplaceOnce(&text, "=/usr/bin/icebox ", std::string("=") + TESSEL_ICEBOX + " ");
+  ReplaceOnce(&text, std::string("=") + TESSEL_INSTALL_FULL_BINDIR + "/tessel-check ",
+              "=" + bin + "/tessel-check ");
+  return text;
+}
+
 TEST_F(InstalledTree, UnitRunsTheSiteDirectoryAndPassesVerify) {
   const std::string unit = ReadFile(staged(kUnit));
-  for (const std::string line : {
-           "\nExecStart=/usr/bin/icebox --Ice.Config=/var/lib/tessel/%i/icebox.cfg\n",
-           "\nEnvironment=TESSEL_HOME=/var/lib/tessel/%i\n",
-           "\nWorkingDirectory=/var/lib/tessel/%i\n",
-           "\nUser=tessel\n",
-           "\nGroup=tessel\n",
-           "\nKillSignal=SIGTERM\n",
-           "\nTimeoutStopSec=",
-           "\nRestart=on-failure\n",
-           "\nWantedBy=multi-user.target\n",
+  for (const std::string& line : {
+           "\nExecStartPre=" + std::string(TESSEL_INSTALL_FULL_BINDIR) +
+               "/tessel-check /var/lib/tessel/%i\n",
+           std::string("\nExecStart=/usr/bin/icebox --Ice.Config=/var/lib/tessel/%i/icebox.cfg\n"),
+           std::string("\nEnvironment=TESSEL_HOME=/var/lib/tessel/%i\n"),
+           std::string("\nWorkingDirectory=-/var/lib/tessel/%i\n"),
+           std::string("\nReadWritePaths=-/var/lib/tessel/%i\n"),
+           std::string("\nUser=tessel\n"),
+           std::string("\nGroup=tessel\n"),
+           std::string("\nKillSignal=SIGTERM\n"),
+           std::string("\nTimeoutStopSec="),
+           std::string("\nRestart=on-failure\n"),
+           std::string("\nWantedBy=multi-user.target\n"),
        })
     EXPECT_TRUE(Contains(unit, line)) << line;
 
   const std::string analyze = FindInPath("systemd-analyze");
   if (analyze.empty()) GTEST_SKIP() << "systemd-analyze is not installed: the unit is not verified";
-  // Verified as it is, but for icebox's path where it is not the stock one.
   TempDir copy, logs;
-  std::string text = unit;
-  if (std::string(TESSEL_ICEBOX) != "/usr/bin/icebox")
-    ReplaceOnce(&text, "=/usr/bin/icebox ", std::string("=") + TESSEL_ICEBOX + " ");
-  WriteFile(copy / "tessel@.service", text);
+  WriteFile(copy / "tessel@.service", UnitAsHere(unit, staged(kBinDir)));
   const int code = RunToEnd({analyze, "verify", copy / "tessel@.service"}, logs, "verify");
   const std::string said = Output(logs, "verify");
   EXPECT_EQ(0, code) << said;
   // Warnings (unknown keys, values it cannot parse) leave the exit code 0;
   // lines about other units of this machine are not ours to judge.
   EXPECT_FALSE(Contains(said, "tessel@")) << said;
+}
+
+// systemd's own measure of what the service could do if it were subverted:
+// 0 is a locked-down service, 10 one with every right; 2.5 at most.
+TEST_F(InstalledTree, UnitSandboxScores2Point5OrLower) {
+  const std::string analyze = FindInPath("systemd-analyze");
+  if (analyze.empty()) GTEST_SKIP() << "systemd-analyze is not installed: the sandbox is not scored";
+  TempDir copy, logs;
+  WriteFile(copy / "tessel@.service", UnitAsHere(ReadFile(staged(kUnit)), staged(kBinDir)));
+  const int code = RunToEnd({analyze, "security", "--offline=true", "--no-pager",
+                             copy / "tessel@.service"},
+                            logs, "security");
+  const std::string said = Output(logs, "security");
+  if (code != 0 && Contains(said, "offline"))
+    GTEST_SKIP() << "this systemd-analyze cannot score a unit file (systemd 252 can): " << said;
+  ASSERT_EQ(0, code) << said;
+  const std::string label = "Overall exposure level for ";
+  const std::string::size_type at = said.find(label);
+  ASSERT_NE(at, std::string::npos) << said;
+  const std::string::size_type colon = said.find(": ", at);
+  ASSERT_NE(colon, std::string::npos) << said;
+  const double score = std::strtod(said.c_str() + colon + 2, nullptr);
+  std::cout << "systemd-analyze security: exposure " << score << " of 10\n";
+  EXPECT_LE(score, 2.5) << said;
 }
 
 }  // namespace
