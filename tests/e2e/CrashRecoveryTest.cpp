@@ -127,3 +127,41 @@ TEST(CrashRecoveryTest, RecordsWaitForADayFileThatCannotBeWritten) {
   const std::string log = site.serverStderr();
   EXPECT_NE(log.find("records are stored again"), std::string::npos) << log;
 }
+
+// A lowered bound while the day file cannot be written: the calls beyond it
+// fail with the reason, never answered as if kept; the records accepted wait
+// through a stop and are stored once each; the refused ones, sent again
+// once there is room, are stored too.
+TEST(CrashRecoveryTest, BeyondTheBoundACallFailsAndNothingAcceptedIsLost) {
+  IceBoxSite site;
+  site.setProperty("tesselWriteService.MaxWaitingRecords", "10");
+  const std::string dayFile =
+      DayFileName(VirtualDbDirOf(site.dir()), DayStamp(std::time(nullptr)));
+  ASSERT_TRUE(site.start()) << site.serverStderr();
+  ASSERT_EQ(::mkdir(dayFile.c_str(), 0755), 0);
+  const std::vector<VirtualIdRecord> records = Records(20, "b");
+  std::vector<VirtualIdRecord> accepted, refused;
+  for (const VirtualIdRecord& record : records) {
+    try {
+      site.proxy()->write(Bytes(record));
+      accepted.push_back(record);
+    } catch (const Ice::UnknownException& e) {
+      EXPECT_NE(e.unknown.find("records wait to be stored"), std::string::npos) << e.unknown;
+      refused.push_back(record);
+    }
+  }
+  EXPECT_EQ(accepted.size(), 10u);
+  EXPECT_EQ(refused.size(), 10u);
+  EXPECT_EQ(site.stop(), 0);
+  EXPECT_NE(site.serverStderr().find("new records are refused"), std::string::npos);
+
+  ASSERT_EQ(::rmdir(dayFile.c_str()), 0);
+  ASSERT_TRUE(site.start()) << site.serverStderr();
+  ASSERT_TRUE(DayFileHoldsAll(site, accepted, static_cast<int>(accepted.size())));
+  EXPECT_EQ(SendUntilFailure(site, refused), static_cast<int>(refused.size()));
+  ASSERT_TRUE(DayFileHoldsAll(site, refused, static_cast<int>(refused.size())));
+  EXPECT_EQ(site.stop(), 0);
+  const std::map<std::string, int> seen = DayFileAccounts(site.dir());
+  EXPECT_EQ(seen.size(), records.size());
+  for (const auto& account : seen) EXPECT_EQ(account.second, 1) << account.first;
+}
