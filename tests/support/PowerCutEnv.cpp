@@ -1,0 +1,271 @@
+#include "PowerCutEnv.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace testing_support {
+
+namespace port = tessel::port;
+
+namespace {
+
+std::string Dir(const std::string& path) {
+  std::string dir = path;
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  const std::string::size_type cut = dir.rfind('/');
+  return cut == std::string::npos ? "." : dir.substr(0, cut == 0 ? 1 : cut);
+}
+
+std::string Plain(const std::string& dir) {
+  std::string plain = dir;
+  while (plain.size() > 1 && plain.back() == '/') plain.pop_back();
+  return plain;
+}
+
+std::uint64_t RealSize(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
+bool RealExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+// A file whose changes ask the Env first, and whose syncs are remembered.
+class CutFile : public port::File {
+ public:
+  CutFile(PowerCutEnv* env, const std::string& path, std::unique_ptr<port::File> file)
+      : env_(env), path_(path), file_(std::move(file)) {}
+
+  port::Status Size(std::uint64_t* size) override { return file_->Size(size); }
+  port::Status Read(void* data, std::size_t length, std::uint64_t offset,
+                    std::size_t* read) override {
+    return file_->Read(data, length, offset, read);
+  }
+  port::Status Write(const void* data, std::size_t length, std::uint64_t offset,
+                     std::size_t* written) override {
+    *written = 0;
+    port::Status status = env_->Change("write " + path_);
+    return status.ok() ? file_->Write(data, length, offset, written) : status;
+  }
+  port::Status Truncate(std::uint64_t size) override {
+    port::Status status = env_->Change("truncate " + path_);
+    if (status.ok()) status = file_->Truncate(size);
+    if (status.ok()) env_->Truncated(path_, size);
+    return status;
+  }
+  port::Status Sync() override {
+    port::Status status = env_->Change("sync " + path_);
+    std::uint64_t size = 0;
+    if (status.ok()) status = file_->Size(&size);
+    if (status.ok()) env_->Synced(path_, size);
+    return status;
+  }
+  port::Status Close() override { return file_->Close(); }
+
+ private:
+  PowerCutEnv* env_;
+  std::string path_;
+  std::unique_ptr<port::File> file_;
+};
+
+}  // namespace
+
+PowerCutEnv::PowerCutEnv(const std::string& backupDir, std::uint32_t seed)
+    : EnvWrapper(port::Env::Default()), backupDir_(backupDir), random_(seed) {
+  ::mkdir(backupDir.c_str(), 0777);
+}
+
+void PowerCutEnv::CutAfter(long changes) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  left_ = changes;
+}
+
+bool PowerCutEnv::Dead() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return dead_;
+}
+
+long PowerCutEnv::changes() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return changes_;
+}
+
+port::Status PowerCutEnv::Change(const std::string& what) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (!dead_ && left_ == 0) dead_ = true;
+  if (dead_) return port::Status::Error(EIO, what + " (the power is off)");
+  if (left_ > 0) --left_;
+  ++changes_;
+  return port::Status::OK();
+}
+
+void PowerCutEnv::Synced(const std::string& path, std::uint64_t size) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::map<std::string, Tracked>::iterator file = files_.find(path);
+  if (file != files_.end()) file->second.synced = size;
+}
+
+void PowerCutEnv::Truncated(const std::string& path, std::uint64_t size) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::map<std::string, Tracked>::iterator file = files_.find(path);
+  if (file != files_.end() && file->second.synced > size) file->second.synced = size;
+}
+
+void PowerCutEnv::TrackLocked(const std::string& path, port::File::Mode mode) {
+  std::map<std::string, Tracked>::iterator file = files_.find(path);
+  if (file == files_.end()) {
+    // What was there before this Env saw it is on the disk.
+    Tracked tracked;
+    tracked.created = !RealExists(path);
+    tracked.synced = RealSize(path);
+    file = files_.emplace(path, tracked).first;
+  }
+  if (mode == port::File::kTruncate) file->second.synced = 0;
+}
+
+port::Status PowerCutEnv::OpenFile(const std::string& path, port::File::Mode mode,
+                                   std::unique_ptr<port::File>* file) {
+  if (mode != port::File::kRead) {
+    if (!RealExists(path) || mode == port::File::kTruncate) {
+      port::Status status = Change("create " + path);
+      if (!status.ok()) return status;
+    } else if (Dead()) {
+      return port::Status::Error(EIO, "open " + path + " (the power is off)");
+    }
+    std::lock_guard<std::mutex> guard(mutex_);
+    TrackLocked(path, mode);
+  }
+  port::Status status = target()->OpenFile(path, mode, file);
+  if (status.ok() && mode != port::File::kRead) file->reset(new CutFile(this, path, std::move(*file)));
+  return status;
+}
+
+std::string PowerCutEnv::Backup() {
+  return backupDir_ + "/" + std::to_string(backups_++);
+}
+
+port::Status PowerCutEnv::RemoveFile(const std::string& path) {
+  port::Status status = Change("remove " + path);
+  if (!status.ok()) return status;
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (!RealExists(path)) return port::Status::Error(ENOENT, "remove " + path);
+  std::map<std::string, Tracked>::iterator file = files_.find(path);
+  if (file != files_.end() && file->second.created) {
+    // Never on the disk: gone whatever comes.
+    ::unlink(path.c_str());
+    files_.erase(file);
+    return status;
+  }
+  DirChange change;
+  change.from = path;
+  change.backup = Backup();
+  if (file != files_.end()) {
+    change.hadTracked = true;
+    change.tracked = file->second;
+    files_.erase(file);
+  }
+  if (::rename(path.c_str(), change.backup.c_str()) != 0)
+    return port::Status::Error(errno, "remove " + path);
+  pending_.push_back(change);
+  return status;
+}
+
+port::Status PowerCutEnv::RenameFile(const std::string& from, const std::string& to) {
+  port::Status status = Change("rename " + from);
+  if (!status.ok()) return status;
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (!RealExists(from)) return port::Status::Error(ENOENT, "rename " + from);
+  TrackLocked(from, port::File::kUpdate);
+  DirChange change;
+  change.from = from;
+  change.to = to;
+  if (RealExists(to)) {
+    change.backup = Backup();
+    std::map<std::string, Tracked>::iterator replaced = files_.find(to);
+    if (replaced != files_.end()) {
+      change.hadTracked = true;
+      change.tracked = replaced->second;
+    }
+    ::rename(to.c_str(), change.backup.c_str());
+  }
+  if (::rename(from.c_str(), to.c_str()) != 0) return port::Status::Error(errno, "rename " + from);
+  files_[to] = files_[from];
+  files_.erase(from);
+  pending_.push_back(change);
+  return status;
+}
+
+void PowerCutEnv::Commit(const std::string& dir, bool all) {
+  const std::string plain = Plain(dir);
+  for (std::map<std::string, Tracked>::iterator file = files_.begin(); file != files_.end(); ++file)
+    if (all || Dir(file->first) == plain) file->second.created = false;
+  for (std::vector<DirChange>::iterator change = pending_.begin(); change != pending_.end();) {
+    const std::string affected = Dir(change->to.empty() ? change->from : change->to);
+    if (!all && affected != plain) {
+      ++change;
+      continue;
+    }
+    if (!change->backup.empty()) ::unlink(change->backup.c_str());
+    change = pending_.erase(change);
+  }
+}
+
+port::Status PowerCutEnv::SyncDir(const std::string& dir) {
+  port::Status status = Change("sync directory " + dir);
+  if (!status.ok()) return status;
+  std::lock_guard<std::mutex> guard(mutex_);
+  Commit(dir, false);
+  return status;
+}
+
+port::Status PowerCutEnv::SyncFileSystem(const std::string& path) {
+  port::Status status = Change("sync the file system of " + path);
+  if (!status.ok()) return status;
+  std::lock_guard<std::mutex> guard(mutex_);
+  for (std::map<std::string, Tracked>::iterator file = files_.begin(); file != files_.end(); ++file)
+    file->second.synced = RealSize(file->first);
+  Commit(path, true);
+  return status;
+}
+
+void PowerCutEnv::ApplyCut() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  for (std::vector<DirChange>::reverse_iterator change = pending_.rbegin();
+       change != pending_.rend(); ++change) {
+    if (change->to.empty()) {
+      ::rename(change->backup.c_str(), change->from.c_str());
+      if (change->hadTracked) files_[change->from] = change->tracked;
+      continue;
+    }
+    if (RealExists(change->to)) ::rename(change->to.c_str(), change->from.c_str());
+    std::map<std::string, Tracked>::iterator moved = files_.find(change->to);
+    if (moved != files_.end()) {
+      files_[change->from] = moved->second;
+      files_.erase(moved);
+    }
+    if (!change->backup.empty()) {
+      ::rename(change->backup.c_str(), change->to.c_str());
+      if (change->hadTracked) files_[change->to] = change->tracked;
+    }
+  }
+  pending_.clear();
+  for (const auto& file : files_) {
+    if (!RealExists(file.first)) continue;
+    if (file.second.created) {
+      ::unlink(file.first.c_str());
+      continue;
+    }
+    const std::uint64_t size = RealSize(file.first);
+    if (size <= file.second.synced) continue;
+    // What was written and not synced: all of it lost, or a torn part kept.
+    std::uint64_t keep = file.second.synced;
+    if (random_() % 2 == 0)
+      keep = std::uniform_int_distribution<std::uint64_t>(file.second.synced, size)(random_);
+    if (::truncate(file.first.c_str(), static_cast<off_t>(keep)) != 0) std::perror("truncate");
+  }
+  files_.clear();
+}
+
+}  // namespace testing_support
