@@ -21,8 +21,12 @@
 // after that many records so that measuring such a build ends in seconds.
 // --records sends every configuration the same number of records, so that
 // two builds of the service are compared on the same work.
+//
+// --sustained runs the sustained mode instead (SustainedBench.h): async
+// callers, both durabilities, latency and memory.
 #include <getopt.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +40,8 @@
 
 #include "IngestClient.h"
 #include "IngestSite.h"
+#include "IngestSteps.h"
+#include "SustainedBench.h"
 
 #ifndef TESSEL_SERVICE_MODULE
 #error "TESSEL_SERVICE_MODULE must name the service module (path without lib and .so)"
@@ -47,27 +53,45 @@
 namespace {
 
 using ingest::Clock;
+using ingest::Progress;
+using ingest::Seconds;
 
 const char kUsage[] =
     "usage: tessel_ingest_bench [options]\n"
+    "       tessel_ingest_bench --sustained [options]\n"
     "\n"
     "Measures records stored per second through icebox: the bare servant (the\n"
     "ceiling) first, then the service with each keyword-store size.\n"
     "\n"
-    "  --keywords LIST   keyword-store sizes for the service (default 0,10000,100000)\n"
+    "  --keywords LIST   keyword-store sizes for the service (default 0,10000,100000;\n"
+    "                    sustained: 100000,1000000)\n"
     "  --million         add a store of 1,000,000 keywords\n"
     "  --seconds S       how long the agents send to each configuration (default 5)\n"
-    "  --records N       records sent at most to every configuration (default: no cap)\n"
+    "  --records N       records sent at most to every configuration (default: no cap;\n"
+    "                    sustained: exactly N, default 1000000)\n"
     "  --slow-cap N      records sent at most to a store of 100,000 keywords or more\n"
     "                    (default 0: no cap; builds that rewrite the store for\n"
     "                    every keyword need one, e.g. 300)\n"
     "  --threads N       agent threads, each on a connection of its own (default 2)\n"
     "  --module PATH     the service module to measure, as IceBox names it: a path\n"
-    "                    without lib and .so (default: this build's)\n";
+    "                    without lib and .so (default: this build's)\n"
+    "\n"
+    "Sustained mode: every record at full speed from async callers, each service\n"
+    "configuration once per durability; refusals, stored/s as a ratio to the bare\n"
+    "servant's calls/s, server CPU per record, call latency p50/p99, peak RSS, the\n"
+    "time to the first stored record, and the targets beside them (never a failure).\n"
+    "An empty store is measured too, as the reference for memory per keyword.\n"
+    "\n"
+    "  --sustained       this mode (--seconds and --slow-cap do not apply)\n"
+    "  --in-flight N     calls each thread keeps in flight (default 64)\n"
+    "  --ips N           seat IPs the records come from (default 500)\n"
+    "  --durability LIST tesselWriteService.Durability values to run the service\n"
+    "                    with (default power,process; a build without the property\n"
+    "                    ignores it: give one)\n";
 
 const long kSlowStore = 100000;
 // Waiting for the day files gives up after this long without a new record.
-const std::chrono::seconds kStallLimit(60);
+const Clock::duration kStallLimit = std::chrono::seconds(60);
 // The first keyword-store load of a million keywords takes a while.
 const std::chrono::seconds kReadyLimit(300);
 
@@ -79,6 +103,12 @@ struct Options {
   int threads = 2;
   std::string module = TESSEL_SERVICE_MODULE;
   bool million = false;
+  bool keywordsGiven = false;
+  bool recordsGiven = false;
+  bool sustained = false;
+  int inFlight = 64;
+  int ips = 500;
+  std::vector<std::string> durabilities = {"power", "process"};
 };
 
 struct Configuration {
@@ -96,39 +126,6 @@ struct Measurement {
   std::string error;
 };
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-void Progress(const std::string& text) { std::cerr << "ingest: " << text << std::endl; }
-
-// Polls the day files every 5 ms until they hold `target` records, or no
-// record was added for kStallLimit; the records they hold, and when.
-long WaitForStored(ingest::IngestSite& site, long target, Clock::time_point* when) {
-  long stored = site.StoredRecords();
-  Clock::time_point progress = Clock::now();
-  while (stored < target && Clock::now() - progress < kStallLimit && site.Running()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    const long count = site.StoredRecords();
-    if (count != stored) progress = Clock::now();
-    stored = count;
-  }
-  *when = Clock::now();
-  return stored;
-}
-
-// The server's CPU time once it has stopped rising: the service saves its
-// keyword store after the record is in the day file, and that save belongs
-// to the record.
-double SettledCpuSeconds(const ingest::IngestSite& site) {
-  double cpu = site.ServerCpuSeconds();
-  for (int i = 0; i < 50; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const double later = site.ServerCpuSeconds();
-    if (later == cpu) break;
-    cpu = later;
-  }
-  return cpu;
-}
-
 Measurement Measure(const Configuration& config, const Options& options,
                     const Ice::CommunicatorPtr& client) {
   Measurement m;
@@ -139,29 +136,19 @@ Measurement Measure(const Configuration& config, const Options& options,
   if (!site.Start(client, &m.error)) return m;
 
   const std::time_t seatLogon = std::time(nullptr) - 60;
-  Clock::time_point ready;
   try {
     ingest::SendProbe(client, site.Proxy(), seatLogon);
   } catch (const Ice::Exception& e) {
     m.error = std::string("probe: ") + e.what();
     return m;
   }
-  for (ready = Clock::now(); site.StoredRecords() < 1; ready = Clock::now()) {
-    if (!site.Running()) {
-      m.error = "icebox ended: " + site.ServerErrors();
-      return m;
-    }
-    if (ready - launch > kReadyLimit) {
-      m.error = "the probe record was never stored";
-      return m;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  Clock::time_point ready;
+  if (!ingest::WaitForFirstRecord(site, launch, kReadyLimit, &ready, &m.error)) return m;
   char text[32];
   std::snprintf(text, sizeof text, "%.1f", Seconds(ready - launch));
   Progress(config.label + ": ready after " + text + " s");
 
-  const double cpuBefore = SettledCpuSeconds(site);
+  const double cpuBefore = ingest::SettledCpuSeconds(site);
   const long before = site.StoredRecords();
   ingest::SendPlan plan;
   plan.threads = options.threads;
@@ -179,9 +166,9 @@ Measurement Measure(const Configuration& config, const Options& options,
   m.sendSeconds = Seconds(sent.lastReturn - start);
 
   Clock::time_point storedAt;
-  m.stored = WaitForStored(site, before + m.sent, &storedAt) - before;
+  m.stored = ingest::WaitForStored(site, before + m.sent, kStallLimit, &storedAt) - before;
   m.storeSeconds = Seconds(storedAt - start);
-  m.cpuSeconds = SettledCpuSeconds(site) - cpuBefore;
+  m.cpuSeconds = ingest::SettledCpuSeconds(site) - cpuBefore;
   if (m.stored != m.sent && m.error.empty())
     m.error = std::to_string(m.stored) + " of " + std::to_string(m.sent) + " records stored";
   site.Stop();
@@ -215,30 +202,56 @@ bool ParseKeywordList(const std::string& text, std::vector<long>* sizes) {
   return !sizes->empty();
 }
 
+bool ParseDurabilities(const std::string& text, std::vector<std::string>* durabilities) {
+  durabilities->clear();
+  std::istringstream in(text);
+  std::string item;
+  while (std::getline(in, item, ',')) {
+    if (item.empty()) return false;
+    durabilities->push_back(item);
+  }
+  return !durabilities->empty();
+}
+
 bool ParseOptions(int argc, char** argv, Options* o) {
   static const option longOptions[] = {
       {"help", no_argument, nullptr, 'h'},        {"keywords", required_argument, nullptr, 'k'},
       {"million", no_argument, nullptr, 'M'},     {"seconds", required_argument, nullptr, 's'},
       {"slow-cap", required_argument, nullptr, 'c'}, {"threads", required_argument, nullptr, 't'},
       {"records", required_argument, nullptr, 'r'},
-      {"module", required_argument, nullptr, 'm'}, {nullptr, 0, nullptr, 0}};
+      {"module", required_argument, nullptr, 'm'},   {"sustained", no_argument, nullptr, 'S'},
+      {"in-flight", required_argument, nullptr, 'f'}, {"ips", required_argument, nullptr, 'i'},
+      {"durability", required_argument, nullptr, 'd'}, {nullptr, 0, nullptr, 0}};
   int c;
   while ((c = getopt_long(argc, argv, "h", longOptions, nullptr)) != -1) {
     switch (c) {
       case 'h': std::cout << kUsage; std::exit(0);
       case 'k':
         if (!ParseKeywordList(optarg, &o->keywords)) return false;
+        o->keywordsGiven = true;
         break;
       case 'M': o->million = true; break;
       case 's': o->seconds = std::atof(optarg); if (o->seconds <= 0) return false; break;
-      case 'r': o->records = std::atol(optarg); if (o->records < 0) return false; break;
+      case 'r':
+        o->records = std::atol(optarg);
+        if (o->records < 0) return false;
+        o->recordsGiven = true;
+        break;
       case 'c': o->slowCap = std::atol(optarg); if (o->slowCap < 0) return false; break;
       case 't': o->threads = std::atoi(optarg); if (o->threads < 1) return false; break;
       case 'm': o->module = optarg; break;
+      case 'S': o->sustained = true; break;
+      case 'f': o->inFlight = std::atoi(optarg); if (o->inFlight < 1) return false; break;
+      case 'i': o->ips = std::atoi(optarg); if (o->ips < 1) return false; break;
+      case 'd':
+        if (!ParseDurabilities(optarg, &o->durabilities)) return false;
+        break;
       default: return false;
     }
   }
-  if (o->million) o->keywords.push_back(1000000);
+  if (o->sustained && !o->keywordsGiven) o->keywords = {100000, 1000000};
+  if (o->million && std::find(o->keywords.begin(), o->keywords.end(), 1000000) == o->keywords.end())
+    o->keywords.push_back(1000000);
   return optind == argc;
 }
 
@@ -250,6 +263,24 @@ int main(int argc, char** argv) {
     std::cerr << kUsage;
     return 2;
   }
+  if (options.sustained) {
+    ingest::SustainedOptions sustained;
+    sustained.keywords = options.keywords;
+    sustained.durabilities = options.durabilities;
+    if (options.recordsGiven) sustained.records = options.records;
+    sustained.threads = options.threads;
+    sustained.inFlight = options.inFlight;
+    sustained.ips = options.ips;
+    sustained.serviceModule = options.module;
+    sustained.bareModule = TESSEL_BARE_MODULE;
+    // Completions of both connections are handled side by side.
+    Ice::InitializationData init;
+    init.properties = Ice::createProperties();
+    init.properties->setProperty("Ice.ThreadPool.Client.Size", "2");
+    Ice::CommunicatorHolder client(Ice::initialize(init));
+    return ingest::RunSustained(sustained, client.communicator());
+  }
+
   std::vector<Configuration> configs;
   configs.push_back(Configuration{"bare servant (ceiling)", true, 0});
   for (long n : options.keywords)

@@ -14,12 +14,15 @@ namespace {
 
 using Audit::VirtualPersion::AccountInfoPrx;
 
-const std::uint32_t kFirstSeatIp = 0x0A000001;  // 10.0.0.1, one address per thread
+const std::uint32_t kFirstSeatIp = 0x0A000001;  // 10.0.0.1
 
-Ice::ByteSeq ImLogonRecord(int seat, const std::string& account, std::time_t seatLogon) {
+}  // namespace
+
+Ice::ByteSeq ImLogonRecord(std::uint32_t seat, const std::string& account,
+                           std::time_t seatLogon) {
   events::Event event;
   event.unit = "4401020001";
-  event.ip = kFirstSeatIp + static_cast<std::uint32_t>(seat);
+  event.ip = kFirstSeatIp + seat;
   event.seatLogon = static_cast<std::int32_t>(seatLogon);
   event.infoType = 1001;
   event.account = account;
@@ -29,14 +32,10 @@ Ice::ByteSeq ImLogonRecord(int seat, const std::string& account, std::time_t sea
   return Ice::ByteSeq(record.bytes, record.bytes + sizeof record.bytes);
 }
 
-AccountInfoPrx AgentProxy(const Ice::CommunicatorPtr& client, const std::string& proxy,
+Ice::ObjectPrx AgentProxy(const Ice::CommunicatorPtr& client, const std::string& proxy,
                           int agent) {
-  // Agents are separate programs: one connection each.
-  return AccountInfoPrx::uncheckedCast(
-      client->stringToProxy(proxy)->ice_connectionId("agent" + std::to_string(agent)));
+  return client->stringToProxy(proxy)->ice_connectionId("agent" + std::to_string(agent));
 }
-
-}  // namespace
 
 SendResult SendRecords(const Ice::CommunicatorPtr& client, const std::string& proxy,
                        const SendPlan& plan) {
@@ -47,7 +46,8 @@ SendResult SendRecords(const Ice::CommunicatorPtr& client, const std::string& pr
   std::vector<std::thread> agents;
   for (int agent = 0; agent < plan.threads; ++agent) {
     agents.emplace_back([&, agent]() {
-      AccountInfoPrx prx = AgentProxy(client, proxy, agent);
+      // Agents are separate programs: one connection and one seat each.
+      AccountInfoPrx prx = AccountInfoPrx::uncheckedCast(AgentProxy(client, proxy, agent));
       long sent = 0;
       Clock::time_point lastReturn = Clock::now();
       std::string error;
@@ -75,7 +75,8 @@ SendResult SendRecords(const Ice::CommunicatorPtr& client, const std::string& pr
 
 void SendProbe(const Ice::CommunicatorPtr& client, const std::string& proxy,
                std::time_t seatLogon) {
-  AgentProxy(client, proxy, 0)->write(ImLogonRecord(0, "probe", seatLogon));
+  AccountInfoPrx::uncheckedCast(AgentProxy(client, proxy, 0))
+      ->write(ImLogonRecord(0, "probe", seatLogon));
 }
 
 }  // namespace ingest

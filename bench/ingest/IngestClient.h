@@ -8,6 +8,7 @@
 #include <Ice/Ice.h>
 
 #include <chrono>
+#include <cstdint>
 #include <ctime>
 #include <string>
 
@@ -28,6 +29,14 @@ struct SendResult {
   Clock::time_point lastReturn;  // when the last of them returned
   std::string error;            // the first failure, if a call failed
 };
+
+// An IM log-on record (info type 1001) of `account` at seat number `seat`,
+// whose address is 10.0.0.1 + seat: the seat's IP key in the record prefix.
+Ice::ByteSeq ImLogonRecord(std::uint32_t seat, const std::string& account, std::time_t seatLogon);
+
+// A proxy on a connection of its own, as a separate agent program has.
+Ice::ObjectPrx AgentProxy(const Ice::CommunicatorPtr& client, const std::string& proxy,
+                          int agent);
 
 SendResult SendRecords(const Ice::CommunicatorPtr& client, const std::string& proxy,
                        const SendPlan& plan);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <chrono>
 #include <ctime>
 #include <fstream>
@@ -48,9 +49,14 @@ IngestSite::IngestSite(const std::string& module, const std::string& service)
 
 IngestSite::~IngestSite() { Stop(); }
 
-void IngestSite::FillKeywordStore(long count) {
-  // An hour ago: well inside the three days the service keeps a keyword.
-  WriteKeywordStore(site_ / "virtualdb/virtualdb.db", count, std::time(nullptr) - 3600);
+void IngestSite::FillKeywordStore(long count, int seats) {
+  // The latest log-on an hour ago: every keyword is well inside the three
+  // days the service keeps it.
+  WriteKeywordStore(site_ / "virtualdb/virtualdb.db", count, seats, std::time(nullptr) - 3600);
+}
+
+void IngestSite::AddProperty(const std::string& key, const std::string& value) {
+  properties_.push_back(key + "=" + value);
 }
 
 bool IngestSite::Start(const Ice::CommunicatorPtr& client, std::string* why) {
@@ -61,6 +67,7 @@ bool IngestSite::Start(const Ice::CommunicatorPtr& client, std::string* why) {
          << "Ice.ThreadPool.Server.Size=4\n"
          << "tesselServiceIA.Path=*ia/\n"
          << "tesselServiceIA.upPath=*ia/\n";
+  for (const std::string& line : properties_) config << line << "\n";
   config.close();
   std::map<std::string, std::string> env;
   env["TESSEL_HOME"] = site_.path();
@@ -114,6 +121,16 @@ double IngestSite::ServerCpuSeconds() const {
   unsigned long long utime = 0, stime = 0;
   fields >> utime >> stime;
   return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+long long IngestSite::StatusBytes(const std::string& field) const {
+  if (!icebox_) return 0;
+  std::istringstream status(ReadFile("/proc/" + std::to_string(icebox_->pid()) + "/status"));
+  std::string line;
+  while (std::getline(status, line))
+    if (line.compare(0, field.size(), field) == 0)
+      return std::atoll(line.c_str() + field.size()) * 1024;  // given in kB
+  return 0;
 }
 
 }  // namespace ingest

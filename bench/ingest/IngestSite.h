@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "TestSupport.h"
 
@@ -21,8 +22,11 @@ class IngestSite {
   ~IngestSite();
 
   const std::string& dir() const { return site_.path(); }
-  // Writes virtualdb/virtualdb.db holding `count` current keywords.
-  void FillKeywordStore(long count);
+  // Writes virtualdb/virtualdb.db holding `count` current keywords of
+  // `seats` seats.
+  void FillKeywordStore(long count, int seats = 500);
+  // A line "key=value" added to icebox's configuration; before Start.
+  void AddProperty(const std::string& key, const std::string& value);
   // Starts icebox and waits until the service answers `client`'s ping;
   // false, with the server's standard error in `why`, when it does not.
   bool Start(const Ice::CommunicatorPtr& client, std::string* why);
@@ -37,12 +41,19 @@ class IngestSite {
   long StoredRecords() const;
   // User plus system CPU seconds the icebox process has used so far.
   double ServerCpuSeconds() const;
+  // The icebox process's resident set now (VmRSS) and at its peak (VmHWM),
+  // in bytes; 0 when unknown.
+  long long RssBytes() const { return StatusBytes("VmRSS:"); }
+  long long PeakRssBytes() const { return StatusBytes("VmHWM:"); }
 
  private:
+  long long StatusBytes(const std::string& field) const;
+
   testing_support::TempDir site_;
   const std::string module_;
   const std::string service_;
   const int port_;
+  std::vector<std::string> properties_;
   std::unique_ptr<testing_support::ChildProcess> icebox_;
 };
 

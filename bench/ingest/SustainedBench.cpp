@@ -1,0 +1,259 @@
+// Per configuration: a site (pre-filled store for the service), icebox
+// started, a probe record sent and waited for in the day file (the time from
+// launch, and from the service's first answer, is the "first stored"
+// figure), then the async callers send every record at once and the driver
+// waits until the day file holds every record whose call was answered.
+//
+// stored/s is the records stored over the time from the first call to the
+// last record in the day file; its ratio is to the bare servant's calls
+// answered per second in the same run. Server CPU is the icebox process's
+// user and system time over that stretch, until it is at rest, per record
+// stored. Peak RSS is the process's VmHWM at the end. A service whose
+// durability cannot be chosen ignores the property; one that silently drops
+// records shows them as missing: answered, yet never in the day file.
+#include "SustainedBench.h"
+
+#include <cstdio>
+#include <ctime>
+#include <exception>
+#include <fstream>
+#include <map>
+
+#include "AsyncCallers.h"
+#include "IngestSteps.h"
+
+namespace ingest {
+
+namespace {
+
+// Waiting for the day files gives up after this long without a new record.
+const std::chrono::seconds kStallLimit(20);
+// Loading a large store takes a while in builds that are slow at it.
+const std::chrono::seconds kReadyLimit(300);
+const char kProcess[] = "process";
+const char kPower[] = "power";
+
+struct Configuration {
+  std::string label;
+  bool bare = false;
+  long keywords = 0;
+  std::string durability;  // empty: the service's default (or bare)
+};
+
+struct Measurement {
+  bool measured = false;
+  long calls = 0;
+  long answered = 0;
+  long refused = 0;
+  long stored = 0;
+  double callSeconds = 0;   // first call to the last completion
+  double storeSeconds = 0;  // first call to the last record in the day file
+  double cpuSeconds = 0;
+  double p50Ms = 0;
+  double p99Ms = 0;
+  long long peakRss = 0;
+  long long readyRss = 0;  // once the first record is stored, before the load
+  double firstFromLaunch = 0;
+  double firstFromAnswer = 0;
+  std::string refusal;
+  std::string error;
+
+  long missing() const { return answered > stored ? answered - stored : 0; }
+  double storedRate() const { return storeSeconds > 0 ? stored / storeSeconds : 0; }
+  double callRate() const { return callSeconds > 0 ? answered / callSeconds : 0; }
+  double cpuUsPerRecord() const { return stored > 0 ? cpuSeconds * 1e6 / stored : 0; }
+};
+
+std::string LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return one + " " + five + " " + fifteen + " (1, 5, 15 min)";
+}
+
+Measurement Measure(const Configuration& config, const SustainedOptions& options,
+                    const Ice::CommunicatorPtr& client) {
+  Measurement m;
+  IngestSite site(config.bare ? options.bareModule : options.serviceModule,
+                  config.bare ? "tesselBareService" : "tesselWriteService");
+  if (config.keywords > 0) {
+    const Clock::time_point begin = Clock::now();
+    site.FillKeywordStore(config.keywords, options.ips);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", Seconds(Clock::now() - begin));
+    Progress(config.label + ": store written in " + text + " s");
+  }
+  if (!config.durability.empty()) site.AddProperty("tesselWriteService.Durability", config.durability);
+
+  const Clock::time_point launch = Clock::now();
+  if (!site.Start(client, &m.error)) return m;
+  const Clock::time_point answering = Clock::now();
+  const std::time_t seatLogon = std::time(nullptr) - 60;
+  try {
+    SendProbe(client, site.Proxy(), seatLogon);
+  } catch (const Ice::Exception& e) {
+    m.error = std::string("probe: ") + e.what();
+    return m;
+  }
+  Clock::time_point ready;
+  if (!WaitForFirstRecord(site, launch, kReadyLimit, &ready, &m.error)) return m;
+  m.firstFromLaunch = Seconds(ready - launch);
+  m.firstFromAnswer = Seconds(ready - answering);
+  char text[64];
+  std::snprintf(text, sizeof text, "%.2f", m.firstFromLaunch);
+  Progress(config.label + ": first record stored " + text + " s after launch");
+
+  const double cpuBefore = SettledCpuSeconds(site);
+  m.readyRss = site.RssBytes();
+  const long before = site.StoredRecords();
+  AsyncPlan plan;
+  plan.threads = options.threads;
+  plan.inFlight = options.inFlight;
+  plan.records = options.records;
+  plan.seats = options.ips;
+  plan.seatLogon = seatLogon;
+  AsyncOutcome outcome = CallAsync(client, site.Proxy(), plan);
+  m.calls = outcome.answered + outcome.refused;
+  m.answered = outcome.answered;
+  m.refused = outcome.refused;
+  m.refusal = outcome.firstRefusal;
+  m.callSeconds = Seconds(outcome.lastCompletion - outcome.firstSend);
+  m.p50Ms = LatencyQuantileMs(&outcome.latencyUs, 0.50);
+  m.p99Ms = LatencyQuantileMs(&outcome.latencyUs, 0.99);
+
+  Clock::time_point storedAt;
+  m.stored = WaitForStored(site, before + m.answered, kStallLimit, &storedAt) - before;
+  m.storeSeconds = Seconds(storedAt - outcome.firstSend);
+  m.cpuSeconds = SettledCpuSeconds(site) - cpuBefore;
+  m.peakRss = site.PeakRssBytes();
+  if (m.stored > m.answered)
+    m.error = std::to_string(m.stored - m.answered) + " records stored whose calls raised";
+  if (!site.Running()) m.error = "icebox ended: " + site.ServerErrors();
+  m.measured = true;
+  site.Stop();
+  return m;
+}
+
+// "name met" or "name MISSED", joined by ", ".
+class Targets {
+ public:
+  void Add(const std::string& name, bool met) {
+    if (!text_.empty()) text_ += ", ";
+    text_ += name + (met ? " met" : " MISSED");
+  }
+  const std::string& text() const { return text_; }
+
+ private:
+  std::string text_;
+};
+
+std::string TargetsOf(const Configuration& config, const Measurement& m, const Measurement& bare) {
+  Targets t;
+  const double ratio = bare.callRate() > 0 ? m.storedRate() / bare.callRate() : 0;
+  if (config.durability == kPower) {
+    t.Add("ratio>=0.5", ratio >= 0.5);
+    t.Add("p99<5ms", m.p99Ms < 5);
+  } else if (config.durability == kProcess) {
+    t.Add("refused 0", m.refused == 0 && m.missing() == 0);
+    t.Add("ratio>=0.8", ratio >= 0.8);
+    t.Add("cpu<=2x bare", bare.cpuUsPerRecord() > 0 && m.cpuUsPerRecord() <= 2 * bare.cpuUsPerRecord());
+    t.Add("1st<1s", m.firstFromLaunch < 1);
+  }
+  return t.text();
+}
+
+void PrintHeader(const SustainedOptions& options) {
+  std::printf("sustained ingest through icebox: %ld records per configuration, %d caller "
+              "thread(s) x %d calls in flight (begin_write), %d seat IPs\n",
+              options.records, options.threads, options.inFlight, options.ips);
+  std::printf("load average at start: %s\n", LoadAverage().c_str());
+  std::printf("%-34s %8s %7s %7s %9s %6s %7s %8s %7s %7s %7s %6s %6s  %s\n", "configuration",
+              "calls", "refused", "missing", "stored/s", "ratio", "us/rec", "cpu/bare", "p50 ms",
+              "p99 ms", "peak MB", "1st s", "answ s", "targets");
+}
+
+void PrintLine(const Configuration& config, const Measurement& m, const Measurement& bare) {
+  if (!m.measured) {
+    std::printf("%-34s (not measured: %s)\n", config.label.c_str(), m.error.c_str());
+    return;
+  }
+  const double ratio = bare.callRate() > 0 ? m.storedRate() / bare.callRate() : 0;
+  const double cpuRatio = bare.cpuUsPerRecord() > 0 ? m.cpuUsPerRecord() / bare.cpuUsPerRecord() : 0;
+  std::printf("%-34s %8ld %7ld %7ld %9.0f %6.3f %7.1f %8.2f %7.2f %7.2f %7.1f %6.2f %6.2f  %s\n",
+              config.label.c_str(), m.calls, m.refused, m.missing(), m.storedRate(), ratio,
+              m.cpuUsPerRecord(), cpuRatio, m.p50Ms, m.p99Ms, m.peakRss / 1048576.0,
+              m.firstFromLaunch, m.firstFromAnswer, TargetsOf(config, m, bare).c_str());
+  if (!m.refusal.empty()) std::printf("    first refusal: %s\n", m.refusal.c_str());
+  if (!m.error.empty()) std::printf("    error: %s\n", m.error.c_str());
+}
+
+}  // namespace
+
+int RunSustained(const SustainedOptions& options, const Ice::CommunicatorPtr& client) {
+  std::vector<Configuration> configs;
+  Configuration bareConfig;
+  bareConfig.label = "bare servant (ceiling)";
+  bareConfig.bare = true;
+  configs.push_back(bareConfig);
+  // The empty store is the memory reference: what the largest store holds
+  // beyond it, per keyword. Once, with the last durability, unless asked for.
+  bool emptyAsked = false;
+  for (long n : options.keywords) emptyAsked = emptyAsked || n == 0;
+  const std::string referenceDurability = options.durabilities.back();
+  std::vector<long> sizes = options.keywords;
+  if (!emptyAsked) sizes.insert(sizes.begin(), 0);
+  for (long n : sizes) {
+    for (const std::string& durability : options.durabilities) {
+      if (n == 0 && !emptyAsked && durability != referenceDurability) continue;
+      Configuration c;
+      c.label = "service, " + std::to_string(n) + " keywords, " + durability;
+      c.keywords = n;
+      c.durability = durability;
+      configs.push_back(c);
+    }
+  }
+
+  PrintHeader(options);
+  std::fflush(stdout);
+  std::map<std::string, Measurement> results;  // by label
+  int failures = 0;
+  Measurement bare;
+  for (const Configuration& config : configs) {
+    Measurement m;
+    try {
+      m = Measure(config, options, client);
+    } catch (const std::exception& e) {
+      // Caught so that the site's destructor stops its icebox.
+      m.error = e.what();
+    }
+    if (config.bare) bare = m;
+    if (!m.measured || !m.error.empty()) ++failures;
+    results[config.label] = m;
+    PrintLine(config, m, bare);
+    std::fflush(stdout);
+  }
+
+  long largest = 0;
+  for (long n : options.keywords) largest = std::max(largest, n);
+  const Measurement& empty =
+      results["service, 0 keywords, " + referenceDurability];
+  const Measurement& full =
+      results["service, " + std::to_string(largest) + " keywords, " + referenceDurability];
+  if (largest > 0 && empty.measured && full.measured) {
+    const double perKeyword = static_cast<double>(full.peakRss - empty.peakRss) / largest;
+    std::printf("memory (%s): (peak RSS with %ld keywords - peak RSS with an empty store) / %ld "
+                "= %.1f bytes per keyword; target <= 64: %s\n",
+                referenceDurability.c_str(), largest, largest, perKeyword,
+                perKeyword <= 64 ? "met" : "MISSED");
+    // The same before any record was sent: the store as loaded, without
+    // what the sends add (their own keywords, queues, buffers).
+    std::printf("memory at rest (%s): (RSS with %ld keywords - RSS with an empty store, both "
+                "once the first record is stored) / %ld = %.1f bytes per keyword\n",
+                referenceDurability.c_str(), largest, largest,
+                static_cast<double>(full.readyRss - empty.readyRss) / largest);
+  }
+  std::printf("load average at end: %s\n", LoadAverage().c_str());
+  return failures == 0 ? 0 : 1;
+}
+
+}  // namespace ingest
