@@ -163,7 +163,7 @@ tessel::Receipt AccountInfoI::registAccount(const Ice::ByteSeq& incoming,
   VirtualIdRecord record = VirtualIdRecord::FromBytes(incoming.data());
   const std::string ip = clientAddressOf(current);
   const std::string key = accountKey(record, ip);
-  registeredRecords.insert(std::make_pair(key, record));  // an existing entry stays
+  registeredRecords.emplace(key, record);  // an existing entry stays
   onlineAccounts[ip].insert(key);
   record.SetInt(rec::kEndTime, record.BeginTime());
   record.SetInt(rec::kImStatus, 0);
@@ -199,9 +199,10 @@ tessel::Receipt AccountInfoI::AccountOff(Ice::Int clientIp, Ice::Int offTime, Ic
   if (entry == onlineAccounts.end()) return receipt;
   for (std::set<std::string>::const_iterator key = entry->second.begin();
        key != entry->second.end(); ++key) {
-    std::map<std::string, VirtualIdRecord>::const_iterator found = registeredRecords.find(*key);
+    std::map<std::string, tessel::CompactRecord>::const_iterator found =
+        registeredRecords.find(*key);
     if (found == registeredRecords.end()) continue;
-    VirtualIdRecord stored = found->second;
+    VirtualIdRecord stored = found->second.Expand();
     if (stored.Int(rec::kOffCode) != rec::kKeepOffCode) stored.SetInt(rec::kOffCode, offCode);
     stored.SetInt(rec::kEndTime, offTime);
     stored.SetInt(rec::kImStatus, 1);

@@ -20,6 +20,7 @@
 
 #include "VirtualAccount.h"
 #include "lists/Intake.h"
+#include "record/CompactRecord.h"
 #include "record/VirtualIdRecord.h"
 
 class AccountInfoI : public Audit::VirtualPersion::AccountInfo {
@@ -92,7 +93,7 @@ class AccountInfoI : public Audit::VirtualPersion::AccountInfo {
   // IP text -> account keys registered from it; an entry is never removed.
   std::map<std::string, std::set<std::string> > onlineAccounts;
   // Account key -> the record it was registered with, until it goes off line.
-  std::map<std::string, VirtualIdRecord> registeredRecords;
+  std::map<std::string, tessel::CompactRecord> registeredRecords;
   // Ice 3.7 has no readers-writer recursive mutex; every operation here takes
   // the lock exclusively and re-enters it when it calls write() on itself,
   // so a recursive mutex gives the same behaviour.

@@ -106,7 +106,7 @@ void IPListVirtualIDInfo::UpdateListForOneIP(VirtualIdRecord& record, IdentityMa
       [[fallthrough]];
     case IM_LOGON:
     case OTHER_INFO: {
-      std::vector<VirtualIdRecord>& records = entry[groupKey];
+      std::vector<tessel::CompactRecord>& records = entry[groupKey];
       if (records.size() > 1) records.resize(1);  // keep the first, replace the latest
       records.push_back(record);
       ConsolePrintf("this ->PutNetLogOnToP2P(UpdateListForOneIP) .\r\n");
@@ -131,8 +131,12 @@ void IPListVirtualIDInfo::UpdateListForOneIP(VirtualIdRecord& record, IdentityMa
 
 void IPListVirtualIDInfo::PutAllNetLogToP2P(IdentityMap& entry, int flag) {
   for (IdentityMap::iterator identity = entry.begin(); identity != entry.end(); ++identity) {
-    for (std::size_t i = 0; i < identity->second.size(); ++i)
-      PutNetLogToP2P(identity->second[i], flag);
+    for (std::size_t i = 0; i < identity->second.size(); ++i) {
+      // The hook's changes to the stored copy stay in the list.
+      VirtualIdRecord stored = identity->second[i].Expand();
+      PutNetLogToP2P(stored, flag);
+      identity->second[i] = stored;
+    }
   }
 }
 
@@ -148,7 +152,7 @@ void IPListVirtualIDInfo::ExportToFile(const char* filePath, int& count) {
        ++ip) {
     for (IdentityMap::iterator identity = ip->second.begin(); identity != ip->second.end();
          ++identity) {
-      const std::vector<VirtualIdRecord>& records = identity->second;
+      const std::vector<tessel::CompactRecord>& records = identity->second;
       if (records.empty()) continue;
       // Of an IM account only its latest state is on line.
       std::size_t start = records.size() > 1 && tessel::IsImInfoType(records[0].InfoType()) ? 1 : 0;
@@ -160,8 +164,9 @@ void IPListVirtualIDInfo::ExportToFile(const char* filePath, int& count) {
           const std::string tail = unitIdentity.substr(2);
           // Only records that reached the file are counted, so the caller's
           // count matches the file.
+          const VirtualIdRecord record = records[i].Expand();
           if (tagSepExporttoFile(filePath, unitIdentity.c_str(), head.c_str(), tail.c_str(),
-                                 records[i].bytes, static_cast<int>(rec::kSize)) == 0)
+                                 record.bytes, static_cast<int>(rec::kSize)) == 0)
             ++count;
         } catch (const std::exception&) {
         }

@@ -29,13 +29,15 @@
 #include "common/StopSignal.h"
 #include "lists/Intake.h"
 #include "port/Env.h"
+#include "record/CompactRecord.h"
 #include "record/VirtualIdRecord.h"
 
 class IPListVirtualIDInfo : public IceUtil::Thread {
  public:
   // Group key -> the identity's first record and, once another arrived, its
-  // latest one.
-  typedef std::map<std::string, std::vector<VirtualIdRecord> > IdentityMap;
+  // latest one; held without their runs of zeros, since they may stay on
+  // line for days.
+  typedef std::map<std::string, std::vector<tessel::CompactRecord> > IdentityMap;
 
   // `drainIntervalMs`: the longest pause between two passes over the
   // queue. Files and the clock are reached through `env`.

@@ -150,7 +150,7 @@ TEST(IPListTest, AnIdentityKeepsItsFirstAndLatestRecord) {
   EXPECT_EQ(Apply(*list, Im(kIp1, "qq", 0, 2)),
             "\nIPList :3232235786 type:2\nthis ->PutNetLogOnToP2P(UpdateListForOneIP) .\r\n");
   Apply(*list, Im(kIp1, "qq", 0, 3));
-  const std::vector<VirtualIdRecord>& qq =
+  const std::vector<CompactRecord>& qq =
       list->Entry("3232235786").at(std::string(kIp1) + "1001_qq");
   ASSERT_EQ(qq.size(), 2u);
   EXPECT_EQ(qq[0].BeginTime(), 1);
@@ -180,7 +180,7 @@ TEST(IPListTest, NegativeLogoffTimeCountsAsLogonInTheStoredCopyToo) {
   RecordingListPtr list = new RecordingList;
   EXPECT_EQ(Apply(*list, SeatRecord(kIp1, "seat", 1700000000, -1, 1)),
             "\nIPList :3232235786 type:0\nthis ->PutNetLogOnToP2P(UpdateList) .\r\n");
-  const VirtualIdRecord& stored = list->Entry("3232235786").begin()->second[0];
+  const CompactRecord& stored = list->Entry("3232235786").begin()->second[0];
   EXPECT_EQ(stored.LogoffTime(), 1700000000);
 }
 
