@@ -54,7 +54,7 @@ std::size_t KeywordSet::Find(const KeywordDigest& digest) const {
 
 bool KeywordSet::Insert(const KeywordDigest& digest, std::time_t leaveAt) {
   if (Contains(digest)) return false;
-  if ((size_ + 1) * 100 > digests_.size() * kMaxLoadPercent) Grow();
+  if ((size_ + 1) * 100 > digests_.size() * kMaxLoadPercent) Grow(digests_.size() * 2);
   Place(digest, ClampTime(leaveAt));
   ++size_;
   return true;
@@ -68,8 +68,14 @@ void KeywordSet::Place(const KeywordDigest& digest, std::uint32_t leaveAt) {
   leaveAt_[slot] = leaveAt;
 }
 
-void KeywordSet::Grow() {
-  std::vector<KeywordDigest> digests(digests_.size() * 2);
+void KeywordSet::Reserve(std::size_t count) {
+  std::size_t slots = digests_.size();
+  while ((size_ + count) * 100 > slots * kMaxLoadPercent) slots *= 2;
+  if (slots != digests_.size()) Grow(slots);
+}
+
+void KeywordSet::Grow(std::size_t slots) {
+  std::vector<KeywordDigest> digests(slots);
   std::vector<std::uint32_t> leaveAt(digests.size(), 0);
   digests.swap(digests_);
   leaveAt.swap(leaveAt_);

@@ -41,6 +41,9 @@ class KeywordSet {
   // Lets every keyword whose time has come leave; the number that left.
   std::size_t Expire(std::time_t now);
   void Clear();
+  // Makes room for `count` keywords at once (a store about to be loaded),
+  // so that the table does not grow, and hold two tables, on the way.
+  void Reserve(std::size_t count);
 
   std::size_t size() const { return size_; }
   // Bytes the table takes, for the operator's view.
@@ -53,7 +56,7 @@ class KeywordSet {
   std::size_t slots() const { return digests_.size(); }
 
  private:
-  void Grow();
+  void Grow(std::size_t slots);
   void Place(const KeywordDigest& digest, std::uint32_t leaveAt);
   void EraseSlot(std::size_t slot);
   std::size_t Home(const KeywordDigest& digest) const {

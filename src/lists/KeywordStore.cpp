@@ -99,6 +99,7 @@ using keywordstore::kRecordSize;
 port::Status KeywordStore::Open(std::time_t now, KeywordSet* keywords) {
   MakeDirs(path_.c_str(), env_);
   std::uint64_t size = 0;
+  if (env_->FileSize(path_, &size).ok()) keywords->Reserve(static_cast<std::size_t>(size / kRecordSize));
   std::size_t kept = 0;
   port::Status status = keywordstore::ForEachRecord(env_, path_, &size, [&](const std::string& k) {
     if (keywordstore::IsCurrent(k, now) &&
