@@ -48,7 +48,7 @@ namespace rec = tessel::rec;
 AccountInfoWriterI::AccountInfoWriterI(const Ice::CommunicatorPtr& communicator,
                                        const std::string& path, const std::string& upPath,
                                        port::Env* env, const tessel::WriteOptions& options)
-    : AccountInfoI(communicator), env(env), path(path), upPath(upPath) {
+    : AccountInfoI(communicator), env(env), options(options), path(path), upPath(upPath) {
   try {
     qqRecordPath = communicator->getProperties()->getProperty("QQRecordFilePath");
     ExpandPath(qqRecordPath);
@@ -95,6 +95,19 @@ void AccountInfoWriterI::StopWorkers() {
 
 void AccountInfoWriterI::BeginStop() {
   if (preTreat) preTreat->intake().Close();
+}
+
+tessel::ServiceStatus AccountInfoWriterI::Status() const {
+  tessel::ServiceStatus status;
+  status.options = options;
+  if (preTreat) {
+    status.intake = preTreat->intake().Counters();
+    status.writes = preTreat->WriteCounters();
+    status.lastPassAt = preTreat->LastPassAt();
+    status.lastPassMs = preTreat->LastPassMs();
+  }
+  if (senderManager) status.upstreams = senderManager->Statuses();
+  return status;
 }
 
 tessel::Receipt AccountInfoWriterI::handleRecord(const Ice::ByteSeq& record) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "account/AccountInfoI.h"
+#include "account/ServiceStatus.h"
 #include "forward/RVIDSenderManager.h"
 #include "iafile/MakeUpIAFileWorker.h"
 #include "lists/PreTreatHandle.h"
@@ -38,12 +39,16 @@ class AccountInfoWriterI : public AccountInfoI {
   // calls waiting for room fail at once.
   void BeginStop();
 
+  // How the service is doing now (any thread).
+  tessel::ServiceStatus Status() const;
+
  private:
   void StopWorkers();
   // A name for this export's .OLV file that no earlier export was given.
   std::string NextExportPath(const std::string& dir);
 
   tessel::port::Env* const env;
+  const tessel::WriteOptions options;
   std::string path;          // expanded "tesselServiceIA.Path"
   std::string upPath;        // expanded "tesselServiceIA.upPath": the IA output directory
   std::string qqRecordPath;  // expanded "QQRecordFilePath"

@@ -27,6 +27,8 @@ void IPListVirtualIDInfo::run() {
 }
 
 void IPListVirtualIDInfo::DrainPass() {
+  const std::int64_t startMs = env->NowMillis();
+  lastPassAt_.store(env->NowSeconds(), std::memory_order_relaxed);
   const std::uint64_t mark = intake_.Take(&taken_);
   {
     std::unique_lock<std::shared_mutex> guard(lock);
@@ -43,6 +45,7 @@ void IPListVirtualIDInfo::DrainPass() {
   const bool stored = FinishPass();
   tessel::ConsoleFlush();
   intake_.PassDone(mark, stored, HeldRecords());
+  lastPassMs_.store(env->NowMillis() - startMs, std::memory_order_relaxed);
 }
 
 void IPListVirtualIDInfo::OpenIntakeJournal(const std::string& dir) { intake_.Open(dir); }

@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -79,6 +80,11 @@ class IPListVirtualIDInfo : public IceUtil::Thread {
   void SetUnitIdentity(const std::string& identity);
   tessel::Intake& intake() { return intake_; }
 
+  // When the last pass began (seconds since 1970, 0 before the first) and
+  // how long it took, for an operator; read from any thread.
+  std::time_t LastPassAt() const { return lastPassAt_.load(std::memory_order_relaxed); }
+  std::int64_t LastPassMs() const { return lastPassMs_.load(std::memory_order_relaxed); }
+
  protected:
   // Opens the intake journal in `dir` and queues the records it still
   // holds, ahead of any new one. Called before the first AddNetLog.
@@ -121,6 +127,8 @@ class IPListVirtualIDInfo : public IceUtil::Thread {
   std::vector<VirtualIdRecord> taken_;
   bool inPass_ = false;
   const int drainIntervalMs;
+  std::atomic<std::time_t> lastPassAt_{0};
+  std::atomic<std::int64_t> lastPassMs_{0};
 };
 
 typedef IceUtil::Handle<IPListVirtualIDInfo> IPListVirtualIDInfoPtr;

@@ -92,11 +92,13 @@ Receipt Intake::Add(const VirtualIdRecord& record) {
   }
   if (!receipt.status.ok()) {
     ++counters_.refused;
+    PublishLocked();
     return receipt;
   }
   queued_.push_back(record);
   receipt.sequence = journal_ ? journal_->lastSequence() : 0;
   ++counters_.accepted;
+  PublishLocked();
   if (queued_.size() >= options_.passTriggerRecords) passDue_.notify_one();
   return receipt;
 }
@@ -142,6 +144,10 @@ void Intake::NoteJournalLocked(const port::Status& status) {
     counters_.journalFailingSince = 0;
     LogLine("intake journal written again");
   }
+  std::lock_guard<std::mutex> guard(journalStateLock_);
+  journalState_.journalFailing = counters_.journalFailing;
+  journalState_.journalError = counters_.journalError;
+  journalState_.journalFailingSince = counters_.journalFailingSince;
 }
 
 void Intake::WhenSafe(std::uint64_t sequence, Done done) {
@@ -222,6 +228,7 @@ std::uint64_t Intake::Take(std::vector<VirtualIdRecord>* taken) {
   std::lock_guard<std::mutex> lock(mutex_);
   taken->swap(queued_);
   inPass_ = taken->size();
+  PublishLocked();
   return journal_ ? journal_->Take() : 0;
 }
 
@@ -234,14 +241,26 @@ void Intake::PassDone(std::uint64_t mark, bool stored, std::size_t held) {
     inPass_ = 0;
     held_ = held;
     if (WaitingLocked() < options_.maxWaitingRecords) NoteRefusalLocked(false);
+    PublishLocked();
   }
   room_.notify_all();
 }
 
+void Intake::PublishLocked() {
+  accepted_.store(counters_.accepted, std::memory_order_relaxed);
+  refused_.store(counters_.refused, std::memory_order_relaxed);
+  waiting_.store(WaitingLocked(), std::memory_order_relaxed);
+}
+
 IntakeCounters Intake::Counters() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  IntakeCounters counters = counters_;
-  counters.waiting = WaitingLocked();
+  IntakeCounters counters;
+  {
+    std::lock_guard<std::mutex> guard(journalStateLock_);
+    counters = journalState_;
+  }
+  counters.accepted = accepted_.load(std::memory_order_relaxed);
+  counters.refused = refused_.load(std::memory_order_relaxed);
+  counters.waiting = waiting_.load(std::memory_order_relaxed);
   return counters;
 }
 

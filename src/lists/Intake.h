@@ -105,6 +105,7 @@ class Intake {
   IntakeCounters Counters() const;
 
  private:
+  void PublishLocked();
   struct Waiter {
     std::uint64_t sequence;
     Done done;
@@ -138,7 +139,13 @@ class Intake {
   bool ending_ = false;    // the sync thread is to end
   std::uint64_t synced_ = 0;
   std::vector<Waiter> waiters_;
-  IntakeCounters counters_;
+  IntakeCounters counters_;  // under mutex_
+  // What Counters() reads, kept up to date under mutex_: numbers a reader
+  // takes without any lock, and the journal's state (which changes rarely)
+  // under a lock of its own.
+  std::atomic<std::uint64_t> accepted_{0}, refused_{0}, waiting_{0};
+  mutable std::mutex journalStateLock_;
+  IntakeCounters journalState_;
   std::thread syncer_;
 };
 

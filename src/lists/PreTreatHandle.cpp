@@ -66,7 +66,19 @@ void preTreatHandle::PutNetLogToP2P(VirtualIdRecord& record, int flag) {
 bool preTreatHandle::FinishPass() {
   const bool stored = writer.WriteQueued();
   writer.ExpireIfDue();
+  PublishCounters();
   return stored;
+}
+
+void preTreatHandle::PublishCounters() {
+  const tessel::WriteCounters now = writer.Counters();
+  std::lock_guard<std::mutex> guard(countersLock);
+  counters = now;
+}
+
+tessel::WriteCounters preTreatHandle::WriteCounters() const {
+  std::lock_guard<std::mutex> guard(countersLock);
+  return counters;
 }
 
 bool preTreatHandle::HasSentKeyword(const std::string& keyword) const {
@@ -78,7 +90,11 @@ void preTreatHandle::SetIAFileWorker(MakeUpIAFileWorker* worker) {
   writer.SetIAFileWorker(worker);
 }
 
-int preTreatHandle::LoadVirtualDB() { return writer.Open().ok() ? 0 : -1; }
+int preTreatHandle::LoadVirtualDB() {
+  const int result = writer.Open().ok() ? 0 : -1;
+  PublishCounters();
+  return result;
+}
 
 int preTreatHandle::SaveVirtualDB() { return writer.SaveKeywords(); }
 

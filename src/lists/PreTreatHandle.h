@@ -12,6 +12,7 @@
 #ifndef TESSEL_LISTS_PRETREATHANDLE_H
 #define TESSEL_LISTS_PRETREATHANDLE_H
 
+#include <mutex>
 #include <string>
 
 #include "lists/IPListVirtualIDInfo.h"
@@ -56,17 +57,22 @@ class preTreatHandle : public IPListVirtualIDInfo {
   // True when a record of the keyword was written.
   bool HasSentKeyword(const std::string& keyword) const;
   std::size_t SentKeywordCount() const { return writer.keywords().size(); }
-  // Records put on or off that wait to be written.
+  // Records put on or off that wait to be written (list thread).
   std::size_t QueuedWrites() const { return writer.waiting(); }
-  tessel::WriteCounters WriteCounters() const { return writer.Counters(); }
+  // The write side as the last pass left it; read from any thread.
+  tessel::WriteCounters WriteCounters() const;
 
  protected:
   virtual bool FinishPass();
   virtual std::size_t HeldRecords() const { return writer.waiting(); }
 
  private:
+  void PublishCounters();
+
   tessel::RecordWriter writer;
   MakeUpIAFileWorker* iaFileWorker;
+  mutable std::mutex countersLock;  // taken by the list thread and readers only
+  tessel::WriteCounters counters;
 };
 
 typedef IceUtil::Handle<preTreatHandle> preTreatHandlePtr;

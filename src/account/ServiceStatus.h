@@ -1,0 +1,29 @@
+// How the service is doing, as an operator asks (the status facet): a copy
+// of counters each part keeps for itself, taken without any lock a call of
+// an agent waits on.
+#ifndef TESSEL_ACCOUNT_SERVICESTATUS_H
+#define TESSEL_ACCOUNT_SERVICESTATUS_H
+
+#include <cstdint>
+#include <ctime>
+#include <vector>
+
+#include "common/SiteOptions.h"
+#include "forward/UpstreamStatus.h"
+#include "lists/Intake.h"
+#include "lists/RecordWriter.h"
+
+namespace tessel {
+
+struct ServiceStatus {
+  WriteOptions options;
+  IntakeCounters intake;
+  WriteCounters writes;
+  std::time_t lastPassAt = 0;     // when the list thread's last pass began
+  std::int64_t lastPassMs = 0;    // and how long it took
+  std::vector<UpstreamStatus> upstreams;
+};
+
+}  // namespace tessel
+
+#endif
