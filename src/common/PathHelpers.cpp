@@ -19,17 +19,24 @@ std::string GetModuleDir() {
 std::string VirtualDbDir() { return tessel::VirtualDbDirOf(GetModuleDir()); }
 
 bool MakeDirs(const char* path, port::Env* env) {
-  if (path == nullptr) return false;
-  const std::string text(path);
-  for (std::string::size_type i = 0; i < text.size(); ++i) {
-    // Both separators are accepted in configured paths.
-    if (text[i] != '/' && text[i] != '\\') continue;
-    const std::string dir = text.substr(0, i);
-    if (dir.empty() || env->FileExists(dir)) continue;
-    if (!env->CreateDir(dir).ok() && !env->FileExists(dir)) return false;
-  }
-  return true;
+  return path != nullptr && tessel::CreateDirs(path, env).ok();
 }
+
+namespace tessel {
+
+port::Status CreateDirs(const std::string& path, port::Env* env) {
+  for (std::string::size_type i = 0; i < path.size(); ++i) {
+    // Both separators are accepted in configured paths.
+    if (path[i] != '/' && path[i] != '\\') continue;
+    const std::string dir = path.substr(0, i);
+    if (dir.empty() || env->FileExists(dir)) continue;
+    const port::Status status = env->CreateDir(dir);
+    if (!status.ok() && !env->FileExists(dir)) return status;
+  }
+  return port::Status::OK();
+}
+
+}  // namespace tessel
 
 void ExpandPath(std::string& path) {
   if (path.empty()) return;

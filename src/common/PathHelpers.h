@@ -19,6 +19,14 @@ std::string VirtualDbDir();
 // directory cannot be created; a null path is false too.
 bool MakeDirs(const char* path, tessel::port::Env* env = tessel::port::Env::Default());
 
+namespace tessel {
+
+// MakeDirs with the reason: the failure of the first directory that could
+// not be created ("create directory /site/virtualdb: Permission denied").
+port::Status CreateDirs(const std::string& path, port::Env* env);
+
+}  // namespace tessel
+
 // Expands a configured path in place: the first "<NAME>" becomes the value of
 // the environment variable NAME (empty when unset), the first "*" becomes
 // GetModuleDir(), and when the result does not exist its directories are

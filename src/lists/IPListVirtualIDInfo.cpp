@@ -73,7 +73,7 @@ void IPListVirtualIDInfo::UpdateList(VirtualIdRecord& record) {
   if (!tessel::GetIpKey(prefix, &ipKey)) return;
   const std::string groupKey = tessel::GetGroupKey(record);
   const int kind = GetNetLogKind(record);
-  ConsolePrintf("\nIPList :%s type:%d\n", ipKey.c_str(), kind);
+  ConsolePrintf("\nIPList :%s type:%d\n", tessel::Printable(ipKey).c_str(), kind);
 
   std::map<std::string, IdentityMap>::iterator ip = ipList.find(ipKey);
   if (ip == ipList.end()) {

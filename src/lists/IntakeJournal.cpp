@@ -64,7 +64,9 @@ port::Status IntakeJournal::ReadHalf(Half* half,
 }
 
 port::Status IntakeJournal::Open(std::vector<VirtualIdRecord>* records) {
-  MakeDirs(JoinPath(dir_, "").c_str(), env_);
+  // A directory that cannot be made is the reason the files cannot be.
+  const port::Status made = CreateDirs(JoinPath(dir_, ""), env_);
+  if (!made.ok()) return made;
   std::vector<std::pair<std::uint64_t, VirtualIdRecord> > entries;
   for (Half& half : halves_) {
     port::Status status = ReadHalf(&half, &entries);

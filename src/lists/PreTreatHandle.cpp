@@ -50,7 +50,7 @@ void preTreatHandle::PutNetLogToP2P(VirtualIdRecord& record, int flag) {
   ConsolePrintf(
       "preTreatHandle::PutNetLogToP2P -- keyword : %s; Input Flag:%d,Info Type:%d,Output "
       "Flag:%d, %s:%d,%s:%d;%s:%d,%s:%d.\r\n",
-      keyword.c_str(), flag, kind, outputFlag, gbk::kLogonTimeWord, record.LogonTime(),
+      tessel::Printable(keyword).c_str(), flag, kind, outputFlag, gbk::kLogonTimeWord, record.LogonTime(),
       gbk::kLogoffTimeWord, record.LogoffTime(), gbk::kLogonTimeWord, logonBefore,
       gbk::kLogoffTimeWord, logoffBefore);
 

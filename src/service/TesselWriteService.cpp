@@ -6,21 +6,28 @@
 #include "TraceSink.h"
 #include "account/AccountInfoWriterI.h"
 #include "common/GbkTexts.h"
+#include "common/Console.h"
 #include "common/PathHelpers.h"
 
 #include <cerrno>
 #include <cstdlib>
+#include <memory>
+#include <utility>
+#include <vector>
 
 namespace tessel {
 
-SiteEnvInitException::SiteEnvInitException(const char* message)
-    : IceUtil::ExceptionHelper<SiteEnvInitException>(message, 0) {}
+SiteEnvInitException::SiteEnvInitException(const char* message, const std::string& reason)
+    : IceUtil::ExceptionHelper<SiteEnvInitException>(message, 0), reason_(reason) {}
 
 SiteEnvInitException::~SiteEnvInitException() throw() {}
 
 std::string SiteEnvInitException::ice_id() const { return "::tessel::SiteEnvInitException"; }
 
-void SiteEnvInitException::ice_print(std::ostream& out) const { out << ice_file(); }
+void SiteEnvInitException::ice_print(std::ostream& out) const {
+  out << ice_file();
+  if (!reason_.empty()) out << reason_;
+}
 
 SiteEnvInitException* SiteEnvInitException::ice_clone() const {
   return new SiteEnvInitException(*this);
@@ -58,17 +65,74 @@ WriteOptions ReadWriteOptions(const Ice::PropertiesPtr& properties, const std::s
 
 }  // namespace tessel
 
+namespace {
+
+// The service's own settings, beside the adapter's (<service>.Endpoints and
+// the like) under the same prefix.
+const char* const kServiceSettings[] = {"Durability",      "MaxWaitingRecords",
+                                        "DiagnosticLines", "AllowedClients",
+                                        "OnlineExportKeepSeconds", "OnlineExportMaxFiles"};
+
+// Why the site environment could not be set up: its file and the system's
+// reason.
+std::string SiteEnvFailure() {
+  const std::string path = GetModuleDir() + "siteenv.cfg";
+  std::unique_ptr<tessel::port::File> file;
+  const tessel::port::Status status =
+      tessel::port::Env::Default()->OpenFile(path, tessel::port::File::kRead, &file);
+  return status.ok() ? path + ": not a file of Ice properties" : status.ToString();
+}
+
+// Makes the adapter without Ice's warning about properties it does not know
+// for the service's own settings, which share the adapter's prefix (a real
+// unknown one is still told).
+Ice::ObjectAdapterPtr CreateAdapter(const Ice::CommunicatorPtr& communicator,
+                                    const std::string& name) {
+  Ice::PropertiesPtr properties = communicator->getProperties();
+  std::vector<std::pair<std::string, std::string> > own;
+  for (const char* setting : kServiceSettings) {
+    const std::string key = name + "." + setting;
+    const std::string value = properties->getProperty(key);
+    if (value.empty()) continue;
+    own.emplace_back(key, value);
+    properties->setProperty(key, "");
+  }
+  Ice::ObjectAdapterPtr adapter;
+  try {
+    adapter = communicator->createObjectAdapter(name);
+  } catch (...) {
+    for (const auto& setting : own) properties->setProperty(setting.first, setting.second);
+    throw;
+  }
+  for (const auto& setting : own) properties->setProperty(setting.first, setting.second);
+  return adapter;
+}
+
+}  // namespace
+
 tesselWriteService::tesselWriteService() : siteEnvReady(false) {}
 
 void tesselWriteService::start(const std::string& name, const Ice::CommunicatorPtr& communicator,
                                const Ice::StringSeq&) {
   Ice::PropertiesPtr properties = communicator->getProperties();
+  // Operator lines go to the communicator's logger from here on: stamped,
+  // and where Ice.LogFile or Ice.UseSystemdJournal send the site's lines.
+  Ice::LoggerPtr logger = communicator->getLogger();
+  const bool named = !logger->getPrefix().empty();
+  tessel::SetOperatorSink([logger, named](const std::string& line) {
+    logger->warning(named ? line : "tesselWriteService: " + line);
+  });
+  tessel::SetDiagnosticLines(properties->getPropertyAsIntWithDefault(name + ".DiagnosticLines", 1) !=
+                             0);
   PrintString("KavoServer Service : tesselWriteService Begin Start");
-  if (SiteEnv_Init() != 0) throw tessel::SiteEnvInitException(tessel::gbk::kSiteEnvInitFailed);
+  if (SiteEnv_Init() != 0) {
+    tessel::SetOperatorSink(nullptr);
+    throw tessel::SiteEnvInitException(tessel::gbk::kSiteEnvInitFailed, SiteEnvFailure());
+  }
   siteEnvReady = true;
 
   try {
-    adapter = communicator->createObjectAdapter(name);
+    adapter = CreateAdapter(communicator, name);
     std::string path = properties->getProperty("tesselServiceIA.Path");
     ExpandPath(path);
     std::string upPath = properties->getProperty("tesselServiceIA.upPath");
@@ -93,6 +157,7 @@ void tesselWriteService::start(const std::string& name, const Ice::CommunicatorP
     servant = 0;
     SiteEnv_Release();
     siteEnvReady = false;
+    tessel::SetOperatorSink(nullptr);
     throw;
   }
   PrintString("KavoServer Service : tesselWriteService End Start");
@@ -115,6 +180,7 @@ void tesselWriteService::stop() {
   if (siteEnvReady) SiteEnv_Release();
   siteEnvReady = false;
   PrintString("KavoServer Service : tesselWriteService End Stop");
+  tessel::SetOperatorSink(nullptr);
 }
 
 extern "C" ICE_DECLSPEC_EXPORT IceBox::Service* create(const Ice::CommunicatorPtr&) {

@@ -28,14 +28,19 @@ namespace tessel {
 // The failure of start() when the site environment cannot be initialised.
 // Ice 3.7's IceUtil::Exception is abstract; this one carries the message
 // where the service has always carried it (as the exception's file name)
-// and prints it, so the IceBox server shows it in its report.
+// and prints it followed by the reason (the file and the system's words),
+// so the IceBox server shows both in its report.
 class SiteEnvInitException : public IceUtil::ExceptionHelper<SiteEnvInitException> {
  public:
-  explicit SiteEnvInitException(const char* message);
+  // `message` must outlive the exception (a text of the service's own).
+  SiteEnvInitException(const char* message, const std::string& reason);
   virtual ~SiteEnvInitException() throw();
   virtual std::string ice_id() const;
   virtual void ice_print(std::ostream& out) const;
   virtual SiteEnvInitException* ice_clone() const;
+
+ private:
+  std::string reason_;
 };
 
 // Any other failure of start(): a setting that cannot be used, a servant

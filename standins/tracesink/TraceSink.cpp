@@ -1,6 +1,7 @@
 #include "TraceSink.h"
 
-#include <cstdio>
+#include <Ice/Ice.h>
+
 #include <ctime>
 
 extern "C" __attribute__((visibility("default"))) int PrintString(const char* line) {
@@ -10,6 +11,8 @@ extern "C" __attribute__((visibility("default"))) int PrintString(const char* li
   char stamp[32] = "";
   if (::localtime_r(&now, &local) != nullptr)
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-  // One fprintf per line, so lines from several threads do not interleave.
-  return std::fprintf(stderr, "[%s] %s\n", stamp, line) < 0 ? -1 : 0;
+  // The host's own logger: standard error, or wherever the host sends its
+  // lines (a log file, the systemd journal).
+  Ice::getProcessLogger()->print(std::string("[") + stamp + "] " + line);
+  return 0;
 }

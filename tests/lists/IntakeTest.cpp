@@ -103,6 +103,14 @@ TEST(IntakeTest, OneSyncAnswersEveryCallerItCovered) {
 TEST(IntakeTest, RefusesWhatItCannotKeepAndSaysWhy) {
   TempDir dir;
   testing_support::FaultEnv disk;
+  {
+    // A site it cannot write to: the reason is the directory's.
+    disk.Fail(testing_support::FaultEnv::kCreateDir, "virtualdb", EACCES);
+    Intake unwritable(&disk, WriteOptions());
+    EXPECT_EQ(unwritable.Open(dir / "virtualdb/").ToString(),
+              "create directory " + (dir / "virtualdb") + ": Permission denied");
+    disk.Heal();
+  }
   WriteOptions options;
   options.maxWaitingRecords = 2;
   options.roomWaitMs = 50;

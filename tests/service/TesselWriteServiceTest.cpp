@@ -55,7 +55,11 @@ TEST(TesselWriteServiceTest, SiteWithoutSiteEnvFailsToStartWithItsMessage) {
   EXPECT_FALSE(site.start());
   EXPECT_FALSE(site.running());
   const std::string log = site.serverStderr();
-  EXPECT_NE(log.find(gbk::kSiteEnvInitFailed), std::string::npos) << log;
+  // The service's words, then the file and the system's reason.
+  EXPECT_NE(log.find(std::string(gbk::kSiteEnvInitFailed) + "open " + site.file("siteenv.cfg") +
+                     ": No such file or directory"),
+            std::string::npos)
+      << log;
   EXPECT_NE(log.find("KavoServer Service : tesselWriteService Begin Start"), std::string::npos);
   EXPECT_EQ(log.find("KavoServer Service : tesselWriteService End Start"), std::string::npos);
   // start() failed before the adapter existed, so there is nothing to serve.
