@@ -237,10 +237,8 @@ class NotingPreTreat : public preTreatHandle {
     preTreatHandle::PutNetLogToP2P(record, flag);
   }
   void Pass(const std::vector<VirtualIdRecord>& records) {
-    inPass = true;
-    for (VirtualIdRecord record : records) UpdateList(record);
-    inPass = false;
-    FUZZ_CHECK(FinishPass());
+    for (const VirtualIdRecord& record : records) FUZZ_CHECK(AddNetLog(record, kUnit).status.ok());
+    FUZZ_CHECK(DrainPass());
   }
   std::vector<VirtualIdRecord> expected;
 

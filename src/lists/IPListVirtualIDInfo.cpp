@@ -26,7 +26,7 @@ void IPListVirtualIDInfo::run() {
   }
 }
 
-void IPListVirtualIDInfo::DrainPass() {
+bool IPListVirtualIDInfo::DrainPass() {
   const std::int64_t startMs = env->NowMillis();
   lastPassAt_.store(env->NowSeconds(), std::memory_order_relaxed);
   const std::uint64_t mark = intake_.Take(&taken_);
@@ -46,6 +46,7 @@ void IPListVirtualIDInfo::DrainPass() {
   tessel::ConsoleFlush();
   intake_.PassDone(mark, stored, HeldRecords());
   lastPassMs_.store(env->NowMillis() - startMs, std::memory_order_relaxed);
+  return stored;
 }
 
 void IPListVirtualIDInfo::OpenIntakeJournal(const std::string& dir) { intake_.Open(dir); }

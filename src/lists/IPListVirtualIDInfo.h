@@ -90,6 +90,10 @@ class IPListVirtualIDInfo : public IceUtil::Thread {
   // holds, ahead of any new one. Called before the first AddNetLog.
   void OpenIntakeJournal(const std::string& dir);
 
+  // One pass: takes the queue, applies it to the lists, stores what it put
+  // on and off. True when everything it took is stored.
+  bool DrainPass();
+
   // Called after every pass, outside the list lock: stores what the pass
   // put on and off. True when everything the pass took is stored, so that
   // the journal may let go of it.
@@ -108,8 +112,6 @@ class IPListVirtualIDInfo : public IceUtil::Thread {
   tessel::port::Env* const env;
 
  private:
-  void DrainPass();
-
   std::map<std::string, IdentityMap> ipList;
   // Raised by Stop, which also ends the pause between passes.
   tessel::StopSignal stopping;

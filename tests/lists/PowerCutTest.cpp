@@ -77,7 +77,7 @@ class Service {
   preTreatHandle& handler() { return *handler_; }
   // True once everything queued is stored.
   bool Drained() {
-    return handler_->intake().Counters().waiting == 0 && handler_->QueuedWrites() == 0;
+    return handler_->intake().Counters().waiting == 0 && handler_->WriteCounters().waiting == 0;
   }
 
  private:
