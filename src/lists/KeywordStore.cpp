@@ -75,7 +75,10 @@ port::Status ForEachRecord(port::Env* env, const std::string& path, std::uint64_
   std::unique_ptr<port::File> file;
   port::Status status = env->OpenFile(path, port::File::kRead, &file);
   if (!status.ok()) return status;
-  std::vector<char> block(kRecordSize * 8192);
+  std::uint64_t fileSize = 0;
+  if (!file->Size(&fileSize).ok()) fileSize = 0;
+  std::vector<char> block(static_cast<std::size_t>(
+      std::min<std::uint64_t>(kRecordSize * 8192, (fileSize / kRecordSize + 1) * kRecordSize)));
   std::uint64_t offset = 0;
   for (;;) {
     std::size_t read = 0;
