@@ -79,11 +79,13 @@ RVIDSender::RVIDSender(const char* host, int port, int startOffset, const Pacing
 RVIDSender::~RVIDSender() { delete sender_; }
 
 bool RVIDSender::OpenProgressFile(bool create) {
-  const port::File::Mode mode = create ? port::File::kUpdateCreate : port::File::kUpdate;
-  if (env_->OpenFile(progressPath_, mode, &progress_).ok()) return true;
+  if (env_->OpenFile(progressPath_, port::File::kUpdate, &progress_).ok()) return true;
   if (!create) return false;
   MakeDirs(progressPath_.c_str(), env_);
-  return env_->OpenFile(progressPath_, mode, &progress_).ok();
+  if (!env_->OpenFile(progressPath_, port::File::kUpdateCreate, &progress_).ok()) return false;
+  // Its name survives a power cut once its directory is synced.
+  env_->SyncDir(tessel::DirOf(progressPath_));
+  return true;
 }
 
 void RVIDSender::SaveProgress() {
@@ -290,8 +292,9 @@ void RVIDSender::OnePass() {
     // Set it aside under its name and the time, so that it is kept for
     // inspection and the day goes on with a fresh file.
     reader.Close();
-    RenameReplace(dayFilePath_.c_str(),
-                  tessel::SetAsideFileName(dayFilePath_, env_->NowSeconds()).c_str(), env_);
+    if (RenameReplace(dayFilePath_.c_str(),
+                      tessel::SetAsideFileName(dayFilePath_, env_->NowSeconds()).c_str(), env_) == 0)
+      env_->SyncDir(tessel::DirOf(dayFilePath_));
     dayFileSize_ = 0;
     SetProgress(day_, 0);
     Publish();
