@@ -24,8 +24,8 @@ namespace rec = tessel::rec;
 //                    5 s and owns one day-file sender thread per upstream
 //                    server, each pausing 10 ms between records and 5 s when
 //                    idle or refused.
-//   IA-file worker   iaWorker; a thread object that is never started: it
-//                    works on the list thread.
+//   IA-file worker   iaWorker; no thread of its own: it works on the list
+//                    thread.
 //
 // Ice threads meet the list thread only at its intake, whose lock is held to
 // append a record (and its journal entry) or to take the queue; they never
@@ -34,8 +34,9 @@ namespace rec = tessel::rec;
 // the intake lock; an export shares the list lock, then reads the unit
 // identity under its own small lock.
 //
-// Each thread stops through its stop signal, which also cuts its pauses
-// short. A stop first closes the intake (BeginStop: records are refused
+// Every thread of the service is a StoppableThread (common/): it stops
+// through its stop signal, which also cuts its pauses short, and its owner
+// joins it (StopAndJoin). A stop first closes the intake (BeginStop: records are refused
 // from then on). The destructor stops the threads in this order: the IA-file
 // worker (a flag), the list thread (raised, then joined: its last pass stores every
 // record accepted before the stop, and what it cannot store stays in the
@@ -65,8 +66,7 @@ AccountInfoWriterI::AccountInfoWriterI(const Ice::CommunicatorPtr& communicator,
     // Exports made before the first record (records taken back from the
     // journal fill the lists at start) carry the site's identity too.
     preTreat->SetUnitIdentity(unitIdentity);
-    preTreatThread = preTreat->start();
-    preTreatStarted = true;
+    preTreat->start();
 
     senderManager = new RVIDSenderManager(RVIDSenderManager::kPassPauseMs, RVIDSender::Pacing(), env);
     senderManager->start();
@@ -82,11 +82,7 @@ AccountInfoWriterI::~AccountInfoWriterI() { StopWorkers(); }
 
 void AccountInfoWriterI::StopWorkers() {
   if (iaWorker) iaWorker->Stop();
-  if (preTreat) {
-    preTreat->Stop();
-    if (preTreatStarted) preTreatThread.join();
-    preTreatStarted = false;
-  }
+  if (preTreat) preTreat->StopAndJoin();
   if (senderManager) senderManager->Stop();
   senderManager = 0;
   iaWorker = 0;

@@ -55,8 +55,6 @@ class AccountInfoWriterI : public AccountInfoI {
   preTreatHandlePtr preTreat;
   MakeUpIAFileWorkerPtr iaWorker;
   RVIDSenderManagerPtr senderManager;
-  IceUtil::ThreadControl preTreatThread;
-  bool preTreatStarted = false;
 
   // Serialises on-line exports and the choice of their file names.
   std::mutex exportMutex;

@@ -14,7 +14,7 @@
 #include "forward/NLS.h"
 #include "forward/NetlogConvert.h"
 #include "forward/NetlogSender.h"
-#include "forward/StoppableThread.h"
+#include "common/StoppableThread.h"
 #include "forward/UpstreamStatus.h"
 #include "port/Env.h"
 #include "record/VirtualIdRecord.h"

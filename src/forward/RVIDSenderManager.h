@@ -14,7 +14,7 @@
 
 #include "forward/RVIDSender.h"
 #include "forward/ServerList.h"
-#include "forward/StoppableThread.h"
+#include "common/StoppableThread.h"
 #include "forward/UpstreamStatus.h"
 #include "port/Env.h"
 

@@ -74,8 +74,6 @@ MakeUpIAFileWorker::MakeUpIAFileWorker(int renameLimitMs, int renameStepMs, port
       renameStepMs(renameStepMs),
       durable(durable) {}
 
-void MakeUpIAFileWorker::run() {}
-
 void MakeUpIAFileWorker::Stop() { stopping.Raise(); }
 
 void MakeUpIAFileWorker::SetPaths(std::string, std::string upPath) {

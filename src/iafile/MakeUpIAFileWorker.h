@@ -1,11 +1,12 @@
 // Turns a closed IP file (one seat's records of one day) into a numbered IA
 // file in the IA output directory, choosing the records that describe the
-// seat's activity. A thread class by design, but it is never started: every
-// operation runs on its caller's thread (the list thread).
+// seat's activity. A plain shared object: every operation runs on its
+// caller's thread (the list thread), so it has no thread of its own.
 #ifndef TESSEL_IAFILE_MAKEUPIAFILEWORKER_H
 #define TESSEL_IAFILE_MAKEUPIAFILEWORKER_H
 
-#include <IceUtil/Thread.h>
+#include <IceUtil/Handle.h>
+#include <IceUtil/Shared.h>
 
 #include <list>
 #include <string>
@@ -14,7 +15,7 @@
 #include "port/Env.h"
 #include "record/VirtualIdRecord.h"
 
-class MakeUpIAFileWorker : public IceUtil::Thread {
+class MakeUpIAFileWorker : public IceUtil::Shared {
  public:
   // The rename of a finished IA file is retried every `renameStepMs` for at
   // most `renameLimitMs` (a missing IA directory is created meanwhile).
@@ -27,7 +28,7 @@ class MakeUpIAFileWorker : public IceUtil::Thread {
                               tessel::port::Env* env = tessel::port::Env::Default(),
                               bool durable = false);
 
-  virtual void run();
+  // Marks the worker stopping; a conversion under way runs to its end.
   virtual void Stop();
   // upPath, when not empty, becomes the IA output directory; path is unused.
   virtual void SetPaths(std::string path, std::string upPath);
@@ -66,8 +67,7 @@ class MakeUpIAFileWorker : public IceUtil::Thread {
   std::string virtualdbDir;
   std::string iaPath;
   std::string unitIdentity;
-  // Raised by Stop. The worker runs on its caller's thread, so nothing waits
-  // on it; it is kept for the life cycle every worker shares.
+  // Raised by Stop; nothing waits on it, since the worker has no thread.
   tessel::StopSignal stopping;
   std::list<VirtualIdRecord> selected;
   const int renameLimitMs;

@@ -10,7 +10,8 @@ using tessel::ConsolePrintf;
 
 IPListVirtualIDInfo::IPListVirtualIDInfo(int drainIntervalMs, tessel::port::Env* env,
                                          const tessel::WriteOptions& options)
-    : env(env), stopping(env), intake_(env, options), drainIntervalMs(drainIntervalMs) {}
+    : tessel::StoppableThread(env), env(env), intake_(env, options),
+      drainIntervalMs(drainIntervalMs) {}
 
 IPListVirtualIDInfo::~IPListVirtualIDInfo() {}
 
@@ -19,7 +20,7 @@ void IPListVirtualIDInfo::run() {
   for (;;) {
     // Read the flag before the pass: what was queued when Stop came is
     // applied by this pass, then the thread ends.
-    const bool last = stopping.Raised();
+    const bool last = StopRequested();
     DrainPass();
     if (last) return;
     intake_.WaitForPass(drainIntervalMs);
@@ -63,10 +64,9 @@ void IPListVirtualIDInfo::SetUnitIdentity(const std::string& identity) {
   if (unitIdentity != identity) unitIdentity = identity;
 }
 
-void IPListVirtualIDInfo::Stop() {
-  stopping.Raise();
-  intake_.Wake();
-}
+void IPListVirtualIDInfo::Stop() { RequestStop(); }
+
+void IPListVirtualIDInfo::OnStopRequested() { intake_.Wake(); }
 
 void IPListVirtualIDInfo::UpdateList(VirtualIdRecord& record) {
   const std::string prefix = record.Prefix();

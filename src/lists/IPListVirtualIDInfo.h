@@ -27,13 +27,13 @@
 #include <vector>
 
 #include "common/SiteOptions.h"
-#include "common/StopSignal.h"
+#include "common/StoppableThread.h"
 #include "lists/Intake.h"
 #include "port/Env.h"
 #include "record/CompactRecord.h"
 #include "record/VirtualIdRecord.h"
 
-class IPListVirtualIDInfo : public IceUtil::Thread {
+class IPListVirtualIDInfo : public tessel::StoppableThread {
  public:
   // Group key -> the identity's first record and, once another arrived, its
   // latest one; held without their runs of zeros, since they may stay on
@@ -50,8 +50,9 @@ class IPListVirtualIDInfo : public IceUtil::Thread {
 
   // Initialize, then passes over the queue until Stop. The records queued
   // when Stop is requested are applied by one last pass, then run returns.
-  // Shutdown: Stop(), then join the ThreadControl that start() returned; the
-  // thread ends within a pass (the pause is cut short by Stop).
+  // Shutdown: StopAndJoin() (or Stop(), then join the ThreadControl that
+  // start() returned); the thread ends within a pass (the pause is cut short
+  // by Stop).
   virtual void run();
   // Queues a copy of the record, after its entry in the intake journal, and
   // keeps `unitIdentity` (null counts as empty) for the exports. The
@@ -64,6 +65,8 @@ class IPListVirtualIDInfo : public IceUtil::Thread {
   virtual void ExportToFile(const char* filePath, int& count);
   // Asks the thread to end; returns at once.
   virtual void Stop();
+  // A stop ends the pause between passes.
+  void OnStopRequested() override;
   // Called once when the thread starts; the result is not used.
   virtual int Initialize() = 0;
   virtual void UpdateListForOneIP(VirtualIdRecord& record, IdentityMap& entry, int kind,
@@ -113,8 +116,6 @@ class IPListVirtualIDInfo : public IceUtil::Thread {
 
  private:
   std::map<std::string, IdentityMap> ipList;
-  // Raised by Stop, which also ends the pause between passes.
-  tessel::StopSignal stopping;
   // Guards ipList. Each pass holds it exclusively while it applies the
   // records it took (memory only: no file is touched under it), and
   // ExportToFile shares it, so exports may run side by side but never

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/Console.h"
+#include "common/StoppableThread.h"
 
 namespace tessel {
 
@@ -18,8 +19,20 @@ void Receipt::Add(const Receipt& later) {
   sequence = std::max(sequence, later.sequence);
 }
 
+class Intake::Syncer : public StoppableThread {
+ public:
+  Syncer(Intake* intake, port::Env* env) : StoppableThread(env), intake_(intake) {}
+  void run() override { intake_->SyncLoop(); }
+
+ private:
+  Intake* const intake_;
+};
+
 Intake::Intake(port::Env* env, const WriteOptions& options) : env_(env), options_(options) {
-  if (options_.durability == Durability::kPower) syncer_ = std::thread([this] { SyncLoop(); });
+  if (options_.durability == Durability::kPower) {
+    syncer_ = new Syncer(this, env);
+    syncer_->start();
+  }
 }
 
 Intake::~Intake() {
@@ -30,7 +43,8 @@ Intake::~Intake() {
   }
   syncDue_.notify_all();
   room_.notify_all();
-  if (syncer_.joinable()) syncer_.join();
+  // The thread answers every caller still waiting, then ends.
+  if (syncer_) syncer_->StopAndJoin();
 }
 
 port::Status Intake::Open(const std::string& dir) {

@@ -31,8 +31,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include <IceUtil/Handle.h>
 
 #include "common/SiteOptions.h"
 #include "lists/IntakeJournal.h"
@@ -146,7 +147,9 @@ class Intake {
   std::atomic<std::uint64_t> accepted_{0}, refused_{0}, waiting_{0};
   mutable std::mutex journalStateLock_;
   IntakeCounters journalState_;
-  std::thread syncer_;
+  // The sync thread (durability "power" only).
+  class Syncer;
+  IceUtil::Handle<Syncer> syncer_;
 };
 
 }  // namespace tessel

@@ -1,7 +1,7 @@
 // A worker thread that can be asked to stop: its loop and every pause it
 // takes obey the request, and the owner joins it before letting it go.
-#ifndef TESSEL_FORWARD_STOPPABLETHREAD_H
-#define TESSEL_FORWARD_STOPPABLETHREAD_H
+#ifndef TESSEL_COMMON_STOPPABLETHREAD_H
+#define TESSEL_COMMON_STOPPABLETHREAD_H
 
 #include <IceUtil/Thread.h>
 

@@ -1,4 +1,4 @@
-#include "forward/StoppableThread.h"
+#include "common/StoppableThread.h"
 
 namespace tessel {
 
