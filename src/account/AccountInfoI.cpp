@@ -234,10 +234,7 @@ tessel::Receipt AccountInfoI::RealNameClientOff(Ice::Int clientIp, const Ice::By
         "accepted");
     return receipt;
   }
-  char prefix[60];
-  std::memset(prefix, 0, sizeof prefix);
-  std::snprintf(prefix, sizeof prefix, "%s_%u_%d_", unitIdentity.c_str(),
-                static_cast<unsigned>(clientIp), seatLogonTime);
+  const std::string prefix = tessel::MakePrefix(unitIdentity, clientIp, seatLogonTime);
   VirtualIdRecord record = VirtualIdRecord::FromBytes(incoming.data());
   // As strncpy into the 50-byte field: NUL-filled, and a text of 50 or more
   // characters fills the field without a NUL.

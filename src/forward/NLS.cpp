@@ -11,18 +11,13 @@
 #include <string>
 
 #include "forward/NetlogSender.h"
+#include "port/Numbers.h"
 
 namespace {
 
 // atoi without undefined behaviour: a value that is not a number is 0, one
 // out of range is clamped.
-int ToInt(const char* text) {
-  if (text == nullptr) return 0;
-  long long value = std::strtoll(text, nullptr, 10);
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
-}
+int ToInt(const char* text) { return text == nullptr ? 0 : tessel::port::AtoiText(text); }
 
 void* CreateHandle(const std::string& host, unsigned short port, int strategy, bool connect) {
   NetlogSender* sender = new (std::nothrow) NetlogSender(host, port, strategy);

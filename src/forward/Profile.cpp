@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "port/Numbers.h"
+
 namespace tessel {
 
 namespace {
@@ -93,10 +95,7 @@ bool ProfileSection::LoadText(const std::string& text, const std::string& sectio
 int ProfileSection::GetInt(const std::string& key, int defaultValue) const {
   std::map<std::string, std::string>::const_iterator found = values_.find(Lower(key.c_str()));
   if (found == values_.end()) return defaultValue;
-  long long value = std::strtoll(found->second.c_str(), nullptr, 10);
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
+  return port::AtoiText(found->second);
 }
 
 bool ProfileSection::GetRaw(const std::string& key, std::string* value) const {

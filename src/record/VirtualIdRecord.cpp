@@ -66,44 +66,10 @@ bool IsImInfoType(std::int32_t infoType) { return infoType > 1000 && IsInImThous
 
 bool IsInImThousand(std::int32_t infoType) { return infoType / 1000 == 1; }
 
-bool GetIpKey(const std::string& prefix, std::string* ipKey) {
-  const std::string::size_type first = prefix.find('_');
-  if (first == std::string::npos) return false;
-  const std::string::size_type second = prefix.find('_', first + 1);
-  if (second == std::string::npos) return false;
-  std::string key = prefix.substr(first + 1, second - first - 1);
-  if (key.size() > rec::kMaxIpKey) key.resize(rec::kMaxIpKey);
-  *ipKey = key;
-  return true;
-}
-
-int GetTimeKey(const std::string& prefix) {
-  std::string text = prefix;
-  if (!text.empty() && text.back() == '_') text.pop_back();
-  const std::string::size_type last = text.rfind('_');
-  if (last == std::string::npos) return 0;
-  return AtoiText(text.substr(last + 1));
-}
-
 std::string GetGroupKey(const VirtualIdRecord& record) {
   return record.Prefix() + std::to_string(record.InfoType()) + "_" +
          record.Text(rec::kAccount, rec::kSeatAccountWidth);
 }
 
-int AtoiText(const std::string& text) {
-  std::string::size_type i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  long long value = 0;
-  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > 0x80000000LL) value = 0x80000000LL;  // saturate: no overflow
-  }
-  if (negative) value = -value;
-  // Out-of-range values saturate, as a 32-bit strtol does.
-  if (value > INT32_MAX) value = INT32_MAX;
-  return static_cast<int>(value);
-}
 
 }  // namespace tessel

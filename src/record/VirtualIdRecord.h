@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "port/Numbers.h"
+
 namespace tessel::rec {
 
 inline constexpr std::size_t kSize = 1247;
@@ -109,20 +111,14 @@ bool IsImInfoType(std::int32_t infoType);
 // and end times, and whose conversion follows the put-on/put-off flag.
 bool IsInImThousand(std::int32_t infoType);
 
-// The IP key: the prefix text between its first and second underscore, cut
-// to 31 characters. False when the prefix lacks either underscore.
-bool GetIpKey(const std::string& prefix, std::string* ipKey);
-
-// The time key (seat log-on time): with one trailing underscore dropped, the
-// decimal number after the last underscore (atoi rules); 0 when none.
-int GetTimeKey(const std::string& prefix);
-
 // prefix + infoType + "_" + account (at most 30 bytes): one key per identity.
 std::string GetGroupKey(const VirtualIdRecord& record);
 
 // C-library atoi on a std::string, without undefined behaviour on overflow.
-int AtoiText(const std::string& text);
+using port::AtoiText;
 
 }  // namespace tessel
+
+#include "record/Prefix.h"  // the prefix's terms, which every user of a record reads
 
 #endif

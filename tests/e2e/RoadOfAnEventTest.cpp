@@ -61,10 +61,14 @@ TEST_F(RoadOfAnEventTest, RecordsReachTheFilesTheIaFileAndUpstreamInOrder) {
   ASSERT_TRUE(DayFileHolds(3)) << site.serverStdout();
   std::vector<VirtualIdRecord> stored = TodaysRecords(site.dir());
   for (const VirtualIdRecord& record : stored) EXPECT_EQ(record.InputFlag(), 1);
+  // The keywords follow their records, in the day file and the IP file, into
+  // the store.
+  EXPECT_TRUE(WaitUntil([&] { return FileSize(site.file("virtualdb/virtualdb.db")) == 3 * 132; },
+                        std::chrono::seconds(10)))
+      << FileSize(site.file("virtualdb/virtualdb.db"));
   std::vector<VirtualIdRecord> ipRecords;
   ASSERT_TRUE(ReadRecords(port::Env::Default(), IpFile(), &ipRecords).ok());
   EXPECT_EQ(ipRecords.size(), 3u);
-  EXPECT_EQ(FileSize(site.file("virtualdb/virtualdb.db")), 3 * 132);
 
   // The seat logs off: its IM account goes off, the log-off is stored, and
   // the seat's IP file becomes the day's first IA file.

@@ -161,11 +161,22 @@ class SampleSite : public InstalledTree {
   std::unique_ptr<ChildProcess> StartIcebox(std::map<std::string, std::string> env = {},
                                             const std::string& wrapper = std::string()) {
     std::vector<std::string> argv = {TESSEL_ICEBOX, "--Ice.Config=" + (site / "icebox.cfg")};
-    if (!wrapper.empty()) argv.insert(argv.begin(), {"/bin/sh", "-c", wrapper + " && exec \"$@\"", "sh"});
     env["TESSEL_HOME"] = site.path();
     env["LD_LIBRARY_PATH"] = "";
+    std::map<std::string, std::string> host = HostEnvironment(env);
+    if (!wrapper.empty()) {
+      // A sanitizer's run time preloaded is for icebox, not for the shell.
+      std::string preload;
+      if (host.count("LD_PRELOAD") != 0) {
+        preload = "LD_PRELOAD=\"$TESSEL_PRELOAD\" ";
+        host["TESSEL_PRELOAD"] = host["LD_PRELOAD"];
+        host.erase("LD_PRELOAD");
+      }
+      argv.insert(argv.begin(),
+                  {"/bin/sh", "-c", wrapper + " && " + preload + "exec \"$@\"", "sh"});
+    }
     return std::unique_ptr<ChildProcess>(new ChildProcess(
-        argv, HostEnvironment(env), site.path(), site / "server.out", site / "server.err"));
+        argv, host, site.path(), site / "server.out", site / "server.err"));
   }
   int Send(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {staged(kBinDir + "/virtualid-send"), "--port", std::to_string(port)};
