@@ -22,7 +22,7 @@ const std::time_t kNow = 1796688000;
 
 std::set<std::string> Loaded(const std::string& path) {
   std::set<std::string> keywords;
-  FUZZ_CHECK(ks::Load(tessel::port::Env::Default(), path, kNow, &keywords) == 0);
+  FUZZ_CHECK(ks::Load(tessel::port::Env::Default(), path, kNow, &keywords).ok());
   return keywords;
 }
 

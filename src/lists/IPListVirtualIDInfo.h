@@ -112,9 +112,8 @@ class IPListVirtualIDInfo : public tessel::StoppableThread {
   // with the list lock).
   std::map<std::string, IdentityMap>& Lists() { return ipList; }
 
-  tessel::port::Env* const env;
-
  private:
+  tessel::port::Env* const env;
   std::map<std::string, IdentityMap> ipList;
   // Guards ipList. Each pass holds it exclusively while it applies the
   // records it took (memory only: no file is touched under it), and

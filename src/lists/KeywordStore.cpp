@@ -40,16 +40,17 @@ std::time_t LeaveMemoryAt(const std::string& keyword, std::time_t now) {
   return static_cast<std::time_t>(from + kLifetimeSeconds);
 }
 
-int Load(port::Env* env, const std::string& path, std::time_t now,
-         std::set<std::string>* keywords) {
+port::Status Load(port::Env* env, const std::string& path, std::time_t now,
+                  std::set<std::string>* keywords) {
   MakeDirs(path.c_str(), env);
   std::string content;
-  if (!port::ReadFileToString(env, path, &content).ok()) return -1;
+  const port::Status status = port::ReadFileToString(env, path, &content);
+  if (!status.ok()) return status;
   for (std::size_t at = 0; at + kRecordSize <= content.size(); at += kRecordSize) {
     const std::string keyword = KeywordOfRecord(content.data() + at);
     if (IsCurrent(keyword, now)) keywords->insert(keyword);
   }
-  return 0;
+  return status;
 }
 
 namespace {

@@ -51,10 +51,10 @@ bool IsCurrent(const std::string& keyword, std::time_t now);
 std::time_t LeaveMemoryAt(const std::string& keyword, std::time_t now);
 
 // Creates the directories of `path`, then adds every current keyword of the
-// file to `keywords` (a short tail is ignored). 0 when the file was read, -1
-// when it cannot be opened.
-int Load(port::Env* env, const std::string& path, std::time_t now,
-         std::set<std::string>* keywords);
+// file to `keywords` (a short tail is ignored). The failure when the file
+// cannot be read (IsNotFound: there is none).
+port::Status Load(port::Env* env, const std::string& path, std::time_t now,
+                  std::set<std::string>* keywords);
 
 }  // namespace tessel::keywordstore
 

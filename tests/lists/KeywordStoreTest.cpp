@@ -54,7 +54,7 @@ TEST(KeywordStoreTest, LoadKeepsKeywordsYoungerThanThreeDays) {
       path, Record(Keyword(kNow - 259200, "exact")) + Record(Keyword(kNow - 259199, "younger")) +
                 Record(Keyword(kNow, "new")) + std::string(100, 'x'));
   std::set<std::string> keywords;
-  ASSERT_EQ(keywordstore::Load(port::Env::Default(), path, kNow, &keywords), 0);
+  ASSERT_TRUE(keywordstore::Load(port::Env::Default(), path, kNow, &keywords).ok());
   EXPECT_EQ(keywords,
             (std::set<std::string>{Keyword(kNow - 259199, "younger"), Keyword(kNow, "new")}));
 }
@@ -67,7 +67,7 @@ TEST(KeywordStoreTest, LoadReadsWholeRecordsAndSkipsMalformedOnes) {
                                        Record(Keyword(kNow, "a")) + Record(Keyword(kNow, "b")) +
                                        Record(Keyword(kNow, "c")).substr(0, 100));
   std::set<std::string> keywords;
-  ASSERT_EQ(keywordstore::Load(port::Env::Default(), path, kNow, &keywords), 0);
+  ASSERT_TRUE(keywordstore::Load(port::Env::Default(), path, kNow, &keywords).ok());
   EXPECT_EQ(keywords, (std::set<std::string>{Keyword(kNow, "a"), Keyword(kNow, "b")}));
 }
 
@@ -85,7 +85,7 @@ TEST(KeywordStoreTest, AKeywordIsTheTextOfItsFieldAlone) {
   EXPECT_TRUE(Holds(keywords, {full}));
   ASSERT_TRUE(store.Rewrite({full}).ok());
   std::set<std::string> again;
-  ASSERT_EQ(keywordstore::Load(port::Env::Default(), path, kNow, &again), 0);
+  ASSERT_TRUE(keywordstore::Load(port::Env::Default(), path, kNow, &again).ok());
   EXPECT_EQ(again, std::set<std::string>{full});
 }
 
@@ -93,7 +93,7 @@ TEST(KeywordStoreTest, MissingFileCreatesTheDirectories) {
   TempDir dir;
   const std::string path = dir / "site/virtualdb/virtualdb.db";
   std::set<std::string> keywords;
-  EXPECT_EQ(keywordstore::Load(port::Env::Default(), path, kNow, &keywords), -1);
+  EXPECT_TRUE(keywordstore::Load(port::Env::Default(), path, kNow, &keywords).IsNotFound());
   EXPECT_TRUE(keywords.empty());
   EXPECT_TRUE(testing_support::Exists(dir / "site/virtualdb"));
 }
@@ -135,7 +135,7 @@ TEST(KeywordStoreTest, OpenRewritesAStoreWithDeadRecords) {
                                        Record(Keyword(kNow, "torn")).substr(0, 50));
   std::set<std::string> reference;
   KeywordSet loaded;
-  ASSERT_EQ(keywordstore::Load(port::Env::Default(), path, kNow, &reference), 0);
+  ASSERT_TRUE(keywordstore::Load(port::Env::Default(), path, kNow, &reference).ok());
   KeywordStore store(port::Env::Default(), path);
   ASSERT_TRUE(store.Open(kNow, &loaded).ok());
   EXPECT_TRUE(Holds(loaded, reference));
