@@ -186,7 +186,8 @@ void ThroughTheServant(Site& site, const std::vector<Call>& calls) {
   Ice::Current current;
   current.con = site.loopback;
   {
-    AccountInfoWriterIPtr servant = new AccountInfoWriterI(site.communicator, "", site.ia, site.env);
+    AccountInfoWriterIPtr servant = new AccountInfoWriterI(site.communicator, "", site.ia,
+                                                           tessel::SiteAt(site.env, site.dir));
     for (const Call& call : calls) {
       switch (call.op) {
         case 0: servant->write(call.bytes, current); break;
@@ -227,8 +228,8 @@ void ThroughTheServant(Site& site, const std::vector<Call>& calls) {
 // a keyword not put before: those, as put, are what the day files must hold.
 class NotingPreTreat : public preTreatHandle {
  public:
-  NotingPreTreat(port::Env* env, std::set<std::string>* known)
-      : preTreatHandle(kDrainIntervalMs, env), known_(known) {}
+  NotingPreTreat(const tessel::SiteContext& site, std::set<std::string>* known)
+      : preTreatHandle(site, kDrainIntervalMs), known_(known) {}
   void PutNetLogToP2P(VirtualIdRecord& record, int flag) override {
     VirtualIdRecord put = record;
     put.SetInt(rec::kInputFlag, flag);
@@ -249,11 +250,11 @@ class NotingPreTreat : public preTreatHandle {
 // Runs the records of the calls through a fresh pre-treatment in passes.
 std::vector<VirtualIdRecord> ThroughTheLists(Site& site, const std::vector<Call>& calls,
                                              std::set<std::string>* known) {
-  MakeUpIAFileWorkerPtr worker = new MakeUpIAFileWorker(
-      MakeUpIAFileWorker::kRenameLimitMs, MakeUpIAFileWorker::kRenameStepMs, site.env);
+  const tessel::SiteContext context = tessel::SiteAt(site.env, site.dir);
+  MakeUpIAFileWorkerPtr worker = new MakeUpIAFileWorker(context);
   worker->SetPaths("", site.ia);
   worker->SetUnitIdentity(kUnit);
-  IceUtil::Handle<NotingPreTreat> lists = new NotingPreTreat(site.env, known);
+  IceUtil::Handle<NotingPreTreat> lists = new NotingPreTreat(context, known);
   lists->SetIAFileWorker(worker.get());
   lists->Initialize();
   std::vector<VirtualIdRecord> pass;

@@ -48,27 +48,33 @@ namespace rec = tessel::rec;
 // it is unloaded.
 AccountInfoWriterI::AccountInfoWriterI(const Ice::CommunicatorPtr& communicator,
                                        const std::string& path, const std::string& upPath,
-                                       port::Env* env, const tessel::WriteOptions& options)
-    : AccountInfoI(communicator), env(env), options(options), path(path), upPath(upPath) {
+                                       const tessel::SiteContext& site,
+                                       const tessel::WriteOptions& options)
+    : AccountInfoI(communicator),
+      site(site),
+      env(site.env),
+      options(options),
+      path(path),
+      upPath(upPath) {
   try {
     qqRecordPath = communicator->getProperties()->getProperty("QQRecordFilePath");
-    ExpandPath(qqRecordPath);
+    ExpandPath(qqRecordPath, site);
     loadUnitIdentity();
 
-    iaWorker = new MakeUpIAFileWorker(MakeUpIAFileWorker::kRenameLimitMs,
-                                      MakeUpIAFileWorker::kRenameStepMs, env,
+    iaWorker = new MakeUpIAFileWorker(site, MakeUpIAFileWorker::kRenameLimitMs,
+                                      MakeUpIAFileWorker::kRenameStepMs,
                                       options.durability == tessel::Durability::kPower);
     iaWorker->SetPaths(path, upPath);
     iaWorker->SetUnitIdentity(unitIdentity);
 
-    preTreat = new preTreatHandle(preTreatHandle::kDrainIntervalMs, env, options);
+    preTreat = new preTreatHandle(site, preTreatHandle::kDrainIntervalMs, options);
     preTreat->SetIAFileWorker(iaWorker.get());
     // Exports made before the first record (records taken back from the
     // journal fill the lists at start) carry the site's identity too.
     preTreat->SetUnitIdentity(unitIdentity);
     preTreat->start();
 
-    senderManager = new RVIDSenderManager(RVIDSenderManager::kPassPauseMs, RVIDSender::Pacing(), env);
+    senderManager = new RVIDSenderManager(site);
     senderManager->start();
   } catch (...) {
     // A servant that could not set itself up must not answer: the service's
@@ -145,7 +151,7 @@ std::string AccountInfoWriterI::NextExportPath(const std::string& dir) {
 
 void AccountInfoWriterI::GetAllOnLineVirtualId(Ice::Int& count, std::string& filePath,
                                                const Ice::Current&) {
-  const std::string dir = tessel::JoinPath(port::CurrentDir(), tessel::kOnlineExportDirName);
+  const std::string dir = tessel::JoinPath(site.workDir, tessel::kOnlineExportDirName);
   if (!env->FileExists(dir)) env->CreateDir(dir);  // one level; a failure shows in the export
   std::lock_guard<std::mutex> guard(exportMutex);
   filePath = NextExportPath(dir);

@@ -20,12 +20,11 @@
 
 class AccountInfoWriterI : public AccountInfoI {
  public:
-  // Files and the clock are reached through `env`, which every worker is
-  // given too; `options` shape the write path. A set-up that fails throws
-  // with the reason, after undoing what it had started.
+  // Works on `site` (its Env, directories), which every worker is given
+  // too; `options` shape the write path. A set-up that fails throws with
+  // the reason, after undoing what it had started.
   AccountInfoWriterI(const Ice::CommunicatorPtr& communicator, const std::string& path,
-                     const std::string& upPath,
-                     tessel::port::Env* env = tessel::port::Env::Default(),
+                     const std::string& upPath, const tessel::SiteContext& site,
                      const tessel::WriteOptions& options = tessel::WriteOptions());
   virtual ~AccountInfoWriterI();
 
@@ -47,6 +46,7 @@ class AccountInfoWriterI : public AccountInfoI {
   // A name for this export's .OLV file that no earlier export was given.
   std::string NextExportPath(const std::string& dir);
 
+  const tessel::SiteContext site;
   tessel::port::Env* const env;
   const tessel::WriteOptions options;
   std::string path;          // expanded "tesselServiceIA.Path"

@@ -7,16 +7,14 @@
 
 namespace port = tessel::port;
 
-std::string GetModuleDir() {
-  std::string home = port::GetEnv("TESSEL_HOME");
+std::string GetModuleDir(port::Env* env) {
+  std::string home = env->GetVariable("TESSEL_HOME");
   if (!home.empty()) {
     if (home.back() != port::kPathSeparator) home += port::kPathSeparator;
     return home;
   }
   return port::ExecutableDir();
 }
-
-std::string VirtualDbDir() { return tessel::VirtualDbDirOf(GetModuleDir()); }
 
 bool MakeDirs(const char* path, port::Env* env) {
   return path != nullptr && tessel::CreateDirs(path, env).ok();
@@ -38,18 +36,18 @@ port::Status CreateDirs(const std::string& path, port::Env* env) {
 
 }  // namespace tessel
 
-void ExpandPath(std::string& path) {
+void ExpandPath(std::string& path, const tessel::SiteContext& site) {
   if (path.empty()) return;
   const std::string::size_type open = path.find('<');
   const std::string::size_type close = path.find('>');
   // A ">" before the first "<" is no reference: the text is left as it is.
   if (open != std::string::npos && close != std::string::npos && open < close) {
     const std::string name = path.substr(open + 1, close - open - 1);
-    path.replace(open, close - open + 1, port::GetEnv(name));
+    path.replace(open, close - open + 1, site.env->GetVariable(name));
   }
   const std::string::size_type star = path.find('*');
-  if (star != std::string::npos) path.replace(star, 1, GetModuleDir());
-  if (!path.empty() && !port::Env::Default()->FileExists(path)) MakeDirs(path.c_str());
+  if (star != std::string::npos) path.replace(star, 1, site.siteDir);
+  if (!path.empty() && !site.env->FileExists(path)) MakeDirs(path.c_str(), site.env);
 }
 
 int RenameReplace(const char* existingPath, const char* newPath, port::Env* env) {

@@ -4,20 +4,18 @@
 
 #include <string>
 
+#include "common/SiteContext.h"
 #include "port/Env.h"
 
 // The site directory, ending in the path separator: $TESSEL_HOME when it is
 // set and not empty, otherwise the directory of the host executable. The
 // host server usually lives in /usr/bin, so a site sets TESSEL_HOME.
-std::string GetModuleDir();
-
-// The site's virtualdb directory: GetModuleDir() + "virtualdb/".
-std::string VirtualDbDir();
+std::string GetModuleDir(tessel::port::Env* env);
 
 // Creates every missing directory along `path`. The part after the last
 // separator is taken for a file name and is not created. False as soon as a
 // directory cannot be created; a null path is false too.
-bool MakeDirs(const char* path, tessel::port::Env* env = tessel::port::Env::Default());
+bool MakeDirs(const char* path, tessel::port::Env* env);
 
 namespace tessel {
 
@@ -29,13 +27,12 @@ port::Status CreateDirs(const std::string& path, port::Env* env);
 
 // Expands a configured path in place: the first "<NAME>" becomes the value of
 // the environment variable NAME (empty when unset), the first "*" becomes
-// GetModuleDir(), and when the result does not exist its directories are
+// the site directory, and when the result does not exist its directories are
 // created with MakeDirs (whose result is ignored).
-void ExpandPath(std::string& path);
+void ExpandPath(std::string& path, const tessel::SiteContext& site);
 
 // Moves a file, replacing an existing target, copying across file systems.
 // 0 on success, -1 with errno set on failure.
-int RenameReplace(const char* existingPath, const char* newPath,
-                  tessel::port::Env* env = tessel::port::Env::Default());
+int RenameReplace(const char* existingPath, const char* newPath, tessel::port::Env* env);
 
 #endif

@@ -13,7 +13,7 @@ namespace tessel {
 
 class StopSignal {
  public:
-  explicit StopSignal(port::Env* env = port::Env::Default()) : env_(env) {}
+  explicit StopSignal(port::Env* env) : env_(env) {}
   StopSignal(const StopSignal&) = delete;
   StopSignal& operator=(const StopSignal&) = delete;
 

@@ -14,7 +14,7 @@ namespace tessel {
 
 class StoppableThread : public IceUtil::Thread {
  public:
-  explicit StoppableThread(port::Env* env = port::Env::Default());
+  explicit StoppableThread(port::Env* env);
 
   // Asks the thread to end; returns at once. Safe from any thread.
   void RequestStop();

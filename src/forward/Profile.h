@@ -18,7 +18,7 @@ class ProfileSection {
   // Reads `section` of the file; false (and an empty section) when the file
   // cannot be read, with the reason in *why when it is given.
   bool Load(const std::string& path, const std::string& section,
-            port::Env* env = port::Env::Default(), std::string* why = nullptr);
+            port::Env* env, std::string* why = nullptr);
   // Reads `section` of a profile's text; false (and an empty section) when
   // the parser gives up.
   bool LoadText(const std::string& text, const std::string& section);

@@ -30,10 +30,11 @@ std::string SecondsText(int milliseconds) {
 
 }  // namespace
 
-RVIDSender::RVIDSender(const char* host, int port, int startOffset, const Pacing& pacing,
-                       port::Env* env)
-    : tessel::StoppableThread(env),
-      env_(env),
+RVIDSender::RVIDSender(const char* host, int port, int startOffset,
+                       const tessel::SiteContext& site, const Pacing& pacing)
+    : tessel::StoppableThread(site.env),
+      env_(site.env),
+      virtualdbDir_(site.VirtualDbDir()),
       host_(host != nullptr ? host : "localhost"),
       port_(static_cast<unsigned short>(port)),
       pacing_(pacing),
@@ -48,7 +49,8 @@ RVIDSender::RVIDSender(const char* host, int port, int startOffset, const Pacing
       down_(false) {
   std::memset(&netlog_, 0, sizeof netlog_);
   std::memset(&texts_, 0, sizeof texts_);
-  progressPath_ = tessel::ProgressFileName(tessel::kVirtualDbDirName, host_, port_);
+  progressPath_ = tessel::ProgressFileName(tessel::JoinPath(site.workDir, tessel::kVirtualDbDirName),
+                                           host_, port_);
   status_.host = host_;
   status_.port = port_;
 
@@ -176,14 +178,14 @@ void RVIDSender::CountLaterDays(std::int32_t today) {
   laterCountedAt_ = now;
   laterRecords_ = 0;
   std::vector<std::string> names;
-  if (!env_->GetChildren(VirtualDbDir(), &names).ok()) return;
+  if (!env_->GetChildren(virtualdbDir_, &names).ok()) return;
   for (const std::string& name : names) {
     std::string stamp;
     std::time_t day = 0;
     std::uint64_t size = 0;
     if (tessel::ParseDayFileName(name, &stamp) && tessel::MidnightOfDayStamp(stamp, &day) &&
         day > day_ && day <= today &&
-        env_->FileSize(tessel::JoinPath(VirtualDbDir(), name), &size).ok())
+        env_->FileSize(tessel::JoinPath(virtualdbDir_, name), &size).ok())
       laterRecords_ += size / kRecordSize;
   }
 }
@@ -268,7 +270,7 @@ void RVIDSender::OnePass() {
   const std::int32_t today = static_cast<std::int32_t>(tessel::LocalMidnight(env_->NowSeconds()));
   if (static_cast<std::int32_t>(tessel::LocalMidnight(day_)) > today) TakeFutureDayAsToday(today);
   CountLaterDays(today);
-  dayFilePath_ = tessel::DayFileName(VirtualDbDir(), tessel::DayStamp(day_));
+  dayFilePath_ = tessel::DayFileName(virtualdbDir_, tessel::DayStamp(day_));
 
   tessel::RiaBaseReader reader(env_);
   if (!reader.Open(dayFilePath_).ok()) {

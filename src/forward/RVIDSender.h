@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "common/SiteContext.h"
 #include "forward/NLS.h"
 #include "forward/NetlogConvert.h"
 #include "forward/NetlogSender.h"
@@ -44,10 +45,11 @@ class RVIDSender : public tessel::StoppableThread {
   // `host` null or none given: "localhost". The port is used modulo 65536.
   // `startOffset` is where today's file is started when there is no
   // progress file yet; -1 is its start. Opens (or creates) the progress
-  // file "virtualdb/<host>_<port>.spg" under the working directory. Files
-  // and the clock are reached through `env`.
-  RVIDSender(const char* host, int port, int startOffset, const Pacing& pacing = Pacing(),
-             tessel::port::Env* env = tessel::port::Env::Default());
+  // file "virtualdb/<host>_<port>.spg" under the site's working directory,
+  // and sends the day files of its virtualdb directory. Files and the clock
+  // are reached through the site's Env.
+  RVIDSender(const char* host, int port, int startOffset, const tessel::SiteContext& site,
+             const Pacing& pacing = Pacing());
   virtual ~RVIDSender();
 
   virtual void run();
@@ -77,6 +79,7 @@ class RVIDSender : public tessel::StoppableThread {
   std::string Server() const;
 
   tessel::port::Env* const env_;
+  const std::string virtualdbDir_;
   std::string host_;
   unsigned short port_;
   Pacing pacing_;

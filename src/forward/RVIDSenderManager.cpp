@@ -7,9 +7,9 @@
 #include "common/Console.h"
 #include "common/PathHelpers.h"
 
-RVIDSenderManager::RVIDSenderManager(int passPauseMs, const RVIDSender::Pacing& senderPacing,
-                                     tessel::port::Env* env)
-    : tessel::StoppableThread(env), env_(env), passPauseMs_(passPauseMs),
+RVIDSenderManager::RVIDSenderManager(const tessel::SiteContext& site, int passPauseMs,
+                                     const RVIDSender::Pacing& senderPacing)
+    : tessel::StoppableThread(site.env), env_(site.env), site_(site), passPauseMs_(passPauseMs),
       senderPacing_(senderPacing) {}
 
 RVIDSenderManager::~RVIDSenderManager() { StopAll(); }
@@ -64,7 +64,7 @@ void RVIDSenderManager::StopSenders(const std::vector<std::string>& keys) {
 }
 
 void RVIDSenderManager::OnePass() {
-  const std::string path = GetModuleDir() + "netbarcfg.ini";
+  const std::string path = site_.NetbarConfigPath();
   const tessel::ServerList list = tessel::ReadServerList(path, env_);
   Report(path, list);
   // A file that vanished or is being rewritten names no list: the servers
@@ -115,7 +115,7 @@ void RVIDSenderManager::Follow(const tessel::ServerList& list) {
       sender = nullptr;
     }
     if (!sender) {
-      sender = new RVIDSender(entry.address.c_str(), entry.port, entry.offset, senderPacing_, env_);
+      sender = new RVIDSender(entry.address.c_str(), entry.port, entry.offset, site_, senderPacing_);
       std::lock_guard<std::mutex> guard(tableLock_);
       senders[entry.key] = sender;
     }

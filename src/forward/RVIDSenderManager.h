@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/SiteContext.h"
 #include "forward/RVIDSender.h"
 #include "forward/ServerList.h"
 #include "common/StoppableThread.h"
@@ -20,13 +21,13 @@
 
 class RVIDSenderManager : public tessel::StoppableThread {
  public:
-  // `passPauseMs`: the pause between two readings of the list.
-  // `senderPacing`: handed to every sender created. Files and the clock are
-  // reached through `env`, which every sender is given too.
+  // Follows the site's netbarcfg.ini. `passPauseMs`: the pause between two
+  // readings of the list. `senderPacing`: handed to every sender created.
+  // Files and the clock are reached through the site's Env, which every
+  // sender is given too.
   static constexpr int kPassPauseMs = 5000;
-  explicit RVIDSenderManager(int passPauseMs = kPassPauseMs,
-                             const RVIDSender::Pacing& senderPacing = RVIDSender::Pacing(),
-                             tessel::port::Env* env = tessel::port::Env::Default());
+  explicit RVIDSenderManager(const tessel::SiteContext& site, int passPauseMs = kPassPauseMs,
+                             const RVIDSender::Pacing& senderPacing = RVIDSender::Pacing());
   virtual ~RVIDSenderManager();
 
   virtual void run();
@@ -47,6 +48,7 @@ class RVIDSenderManager : public tessel::StoppableThread {
   void StopAll();
 
   tessel::port::Env* const env_;
+  const tessel::SiteContext site_;
   int passPauseMs_;
   RVIDSender::Pacing senderPacing_;
   // "<address>:<port>" as configured -> the sender serving it. Changed by

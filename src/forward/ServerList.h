@@ -35,7 +35,7 @@ struct ServerList {
   std::vector<ProfileNote> notes;
 };
 
-ServerList ReadServerList(const std::string& path, port::Env* env = port::Env::Default());
+ServerList ReadServerList(const std::string& path, port::Env* env);
 ServerList ParseServerList(const std::string& text);
 
 }  // namespace tessel

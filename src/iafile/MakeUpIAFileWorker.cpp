@@ -65,11 +65,11 @@ bool WriteHandOff(port::Env* env, const std::string& path, const std::string& ia
 
 }  // namespace
 
-MakeUpIAFileWorker::MakeUpIAFileWorker(int renameLimitMs, int renameStepMs, port::Env* env,
-                                       bool durable)
-    : env(env),
-      virtualdbDir(VirtualDbDir()),
-      stopping(env),
+MakeUpIAFileWorker::MakeUpIAFileWorker(const tessel::SiteContext& site, int renameLimitMs,
+                                       int renameStepMs, bool durable)
+    : env(site.env),
+      virtualdbDir(site.VirtualDbDir()),
+      stopping(site.env),
       renameLimitMs(renameLimitMs),
       renameStepMs(renameStepMs),
       durable(durable) {}

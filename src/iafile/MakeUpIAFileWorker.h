@@ -11,6 +11,7 @@
 #include <list>
 #include <string>
 
+#include "common/SiteContext.h"
 #include "common/StopSignal.h"
 #include "port/Env.h"
 #include "record/VirtualIdRecord.h"
@@ -24,9 +25,8 @@ class MakeUpIAFileWorker : public IceUtil::Shared {
   // that a power cut neither loses nor repeats it.
   static constexpr int kRenameLimitMs = 30000;
   static constexpr int kRenameStepMs = 5;
-  explicit MakeUpIAFileWorker(int renameLimitMs = kRenameLimitMs, int renameStepMs = kRenameStepMs,
-                              tessel::port::Env* env = tessel::port::Env::Default(),
-                              bool durable = false);
+  explicit MakeUpIAFileWorker(const tessel::SiteContext& site, int renameLimitMs = kRenameLimitMs,
+                              int renameStepMs = kRenameStepMs, bool durable = false);
 
   // Marks the worker stopping; a conversion under way runs to its end.
   virtual void Stop();

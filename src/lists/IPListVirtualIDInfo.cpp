@@ -8,7 +8,7 @@
 namespace rec = tessel::rec;
 using tessel::ConsolePrintf;
 
-IPListVirtualIDInfo::IPListVirtualIDInfo(int drainIntervalMs, tessel::port::Env* env,
+IPListVirtualIDInfo::IPListVirtualIDInfo(tessel::port::Env* env, int drainIntervalMs,
                                          const tessel::WriteOptions& options)
     : tessel::StoppableThread(env), env(env), intake_(env, options),
       drainIntervalMs(drainIntervalMs) {}

@@ -43,8 +43,7 @@ class IPListVirtualIDInfo : public tessel::StoppableThread {
   // `drainIntervalMs`: the longest pause between two passes over the
   // queue. Files and the clock are reached through `env`.
   static constexpr int kDrainIntervalMs = 1000;
-  explicit IPListVirtualIDInfo(int drainIntervalMs = kDrainIntervalMs,
-                               tessel::port::Env* env = tessel::port::Env::Default(),
+  explicit IPListVirtualIDInfo(tessel::port::Env* env, int drainIntervalMs = kDrainIntervalMs,
                                const tessel::WriteOptions& options = tessel::WriteOptions());
   virtual ~IPListVirtualIDInfo();
 

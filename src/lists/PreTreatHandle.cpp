@@ -20,12 +20,13 @@ const std::size_t kMaxLogonTimePrefix = 259;
 
 }  // namespace
 
-preTreatHandle::preTreatHandle(int drainIntervalMs, port::Env* env,
+preTreatHandle::preTreatHandle(const tessel::SiteContext& site, int drainIntervalMs,
                                const tessel::WriteOptions& options)
-    : IPListVirtualIDInfo(drainIntervalMs, env, options),
-      writer(env, VirtualDbDir(), options),
+    : IPListVirtualIDInfo(site.env, drainIntervalMs, options),
+      virtualdbDir(site.VirtualDbDir()),
+      writer(site.env, virtualdbDir, options),
       iaFileWorker(nullptr) {
-  OpenIntakeJournal(VirtualDbDir());
+  OpenIntakeJournal(virtualdbDir);
 }
 
 int preTreatHandle::Initialize() { return LoadVirtualDB(); }
@@ -100,7 +101,7 @@ int preTreatHandle::SaveVirtualDB() { return writer.SaveKeywords(); }
 
 int preTreatHandle::WriteRiaBase(VirtualIdRecord& record) {
   if (!writer.AppendToDayFile(record).ok()) return 0;
-  WriteIPRiaBase(record, VirtualDbDir());
+  WriteIPRiaBase(record, virtualdbDir);
   return 1;
 }
 

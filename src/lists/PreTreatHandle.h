@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 
+#include "common/SiteContext.h"
 #include "lists/IPListVirtualIDInfo.h"
 #include "lists/RecordWriter.h"
 
@@ -22,11 +23,11 @@ class MakeUpIAFileWorker;
 
 class preTreatHandle : public IPListVirtualIDInfo {
  public:
-  // `drainIntervalMs`: the longest pause between passes over the queue.
-  // Files and the clock are reached through `env`; `options` shape the
-  // write path. Opens the intake journal of the site's virtualdb directory.
-  explicit preTreatHandle(int drainIntervalMs = kDrainIntervalMs,
-                          tessel::port::Env* env = tessel::port::Env::Default(),
+  // Writes into the site's virtualdb directory and opens its intake
+  // journal there. `drainIntervalMs`: the longest pause between passes over
+  // the queue. Files and the clock are reached through the site's Env;
+  // `options` shape the write path.
+  explicit preTreatHandle(const tessel::SiteContext& site, int drainIntervalMs = kDrainIntervalMs,
                           const tessel::WriteOptions& options = tessel::WriteOptions());
 
   // Loads the keyword store and puts the record files in order after a
@@ -69,6 +70,7 @@ class preTreatHandle : public IPListVirtualIDInfo {
  private:
   void PublishCounters();
 
+  const std::string virtualdbDir;
   tessel::RecordWriter writer;
   MakeUpIAFileWorker* iaFileWorker;
   mutable std::mutex countersLock;  // taken by the list thread and readers only

@@ -79,6 +79,9 @@ class Env {
   // when many files were written.
   virtual Status SyncFileSystem(const std::string& path) = 0;
 
+  // The value of an environment variable of the process; empty when unset.
+  virtual std::string GetVariable(const std::string& name) = 0;
+
   // Seconds since 1970 (the wall clock: record times, day stamps).
   virtual std::time_t NowSeconds() = 0;
   // Milliseconds of a clock that never goes back (deadlines).
@@ -118,6 +121,7 @@ class EnvWrapper : public Env {
   Status SyncFileSystem(const std::string& path) override {
     return target_->SyncFileSystem(path);
   }
+  std::string GetVariable(const std::string& name) override { return target_->GetVariable(name); }
   std::time_t NowSeconds() override { return target_->NowSeconds(); }
   std::int64_t NowMillis() override { return target_->NowMillis(); }
   void SleepMs(int milliseconds) override { target_->SleepMs(milliseconds); }

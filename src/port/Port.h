@@ -17,9 +17,6 @@ inline constexpr char kPathSeparator = '/';
 // ending in kPathSeparator; empty when the system cannot tell.
 std::string ExecutableDir();
 
-// Value of an environment variable; empty when it is unset.
-std::string GetEnv(const std::string& name);
-
 // Working directory of the process, without a trailing separator.
 std::string CurrentDir();
 

@@ -27,11 +27,6 @@ std::string ExecutableDir() {
   return path + kPathSeparator;
 }
 
-std::string GetEnv(const std::string& name) {
-  const char* value = std::getenv(name.c_str());
-  return value ? std::string(value) : std::string();
-}
-
 std::string CurrentDir() {
   std::vector<char> buffer(4096, '\0');
   if (::getcwd(buffer.data(), buffer.size()) == nullptr) return std::string();
@@ -236,6 +231,11 @@ class PosixEnv : public Env {
     Status status = result == 0 ? Status::OK() : Errno("sync the file system of", path);
     ::close(fd);
     return status;
+  }
+
+  std::string GetVariable(const std::string& name) override {
+    const char* value = std::getenv(name.c_str());
+    return value ? std::string(value) : std::string();
   }
 
   std::time_t NowSeconds() override { return std::time(nullptr); }

@@ -8,6 +8,7 @@
 #include "common/GbkTexts.h"
 #include "common/Console.h"
 #include "common/PathHelpers.h"
+#include "port/Port.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -75,11 +76,10 @@ const char* const kServiceSettings[] = {"Durability",      "MaxWaitingRecords",
 
 // Why the site environment could not be set up: its file and the system's
 // reason.
-std::string SiteEnvFailure() {
-  const std::string path = GetModuleDir() + "siteenv.cfg";
+std::string SiteEnvFailure(const tessel::SiteContext& site) {
+  const std::string path = site.siteDir + "siteenv.cfg";
   std::unique_ptr<tessel::port::File> file;
-  const tessel::port::Status status =
-      tessel::port::Env::Default()->OpenFile(path, tessel::port::File::kRead, &file);
+  const tessel::port::Status status = site.env->OpenFile(path, tessel::port::File::kRead, &file);
   return status.ok() ? path + ": not a file of Ice properties" : status.ToString();
 }
 
@@ -125,23 +125,26 @@ void tesselWriteService::start(const std::string& name, const Ice::CommunicatorP
   tessel::SetDiagnosticLines(properties->getPropertyAsIntWithDefault(name + ".DiagnosticLines", 1) !=
                              0);
   PrintString("KavoServer Service : tesselWriteService Begin Start");
+  // The one place that looks at the process's environment and working
+  // directory: every worker is handed this.
+  tessel::port::Env* const env = tessel::port::Env::Default();
+  const tessel::SiteContext site = tessel::SiteAt(env, GetModuleDir(env), tessel::port::CurrentDir());
   if (SiteEnv_Init() != 0) {
     tessel::SetOperatorSink(nullptr);
-    throw tessel::SiteEnvInitException(tessel::gbk::kSiteEnvInitFailed, SiteEnvFailure());
+    throw tessel::SiteEnvInitException(tessel::gbk::kSiteEnvInitFailed, SiteEnvFailure(site));
   }
   siteEnvReady = true;
 
   try {
     adapter = CreateAdapter(communicator, name);
     std::string path = properties->getProperty("tesselServiceIA.Path");
-    ExpandPath(path);
+    ExpandPath(path, site);
     std::string upPath = properties->getProperty("tesselServiceIA.upPath");
-    ExpandPath(upPath);
+    ExpandPath(upPath, site);
 
     const tessel::WriteOptions options = tessel::ReadWriteOptions(properties, name);
     try {
-      servant = new AccountInfoWriterI(communicator, path, upPath, tessel::port::Env::Default(),
-                                       options);
+      servant = new AccountInfoWriterI(communicator, path, upPath, site, options);
     } catch (const IceUtil::Exception&) {
       throw;
     } catch (const std::exception& e) {

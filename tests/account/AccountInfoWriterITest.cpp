@@ -49,14 +49,14 @@ class ThrowingEnv : public port::EnvWrapper {
 // record arrives, and the export names them with the site's identity.
 TEST_F(AccountInfoWriterITest, ExportsWhatTheJournalBroughtBackBeforeAnyNewRecord) {
   {
-    IntakeJournal journal(port::Env::Default(), VirtualDbDir());
+    IntakeJournal journal(port::Env::Default(), testing_support::VirtualDbDir());
     std::vector<VirtualIdRecord> none;
     ASSERT_TRUE(journal.Open(&none).ok());
     const std::string prefix = "4401020001_16777343_" + std::to_string(std::time(nullptr) - 60) + "_";
     ASSERT_TRUE(journal.Append(SeatRecord(prefix, "seat", 100, 0, 1)).ok());
   }
   ScopedCwd inSite(site.path());
-  AccountInfoWriterIPtr servant = new AccountInfoWriterI(communicator, "", site / "ia");
+  AccountInfoWriterIPtr servant = new AccountInfoWriterI(communicator, "", site / "ia", HomeSite());
   Ice::Int count = 0;
   std::string path;
   ASSERT_TRUE(WaitUntil(
@@ -73,7 +73,7 @@ TEST_F(AccountInfoWriterITest, ExportsWhatTheJournalBroughtBackBeforeAnyNewRecor
 TEST_F(AccountInfoWriterITest, ASetUpThatFailsThrowsItsReason) {
   ThrowingEnv env;
   try {
-    AccountInfoWriterIPtr servant = new AccountInfoWriterI(communicator, "", site / "ia", &env);
+    AccountInfoWriterIPtr servant = new AccountInfoWriterI(communicator, "", site / "ia", HomeSite(&env));
     FAIL() << "set up without its files";
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(), "no descriptors left");

@@ -7,30 +7,31 @@
 #include "TestSupport.h"
 
 using namespace testing_support;
+namespace port = tessel::port;
 
 TEST(PathHelpersTest, MakeDirsCreatesTheDirectoriesAboveAFileName) {
   TempDir dir;
-  EXPECT_TRUE(MakeDirs((dir / "a/b/c.txt").c_str()));
+  EXPECT_TRUE(MakeDirs((dir / "a/b/c.txt").c_str(), port::Env::Default()));
   EXPECT_TRUE(Exists(dir / "a/b"));
   EXPECT_FALSE(Exists(dir / "a/b/c.txt"));
-  EXPECT_TRUE(MakeDirs((dir / "x/y/").c_str()));
+  EXPECT_TRUE(MakeDirs((dir / "x/y/").c_str(), port::Env::Default()));
   EXPECT_TRUE(Exists(dir / "x/y"));
-  EXPECT_FALSE(MakeDirs(nullptr));
+  EXPECT_FALSE(MakeDirs(nullptr, port::Env::Default()));
   WriteFile(dir / "file", "");
-  EXPECT_FALSE(MakeDirs((dir / "file/sub/").c_str()));  // a file stands in the way
+  EXPECT_FALSE(MakeDirs((dir / "file/sub/").c_str(), port::Env::Default()));  // a file stands in the way
 }
 
 TEST(PathHelpersTest, ModuleDirComesFromTesselHomeWithATrailingSeparator) {
   {
     ScopedEnv home("TESSEL_HOME", "/srv/site");
-    EXPECT_EQ(GetModuleDir(), "/srv/site/");
+    EXPECT_EQ(GetModuleDir(port::Env::Default()), "/srv/site/");
   }
   {
     ScopedEnv home("TESSEL_HOME", "/srv/site/");
-    EXPECT_EQ(GetModuleDir(), "/srv/site/");
+    EXPECT_EQ(GetModuleDir(port::Env::Default()), "/srv/site/");
   }
   ScopedEnv empty("TESSEL_HOME", "");
-  const std::string dir = GetModuleDir();
+  const std::string dir = GetModuleDir(port::Env::Default());
   ASSERT_FALSE(dir.empty());
   EXPECT_EQ(dir.back(), '/');
   EXPECT_TRUE(Exists(dir + "PathHelpersTest"));  // the running executable's directory
@@ -42,25 +43,25 @@ TEST(PathHelpersTest, ExpandPathReplacesTheFirstReferenceAndStarAndCreatesDirect
   ScopedEnv home("TESSEL_HOME", dir / "home");
 
   std::string path = "<TESSEL_TEST_DATA>/ia/";
-  ExpandPath(path);
+  ExpandPath(path, HomeSite());
   EXPECT_EQ(path, dir.path() + "/ia/");
   EXPECT_TRUE(Exists(dir / "ia"));
 
   path = "*up/";
-  ExpandPath(path);
+  ExpandPath(path, HomeSite());
   EXPECT_EQ(path, dir.path() + "/home/up/");
   EXPECT_TRUE(Exists(dir / "home/up"));
 
   path = "*a*/";
-  ExpandPath(path);
+  ExpandPath(path, HomeSite());
   EXPECT_EQ(path, dir.path() + "/home/a*/");  // only the first "*"
 
   path = dir.path() + "/<TESSEL_TEST_DATA/*q";
-  ExpandPath(path);
+  ExpandPath(path, HomeSite());
   EXPECT_EQ(path, dir.path() + "/<TESSEL_TEST_DATA/" + dir.path() + "/home/q");
 
   std::string empty;
-  ExpandPath(empty);
+  ExpandPath(empty, HomeSite());
   EXPECT_EQ(empty, "");
 }
 
@@ -68,12 +69,12 @@ TEST(PathHelpersTest, ExpandPathWithAnUnsetVariableOrReversedBrackets) {
   TempDir dir;
   ScopedEnv unset = ScopedEnv::unset("TESSEL_TEST_UNSET");
   std::string path = dir.path() + "/<TESSEL_TEST_UNSET>x/";
-  ExpandPath(path);
+  ExpandPath(path, HomeSite());
   EXPECT_EQ(path, dir.path() + "/x/");
   EXPECT_TRUE(Exists(dir / "x"));
 
   path = dir.path() + "/a>b<c/";
-  ExpandPath(path);
+  ExpandPath(path, HomeSite());
   EXPECT_EQ(path, dir.path() + "/a>b<c/");
 }
 
@@ -81,12 +82,12 @@ TEST(PathHelpersTest, RenameReplaceReplacesAndReportsMissingSources) {
   TempDir dir;
   WriteFile(dir / "from", "new");
   WriteFile(dir / "to", "old");
-  ASSERT_EQ(RenameReplace((dir / "from").c_str(), (dir / "to").c_str()), 0);
+  ASSERT_EQ(RenameReplace((dir / "from").c_str(), (dir / "to").c_str(), port::Env::Default()), 0);
   EXPECT_EQ(ReadFile(dir / "to"), "new");
   EXPECT_FALSE(Exists(dir / "from"));
 
   errno = 0;
-  EXPECT_EQ(RenameReplace((dir / "missing").c_str(), (dir / "to").c_str()), -1);
+  EXPECT_EQ(RenameReplace((dir / "missing").c_str(), (dir / "to").c_str(), port::Env::Default()), -1);
   EXPECT_EQ(errno, ENOENT);
 }
 
@@ -97,7 +98,7 @@ TEST(PathHelpersTest, RenameReplaceCopiesAcrossFileSystems) {
   const std::string content(100000, 'r');
   WriteFile(shm / "record", content);
   WriteFile(local / "record", "stale");
-  ASSERT_EQ(RenameReplace((shm / "record").c_str(), (local / "record").c_str()), 0);
+  ASSERT_EQ(RenameReplace((shm / "record").c_str(), (local / "record").c_str(), port::Env::Default()), 0);
   EXPECT_EQ(ReadFile(local / "record"), content);
   EXPECT_FALSE(Exists(shm / "record"));
 }

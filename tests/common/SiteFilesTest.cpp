@@ -7,6 +7,7 @@
 
 using namespace tessel;
 using testing_support::TempDir;
+using testing_support::VirtualDbDir;
 
 TEST(SiteFilesTest, NamesOfTheRecordFiles) {
   TempDir dir;

@@ -45,7 +45,7 @@ void WriteConfig(const Site& site, int count, const std::vector<Entry>& entries)
 }
 
 RVIDSenderManagerPtr StartManager() {
-  RVIDSenderManagerPtr manager = new RVIDSenderManager(100, QuickPacing());
+  RVIDSenderManagerPtr manager = new RVIDSenderManager(testing_support::HomeSite(), 100, QuickPacing());
   manager->start();
   return manager;
 }
@@ -62,7 +62,8 @@ TEST(RVIDSenderManagerTest, OneSenderPerServerStoppedAndResumed) {
   // or stopped and joined.
   MovedClockEnv clock;
   RVIDSenderManagerPtr manager =
-      new RVIDSenderManager(RVIDSenderManager::kPassPauseMs, QuickPacing(), &clock);
+      new RVIDSenderManager(testing_support::HomeSite(&clock), RVIDSenderManager::kPassPauseMs,
+                                QuickPacing());
   manager->start();
   auto nextReading = [&] {
     return clock.AdvanceToNextLongPause(RVIDSenderManager::kPassPauseMs, 10000);
@@ -200,7 +201,7 @@ TEST(ServerListTest, ValuesUsedOtherwiseThanWrittenAreNoted) {
   // No list to follow: a file being rewritten, or none at all.
   EXPECT_FALSE(ParseServerList("").usable);
   EXPECT_FALSE(ParseServerList("[P2PVIRTUALID]\nServerPort_0=1\n").usable);
-  list = ReadServerList("/nonexistent/netbarcfg.ini");
+  list = ReadServerList("/nonexistent/netbarcfg.ini", port::Env::Default());
   EXPECT_FALSE(list.usable);
   EXPECT_NE(std::string::npos, list.why.find("No such file or directory")) << list.why;
 }
@@ -213,7 +214,7 @@ TEST(RVIDSenderManagerTest, StopEndsEverySenderPromptly) {
   site.Append(Midnight(0), {"a"});
   WriteConfig(site, 2, {Entry{silent.port()}, Entry{down.port()}});
   // The protocol's pacing: a 90 s reply wait and 5 s retries.
-  RVIDSenderManagerPtr manager = new RVIDSenderManager();
+  RVIDSenderManagerPtr manager = new RVIDSenderManager(testing_support::HomeSite());
   manager->start();
   ASSERT_TRUE(silent.WaitForCount(1, kWait));
   auto start = std::chrono::steady_clock::now();
@@ -244,7 +245,7 @@ TEST(ProfileTest, ReadsLikeTheProfileFunctions) {
                              "[Other]\r\n"
                              "ServerAddr_2=elsewhere\r\n");
   ProfileSection profile;
-  ASSERT_TRUE(profile.Load(path, "P2PVIRTUALID"));
+  ASSERT_TRUE(profile.Load(path, "P2PVIRTUALID", port::Env::Default()));
   EXPECT_EQ(3, profile.GetInt("AddrCount", 0));
   EXPECT_EQ(0, profile.GetInt("ServerPort_0", 5));
   EXPECT_EQ(8000, profile.GetInt("SERVERPORT_1", 0));
@@ -257,6 +258,6 @@ TEST(ProfileTest, ReadsLikeTheProfileFunctions) {
   EXPECT_EQ(2494, profile.GetInt("OffSet_2", -1));
   EXPECT_EQ(7003, profile.GetInt("ServerPort_3", 0));
 
-  EXPECT_FALSE(profile.Load(dir / "missing.ini", "P2PVIRTUALID"));
+  EXPECT_FALSE(profile.Load(dir / "missing.ini", "P2PVIRTUALID", port::Env::Default()));
   EXPECT_EQ(0, profile.GetInt("AddrCount", 0));
 }

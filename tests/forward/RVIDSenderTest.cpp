@@ -14,6 +14,7 @@
 #include "forward/RVIDSender.h"
 #include "common/PathHelpers.h"
 #include "common/SiteFiles.h"
+#include "port/Port.h"
 #include "record/DayStamp.h"
 #include "record/RiaBaseFile.h"
 
@@ -31,7 +32,10 @@ const std::chrono::seconds kWait(10);
 
 RVIDSenderPtr Start(int port, int offset, const RVIDSenderPacing& pacing = QuickPacing(),
                     port::Env* env = port::Env::Default()) {
-  RVIDSenderPtr sender = new RVIDSender("127.0.0.1", port, offset, pacing, env);
+  RVIDSenderPtr sender = new RVIDSender(
+      "127.0.0.1", port, offset,
+      // The working directory as the service finds it at start.
+      SiteAt(env, testing_support::HomeSite().siteDir, port::CurrentDir()), pacing);
   sender->start();
   return sender;
 }

@@ -33,7 +33,7 @@ const char kPrefix[] = "4401020001_3232235786_1700000000_";
 
 // Runs SelectRecords on a fresh worker and returns what it chose.
 std::vector<VirtualIdRecord> Select(std::list<VirtualIdRecord> group) {
-  MakeUpIAFileWorkerPtr worker = new MakeUpIAFileWorker;
+  MakeUpIAFileWorkerPtr worker = new MakeUpIAFileWorker(testing_support::HomeSite());
   worker->SelectRecords(group);
   return std::vector<VirtualIdRecord>(worker->Selected().begin(), worker->Selected().end());
 }
@@ -62,22 +62,22 @@ int ReadCounter(const std::string& path) {
 class IPFileTest : public ::testing::Test {
  protected:
   IPFileTest() : home("TESSEL_HOME", site.path()) {
-    MakeDirsFor(VirtualDbDir());
+    MakeDirsFor(testing_support::VirtualDbDir());
     ia = site / "up";
     MakeDirsFor(ia + "/");
-    worker = new MakeUpIAFileWorker(200, 5);
+    worker = new MakeUpIAFileWorker(testing_support::HomeSite(), 200, 5);
     worker->SetPaths("ignored", ia);
     worker->SetUnitIdentity("4401020001");
   }
   static void MakeDirsFor(const std::string& dir) {
     ASSERT_EQ(std::system(("mkdir -p '" + dir + "'").c_str()), 0);
   }
-  std::string IpFile() const { return VirtualDbDir() + "261207_3232235786.RiaBase"; }
+  std::string IpFile() const { return testing_support::VirtualDbDir() + "261207_3232235786.RiaBase"; }
   void Convert() { worker->MakeUpIPFile(IpFile(), "261207_3232235786.RiaBase", "261207"); }
   std::string IaFile(int n) const {
     return ia + "/4401020001_261207_3232235786_" + std::to_string(n) + ".ria";
   }
-  std::string Counter() const { return VirtualDbDir() + "261207_iaFileNum.dat"; }
+  std::string Counter() const { return testing_support::VirtualDbDir() + "261207_iaFileNum.dat"; }
 
   TempDir site;
   ScopedEnv home;
@@ -144,7 +144,7 @@ TEST(SelectRecordsTest, OtherTypesYieldTheirFirstRecord) {
 }
 
 TEST(SetPathsTest, EmptyValuesKeepWhatWasSet) {
-  MakeUpIAFileWorkerPtr worker = new MakeUpIAFileWorker;
+  MakeUpIAFileWorkerPtr worker = new MakeUpIAFileWorker(testing_support::HomeSite());
   worker->SetPaths("p", "/up");
   worker->SetPaths("p", "");
   EXPECT_EQ(worker->IaPath(), "/up");
@@ -237,7 +237,7 @@ TEST_F(IPFileTest, NameCutBeforeItsExtensionMakesNothing) {
 }
 
 TEST_F(IPFileTest, WithoutAnIaDirectoryNothingIsConverted) {
-  MakeUpIAFileWorkerPtr unset = new MakeUpIAFileWorker(200, 5);
+  MakeUpIAFileWorkerPtr unset = new MakeUpIAFileWorker(testing_support::HomeSite(), 200, 5);
   unset->SetUnitIdentity("4401020001");
   ASSERT_TRUE(AppendRecord(port::Env::Default(), IpFile(), Interval(2, 10, 50)).ok());
   unset->MakeUpIPFile(IpFile(), "261207_3232235786.RiaBase", "261207");
@@ -269,7 +269,7 @@ TEST_F(IPFileTest, FailedExportKeepsTheIpFile) {
 }
 
 TEST_F(IPFileTest, ShortUnitIdentityStillMakesTheFile) {
-  MakeUpIAFileWorkerPtr shortUnit = new MakeUpIAFileWorker(200, 5);
+  MakeUpIAFileWorkerPtr shortUnit = new MakeUpIAFileWorker(testing_support::HomeSite(), 200, 5);
   shortUnit->SetPaths("", ia);
   shortUnit->SetUnitIdentity("7");
   ASSERT_TRUE(AppendRecord(port::Env::Default(), IpFile(), Interval(2, 10, 50)).ok());
@@ -282,7 +282,7 @@ TEST_F(IPFileTest, ShortUnitIdentityStillMakesTheFile) {
 }
 
 TEST_F(IPFileTest, MakeUpIAFileFailsOnAMissingSource) {
-  const std::string source = VirtualDbDir() + "none.RiaBase";
+  const std::string source = testing_support::VirtualDbDir() + "none.RiaBase";
   EXPECT_FALSE(worker->MakeUpIAFile(source.c_str(), IaFile(1).c_str(), {source}));
   EXPECT_FALSE(worker->MakeUpIAFile(nullptr, IaFile(1).c_str(), {source}));
   EXPECT_FALSE(Exists(source + "_tmp"));

@@ -35,7 +35,8 @@ std::ostream& operator<<(std::ostream& out, const Put& put) {
 // is stamped with the flag as the real hook does.
 class RecordingList : public IPListVirtualIDInfo {
  public:
-  explicit RecordingList(int intervalMs = 1000) : IPListVirtualIDInfo(intervalMs) {}
+  explicit RecordingList(int intervalMs = 1000)
+      : IPListVirtualIDInfo(tessel::port::Env::Default(), intervalMs) {}
   int Initialize() override {
     std::lock_guard<std::mutex> guard(mutex);
     ++initialized;

@@ -55,7 +55,7 @@ bool IsLogoff(VirtualIdRecord record) { return GetNetLogKind(record) == REALNAME
 struct Site {
   TempDir dir;
   ScopedEnv home{"TESSEL_HOME", dir.path()};
-  std::string Vdb() const { return VirtualDbDir(); }
+  std::string Vdb() const { return testing_support::VirtualDbDir(); }
   std::string Ia() const { return dir / "ia"; }
 };
 
@@ -63,10 +63,10 @@ struct Site {
 class Service {
  public:
   Service(const Site& site, port::Env* env) {
-    worker_ = new MakeUpIAFileWorker(50, 5, env, true);
+    worker_ = new MakeUpIAFileWorker(HomeSite(env), 50, 5, true);
     worker_->SetPaths("", site.Ia());
     worker_->SetUnitIdentity(kUnit);
-    handler_ = new preTreatHandle(10, env);
+    handler_ = new preTreatHandle(HomeSite(env), 10);
     handler_->SetIAFileWorker(worker_.get());
     control_ = handler_->start();
   }

@@ -55,7 +55,8 @@ std::string ChinaDayStamp(std::time_t t) {
 // Ends a pass of the handler as its thread would.
 class PassEnding : public preTreatHandle {
  public:
-  PassEnding(int drainIntervalMs, port::Env* env) : preTreatHandle(drainIntervalMs, env) {}
+  PassEnding(int drainIntervalMs, port::Env* env)
+      : preTreatHandle(testing_support::HomeSite(env), drainIntervalMs) {}
   using preTreatHandle::FinishPass;
 };
 
@@ -65,20 +66,20 @@ class PreTreatTest : public ::testing::Test {
   PreTreatTest() : home("TESSEL_HOME", site.path()), tz("TZ", "CST-8") {
     ::tzset();
     handler = NewHandler();
-    worker = new MakeUpIAFileWorker(200, 5);
+    worker = new MakeUpIAFileWorker(testing_support::HomeSite(), 200, 5);
     worker->SetPaths("", site / "ia");
     worker->SetUnitIdentity("4401020001");
   }
   ~PreTreatTest() override { ::tzset(); }
 
   static preTreatHandlePtr NewHandler() {
-    preTreatHandlePtr h = new preTreatHandle(50);
+    preTreatHandlePtr h = new preTreatHandle(testing_support::HomeSite(), 50);
     h->Initialize();
     return h;
   }
   std::string Vdb() const { return site / "virtualdb"; }
   std::string DayFile() const {
-    return DayFileName(VirtualDbDir(), ChinaDayStamp(std::time(nullptr)));
+    return DayFileName(testing_support::VirtualDbDir(), ChinaDayStamp(std::time(nullptr)));
   }
   std::string Put(VirtualIdRecord record, int flag) {
     testing::internal::CaptureStdout();
@@ -248,7 +249,7 @@ TEST_F(PreTreatTest, KeywordsLeaveMemoryAfterThreeDaysInIt) {
   running->PutNetLogToP2P(old, 1);
   testing::internal::GetCapturedStdout();
   // As after a restart: written again, into the day file of three days on.
-  EXPECT_EQ(FileSize(DayFileName(VirtualDbDir(), ChinaDayStamp(clock.NowSeconds()))), kRecord);
+  EXPECT_EQ(FileSize(DayFileName(testing_support::VirtualDbDir(), ChinaDayStamp(clock.NowSeconds()))), kRecord);
 }
 
 // A record that cannot be written waits, with every record after it, and is
@@ -260,7 +261,7 @@ TEST_F(PreTreatTest, AFailedWriteWaitsAndIsWrittenOnceInOrder) {
   Put(info, 1);  // already waiting: not queued twice
   EXPECT_EQ(handler->SentKeywordCount(), 0u);
   EXPECT_EQ(handler->QueuedWrites(), 1u);
-  ASSERT_TRUE(MakeDirs((Vdb() + "/").c_str()));
+  ASSERT_TRUE(MakeDirs((Vdb() + "/").c_str(), port::Env::Default()));
   Put(InfoRecord("4401020001_3232235786_0_", 6000, "next", 5, 6), 1);
   EXPECT_EQ(handler->QueuedWrites(), 0u);
   std::vector<VirtualIdRecord> day;
@@ -276,7 +277,7 @@ TEST_F(PreTreatTest, AFailedWriteWaitsAndIsWrittenOnceInOrder) {
 TEST_F(PreTreatTest, DayFileWithoutSpaceTakesNothingUntilThereIsRoom) {
   testing_support::FaultEnv disk;
   disk.Fail(testing_support::FaultEnv::kWrite, ".RiaBase", ENOSPC);
-  preTreatHandlePtr full = new preTreatHandle(50, &disk);
+  preTreatHandlePtr full = new preTreatHandle(testing_support::HomeSite(&disk), 50);
   full->Initialize();
   testing::internal::CaptureStderr();
   testing::internal::CaptureStdout();
@@ -327,7 +328,8 @@ TEST_F(PreTreatTest, ShortAppendIsAFailure) {
 }
 
 TEST(PreTreatHandleTest, KeywordAndLogonTimeFromTheRecord) {
-  preTreatHandlePtr handler = new preTreatHandle;
+  TempDir site;
+  preTreatHandlePtr handler = new preTreatHandle(SiteAt(port::Env::Default(), site.path()));
   std::string keyword;
   VirtualIdRecord record = InfoRecord("U_1_2_", 1000, std::string(40, 'a'), 123, 456);
   EXPECT_EQ(handler->MakeKeyword(record, keyword), "U_1_2_1000_" + std::string(30, 'a') + "_123");

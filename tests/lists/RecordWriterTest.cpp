@@ -32,9 +32,9 @@ const long kRecord = static_cast<long>(rec::kSize);
 class RecordWriterTest : public ::testing::Test {
  protected:
   RecordWriterTest() : home("TESSEL_HOME", site.path()), logon(std::time(nullptr) - 600) {
-    MakeDirs((Vdb() + "/").c_str());
-    MakeDirs((site / "ia/").c_str());
-    worker = new MakeUpIAFileWorker(200, 5);
+    MakeDirs((Vdb() + "/").c_str(), port::Env::Default());
+    MakeDirs((site / "ia/").c_str(), port::Env::Default());
+    worker = new MakeUpIAFileWorker(testing_support::HomeSite(), 200, 5);
     worker->SetPaths("", site / "ia");
     worker->SetUnitIdentity("4401020001");
   }

@@ -19,6 +19,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include "common/PathHelpers.h"
 
 using namespace tessel;
 
@@ -273,5 +274,13 @@ VirtualIdRecord InfoRecord(const std::string& prefix, int infoType, const std::s
 std::vector<unsigned char> Bytes(const VirtualIdRecord& record) {
   return std::vector<unsigned char>(record.bytes, record.bytes + rec::kSize);
 }
+
+tessel::SiteContext HomeSite() { return HomeSite(tessel::port::Env::Default()); }
+
+tessel::SiteContext HomeSite(tessel::port::Env* env) {
+  return tessel::SiteAt(env, GetModuleDir(tessel::port::Env::Default()));
+}
+
+std::string VirtualDbDir() { return HomeSite().VirtualDbDir(); }
 
 }  // namespace testing_support

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/SiteContext.h"
 #include "record/VirtualIdRecord.h"
 
 namespace testing_support {
@@ -116,6 +117,14 @@ VirtualIdRecord SeatRecord(const std::string& prefix, const std::string& account
 VirtualIdRecord InfoRecord(const std::string& prefix, int infoType, const std::string& account,
                            int beginTime, int endTime);
 std::vector<unsigned char> Bytes(const VirtualIdRecord& record);
+
+// The site the service would work on: $TESSEL_HOME (as a test sets it), on
+// the real system, working in the site directory.
+tessel::SiteContext HomeSite();
+// The same reached through `env`.
+tessel::SiteContext HomeSite(tessel::port::Env* env);
+// Its virtualdb directory.
+std::string VirtualDbDir();
 
 }  // namespace testing_support
 

@@ -38,7 +38,7 @@ TEST(SiteViewsTest, StatusCountsTodayAndHowFarEachServerIsBehind) {
   ScopedEnv tz("TZ", "UTC");
   tzset();
   TempDir site;
-  MakeDirs((site / "virtualdb/").c_str());
+  MakeDirs((site / "virtualdb/").c_str(), tessel::port::Env::Default());
   const std::time_t now = 1796688000 + 3600;  // 2026-12-08 01:00 UTC
   const std::time_t yesterday = 1796688000 - 86400;
   AppendRecords(site / ("virtualdb/" + DayStamp(yesterday) + ".RiaBase"), 4);
@@ -71,7 +71,7 @@ TEST(SiteViewsTest, StatusOfAProgressFileFromLongAgo) {
   ScopedEnv tz("TZ", "UTC");
   tzset();
   TempDir site;
-  MakeDirs((site / "virtualdb/").c_str());
+  MakeDirs((site / "virtualdb/").c_str(), tessel::port::Env::Default());
   const std::time_t now = 1796688000 + 3600;  // 2026-12-08 01:00 UTC
   AppendRecords(site / ("virtualdb/" + DayStamp(now - 3 * 86400) + ".RiaBase"), 2);
   AppendRecords(site / ("virtualdb/" + DayStamp(now) + ".RiaBase"), 3);
@@ -134,7 +134,7 @@ TEST(SiteViewsTest, StatusTellsTheTroubleTheFilesShow) {
   ScopedEnv tz("TZ", "UTC");
   tzset();
   TempDir site;
-  MakeDirs((site / "virtualdb/").c_str());
+  MakeDirs((site / "virtualdb/").c_str(), tessel::port::Env::Default());
   const std::time_t now = 1796688000 + 3600;  // 2026-12-08 01:00 UTC
   const std::string vdb = site / "virtualdb/";
   EXPECT_TRUE(views::CollectStatus(site.path(), site.path(), now).problems.empty());

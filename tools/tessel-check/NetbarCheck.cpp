@@ -24,7 +24,7 @@ const char kMissing[] = "\n";
 class Section {
  public:
   Section(const std::string& path, Problems* problems) : path_(path), problems_(problems) {}
-  bool load() { return profile_.Load(path_, kSection); }
+  bool load() { return profile_.Load(path_, kSection, tessel::port::Env::Default()); }
 
   bool has(const std::string& key) const { return text(key) != kMissing; }
   std::string text(const std::string& key) const {
