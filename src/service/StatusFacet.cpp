@@ -17,7 +17,7 @@ Ice::Long Count(std::uint64_t value) {
 }
 
 Tessel::UpstreamState ToUpstreamState(const UpstreamStatus& in) {
-  Tessel::UpstreamState out;
+  Tessel::UpstreamState out = Tessel::UpstreamState();
   out.host = in.host;
   out.port = in.port;
   out.dayStamp = in.dayStamp;
@@ -34,7 +34,7 @@ Tessel::UpstreamState ToUpstreamState(const UpstreamStatus& in) {
 }  // namespace
 
 Tessel::SiteState ToSiteState(const ServiceStatus& status, std::time_t now) {
-  Tessel::SiteState out;
+  Tessel::SiteState out = Tessel::SiteState();
   out.serverTime = now;
   out.accepted = Count(status.intake.accepted);
   out.refused = Count(status.intake.refused);

@@ -36,7 +36,7 @@ int RunLive(std::vector<std::string> args) {
     init.properties = Ice::createProperties(args);
     args = init.properties->parseCommandLineOptions("IceGridAdmin", args);
   } catch (const Ice::Exception& e) {
-    return Usage(e.what());
+    return Usage(ExceptionText(e));
   }
   LiveSource source;
   int sources = 0;
@@ -75,14 +75,14 @@ int RunLive(std::vector<std::string> args) {
   if (init.properties->getProperty("Ice.RetryIntervals").empty())
     init.properties->setProperty("Ice.RetryIntervals", "-1");
 
-  Tessel::SiteState state;
+  Tessel::SiteState state = Tessel::SiteState();
   std::string error;
   bool read = false;
   try {
     Ice::CommunicatorHolder communicator(init);
     read = ReadLive(communicator.communicator(), source, &state, &error);
   } catch (const Ice::Exception& e) {
-    error = e.what();
+    error = ExceptionText(e);
   }
   if (!read) {
     if (format == kPrometheus) ShowUnreachablePrometheus(std::cout);

@@ -3,16 +3,26 @@
 #include <IceGrid/IceGrid.h>
 
 #include <sstream>
+#include <stdexcept>
 
 namespace views {
 
-namespace {
-
-std::string Text(const Ice::Exception& e) {
+std::string ExceptionText(const Ice::Exception& e) {
+  // Ice prints where it raised it first, and its reason on a line of its own.
   std::ostringstream out;
   out << e;
-  return out.str();
+  std::string text = out.str();
+  const std::string where = e.ice_file() ? std::string(e.ice_file()) + ":" : std::string();
+  if (!where.empty() && text.compare(0, where.size(), where) == 0) {
+    const std::size_t end = text.find(": ");
+    if (end != std::string::npos) text.erase(0, end + 2);
+  }
+  for (char& c : text)
+    if (c == '\n') c = ' ';
+  return text;
 }
+
+namespace {
 
 Tessel::SiteState ReadFacet(const Ice::ObjectPrx& admin) {
   return Tessel::SiteStatusPrx::uncheckedCast(admin->ice_facet(kStatusFacet))->read();
@@ -51,7 +61,7 @@ bool AdminProxyOfConfig(const std::string& config, std::string* proxy, std::stri
   try {
     properties->load(config);
   } catch (const Ice::Exception& e) {
-    *error = "cannot read " + config + ": " + Text(e);
+    *error = "cannot read " + config + ": " + ExceptionText(e);
     return false;
   }
   const std::string endpoints = properties->getProperty("Ice.Admin.Endpoints");
@@ -89,7 +99,7 @@ bool ReadLive(const Ice::CommunicatorPtr& communicator, const LiveSource& source
     *error = "the admin object has no facet " + std::string(kStatusFacet) +
              ": the service is stopped, or does not serve its status";
   } catch (const Ice::Exception& e) {
-    *error = Text(e);
+    *error = ExceptionText(e);
   } catch (const std::exception& e) {
     *error = e.what();
   }

@@ -30,6 +30,9 @@ struct LiveSource {
 // false, with the reason, when it sets up none that can be named.
 bool AdminProxyOfConfig(const std::string& config, std::string* proxy, std::string* error);
 
+// An Ice exception on one line, without the source position that raised it.
+std::string ExceptionText(const Ice::Exception& e);
+
 // Reads the facet; false, with the reason, when it cannot.
 bool ReadLive(const Ice::CommunicatorPtr& communicator, const LiveSource& source,
               Tessel::SiteState* state, std::string* error);
