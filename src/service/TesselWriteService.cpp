@@ -110,7 +110,8 @@ Ice::ObjectAdapterPtr CreateAdapter(const Ice::CommunicatorPtr& communicator,
 
 }  // namespace
 
-tesselWriteService::tesselWriteService() : siteEnvReady(false) {}
+tesselWriteService::tesselWriteService(const Ice::CommunicatorPtr& server)
+    : siteEnvReady(false), server(server) {}
 
 void tesselWriteService::start(const std::string& name, const Ice::CommunicatorPtr& communicator,
                                const Ice::StringSeq&) {
@@ -152,6 +153,12 @@ void tesselWriteService::start(const std::string& name, const Ice::CommunicatorP
     }
     adapter->add(servant, Ice::stringToIdentity("tesselWriteService"));
     adapter->activate();
+    if (server) {
+      statusFacetName = tessel::StatusFacetName(name);
+      tessel::StatusFacetPtr facet = new tessel::StatusFacet(servant, env);
+      server->addAdminFacet(facet, statusFacetName);
+      statusFacet = facet;
+    }
   } catch (...) {
     // A start that fails leaves nothing behind, so that IceBox can start
     // the service again in this process.
@@ -168,6 +175,15 @@ void tesselWriteService::start(const std::string& name, const Ice::CommunicatorP
 
 void tesselWriteService::stop() {
   PrintString("KavoServer Service : tesselWriteService Start Stop");
+  // The facet's name is free again for a start in this process.
+  if (statusFacet) {
+    try {
+      server->removeAdminFacet(statusFacetName);
+    } catch (const Ice::LocalException&) {  // already gone with the server's admin
+    }
+    statusFacet->Detach();
+    statusFacet = 0;
+  }
   // New records are refused from here on (a call waiting for room fails
   // at once); what was accepted is stored by the list thread's last pass.
   if (servant) servant->BeginStop();
@@ -186,6 +202,6 @@ void tesselWriteService::stop() {
   tessel::SetOperatorSink(nullptr);
 }
 
-extern "C" ICE_DECLSPEC_EXPORT IceBox::Service* create(const Ice::CommunicatorPtr&) {
-  return new tesselWriteService;
+extern "C" ICE_DECLSPEC_EXPORT IceBox::Service* create(const Ice::CommunicatorPtr& communicator) {
+  return new tesselWriteService(communicator);
 }

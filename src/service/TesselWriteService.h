@@ -6,10 +6,13 @@
 #include <IceBox/IceBox.h>
 
 #include "account/AccountInfoWriterI.h"
+#include "service/StatusFacet.h"
 
 class tesselWriteService : public IceBox::Service {
  public:
-  tesselWriteService();
+  // `server`: the IceBox server's communicator, whose admin object serves
+  // the status facet (none when empty).
+  explicit tesselWriteService(const Ice::CommunicatorPtr& server = 0);
 
   virtual void start(const std::string& name, const Ice::CommunicatorPtr& communicator,
                      const Ice::StringSeq& args);
@@ -21,6 +24,9 @@ class tesselWriteService : public IceBox::Service {
   // Held as well as by the adapter, so that a stop can refuse new records
   // before the adapter lets the servant go.
   AccountInfoWriterIPtr servant;
+  Ice::CommunicatorPtr server;
+  tessel::StatusFacetPtr statusFacet;  // while started
+  std::string statusFacetName;
 };
 
 namespace tessel {

@@ -1,14 +1,16 @@
 // deploy/icegrid/tessel-sites.xml added as it is to a real IceGrid registry
 // and node on loopback, with the example node's two sites in a temporary
 // directory: each site's service is reached through its adapter id and stores
-// in its own day file, and a site's server killed with SIGKILL is started
-// again by the node and stores again, with nothing lost. Nothing is left
-// running afterwards.
+// in its own day file, its status is read through the registry, and a site's
+// server killed with SIGKILL is started again by the node and stores again,
+// with nothing lost. Nothing is left running afterwards.
+#include <IceGrid/IceGrid.h>
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -16,6 +18,7 @@
 #include <set>
 
 #include "E2eSite.h"
+#include "SiteStatus.h"
 
 #ifndef TESSEL_MODULE_DIR
 #error "TESSEL_MODULE_DIR must name the directory of libtesselWriteService.so"
@@ -178,6 +181,33 @@ class Grid {
     }
   }
 
+  // A site's status facet, read as an operator reads it: through the
+  // registry's route to the server's admin object, which serves the calls of
+  // an admin session's connection.
+  Tessel::SiteState status(const std::string& site) {
+    IceGrid::RegistryPrx registry =
+        IceGrid::LocatorPrx::uncheckedCast(client_->getDefaultLocator())->getLocalRegistry();
+    IceGrid::AdminSessionPrx session = registry->createAdminSession("x", "x");
+    Tessel::SiteState state =
+        Tessel::SiteStatusPrx::uncheckedCast(
+            session->getAdmin()->getServerAdmin(site)->ice_facet(
+                "IceBox.Service.tesselWriteService.Status"))
+            ->read();
+    session->destroy();
+    return state;
+  }
+
+  // riadump live through the registry; its exit status, and its output in
+  // *output.
+  int live(const std::string& site, std::string* output) {
+    ChildProcess process({RIADUMP, "live", "--icegrid", site, "--Ice.Default.Locator=" + locator_,
+                          "--IceGridAdmin.Username=x", "--IceGridAdmin.Password=x"},
+                         {}, root_.path(), root_ / "live.out", root_ / "live.err");
+    const int status = process.wait(std::chrono::seconds(20));
+    *output = ReadFile(root_ / "live.out") + ReadFile(root_ / "live.err");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
   Audit::VirtualPersion::AccountInfoPrx service(const std::string& site) {
     return Audit::VirtualPersion::AccountInfoPrx::uncheckedCast(
         client_->stringToProxy("tesselWriteService@" + AdapterId(site)));
@@ -277,6 +307,16 @@ TEST(IceGridDeploymentTest, SitesServeThroughTheRegistryAndAKilledServerIsStarte
     ASSERT_TRUE(StoredThroughGrid(grid, kSites[i], before[i])) << grid.logs();
   EXPECT_FALSE(DayFileHolds(grid.siteDir(kSites[1]), "grid_a0"));
   EXPECT_FALSE(DayFileHolds(grid.siteDir(kSites[0]), "grid_b0"));
+
+  // Each server's status, through the registry.
+  for (int i = 0; i < 2; ++i) {
+    Tessel::SiteState state;
+    ASSERT_NO_THROW(state = grid.status(kSites[i])) << kSites[i] << grid.logs();
+    EXPECT_EQ(state.accepted, 1) << kSites[i];
+    EXPECT_EQ(state.stored, 1) << kSites[i];
+  }
+  ASSERT_EQ(grid.live(kSites[1], &out), 0) << out;
+  EXPECT_NE(out.find("records: 1 accepted, 1 stored"), std::string::npos) << out;
 
   // Killed: the node starts it again by itself, before any client asks.
   ASSERT_EQ(::kill(first[0], SIGKILL), 0);

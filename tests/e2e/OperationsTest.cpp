@@ -11,6 +11,7 @@
 #include "E2eSite.h"
 #include "SeatSiteTest.h"
 #include "EventRecords.h"
+#include "SiteStatus.h"
 #include "common/SiteFiles.h"
 #include "record/DayStamp.h"
 
@@ -68,6 +69,15 @@ TEST_F(OperationsTest, StopAndStartAgainInTheSameProcess) {
   EXPECT_EQ(stored, expected);
   EXPECT_EQ(forwarded, expected);
   EXPECT_EQ(site.serverStderr().find("AlreadyRegistered"), std::string::npos);
+  // The status facet is the started service's: its counters begin again.
+  const Tessel::SiteState state =
+      Tessel::SiteStatusPrx::uncheckedCast(
+          site.client()->stringToProxy(
+              "TesselBox/admin -f IceBox.Service.tesselWriteService.Status:tcp -h 127.0.0.1 -p " +
+              std::to_string(adminPort)))
+          ->read();
+  EXPECT_EQ(state.accepted, 4);
+  EXPECT_EQ(state.stored, 3);
 }
 
 // Listening the short way ("tcp -p"), Ice 3.7 accepts IPv4 clients on a

@@ -228,6 +228,9 @@ TEST_F(SampleSite, RunsInIceboxFromTheStagedModule) {
   // The staged tools start without a library path too.
   EXPECT_EQ(0, RunToEnd({staged(kBinDir + "/riadump"), "status", site.path()}, logs, "riadump"))
       << Output(logs, "riadump");
+  // The sample's admin object serves the service's status.
+  EXPECT_EQ(0, RunToEnd({staged(kBinDir + "/riadump"), "live", "--site", site.path()}, logs, "live"))
+      << Output(logs, "live");
   EXPECT_EQ(0, RunToEnd({staged(kBinDir + "/netlog-sink"), "--help"}, logs, "sink"))
       << Output(logs, "sink");
 

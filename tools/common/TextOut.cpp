@@ -89,6 +89,23 @@ std::string Printable(const std::string& text) {
 
 std::string ClientText(const std::string& gbk) { return Printable(GbkToUtf8(gbk)); }
 
+std::string JsonString(const std::string& utf8) {
+  std::string out = "\"";
+  for (unsigned char c : utf8) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c == 0x7f) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\u%04x", c);
+      out += esc;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
 std::string LocalTimeText(std::int64_t seconds) {
   std::time_t t = static_cast<std::time_t>(seconds);
   std::tm local;

@@ -23,6 +23,10 @@ std::string Printable(const std::string& text);
 // with control bytes and bytes that are not GBK as \xNN.
 std::string ClientText(const std::string& gbk);
 
+// A JSON string literal of UTF-8 text: quotes, backslashes and control
+// characters escaped.
+std::string JsonString(const std::string& utf8);
+
 // "2026-12-07 21:15:00" in local time, or the number itself when it cannot
 // be shown as a date.
 std::string LocalTimeText(std::int64_t seconds);

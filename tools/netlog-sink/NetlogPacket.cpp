@@ -19,6 +19,7 @@ using tessel::port::DecodeFixed32BE;
 using tessel::port::EncodeFixed32BE;
 using textout::ClientText;
 using textout::GbkToUtf8;
+using textout::JsonString;
 
 std::size_t FrameLength(const unsigned char* header) {
   return fmt::kHeaderSize + DecodeFixed32BE(header + fmt::kFrameLengthAt);
@@ -36,16 +37,6 @@ std::string Dotted(const unsigned char* p) {
   char text[16];
   std::snprintf(text, sizeof text, "%u.%u.%u.%u", p[0], p[1], p[2], p[3]);
   return text;
-}
-
-std::string JsonString(const std::string& utf8) {
-  std::string out = "\"";
-  for (unsigned char c : utf8) {
-    if (c == '"' || c == '\\') { out += '\\'; out += static_cast<char>(c); }
-    else if (c < 0x20 || c == 0x7f) { char esc[8]; std::snprintf(esc, sizeof esc, "\\u%04x", c); out += esc; }
-    else out += static_cast<char>(c);
-  }
-  return out + "\"";
 }
 
 }  // namespace

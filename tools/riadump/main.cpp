@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "LiveCommand.h"
 #include "SiteViews.h"
 #include "TextOut.h"
 #include "common/SiteFiles.h"
@@ -28,13 +29,40 @@ const char kUsage[] =
     "                                    and with --behind a server more than N records\n"
     "                                    behind\n"
     "       riadump FILE...              any of the files above, told by its name\n"
+    "       riadump live (--site SITE | --admin PROXY | --icegrid SERVER-ID)\n"
+    "                    [--json | --prometheus] [--max-behind N] [--max-down SECONDS]\n"
+    "                    [--max-refused N] [--Ice.Config=FILE] [--Ice.<property>=VALUE]\n"
+    "                                    how the running service is doing, from its\n"
+    "                                    status facet: records accepted, stored,\n"
+    "                                    refused and waiting, the journal, the record\n"
+    "                                    files, the keywords, the last pass, each\n"
+    "                                    upstream server; a \"problem:\" line for each\n"
+    "                                    trouble: record files or the journal that\n"
+    "                                    cannot be written, more than N records\n"
+    "                                    refused (--max-refused, default 0), an\n"
+    "                                    upstream down for SECONDS or longer\n"
+    "                                    (--max-down, default 0: down at all), and\n"
+    "                                    with --max-behind one more than N records\n"
+    "                                    behind.\n"
+    "                                    --site: the admin object SITE/icebox.cfg sets up\n"
+    "                                    (Ice.Admin.Endpoints, Ice.Admin.InstanceName);\n"
+    "                                    --admin: that admin object's proxy;\n"
+    "                                    --icegrid: the server of that id, through the\n"
+    "                                    IceGrid registry of --Ice.Default.Locator, with\n"
+    "                                    an admin session of --IceGridAdmin.Username and\n"
+    "                                    --IceGridAdmin.Password.\n"
+    "                                    --json: one JSON object; --prometheus: the\n"
+    "                                    Prometheus text format (tessel_* metrics)\n"
     "\n"
     "Texts are shown as UTF-8, times as local dates; control characters and bytes\n"
     "that are not text are shown as \\xNN.\n"
     "\n"
     "Exit status: 0 when all is well; 1 when a file cannot be read or is not of\n"
-    "its kind, and for status when a \"problem:\" line was printed; 2 for a command\n"
-    "line riadump does not take.\n";
+    "its kind, and for status and live when a \"problem:\" line was printed (for\n"
+    "--json and --prometheus: when it would be); 2 for a command line riadump does\n"
+    "not take; 3 for live when the status cannot be read (the service or its admin\n"
+    "object not running, no admin object configured; --prometheus then prints\n"
+    "tessel_up 0).\n";
 
 bool ShowByName(const std::string& path) {
   using tessel::HasExtension;
@@ -63,6 +91,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   bool ok = true;
+  if (command == "live") return views::RunLive(std::vector<std::string>(argv + 2, argv + argc));
   if (command == "status") {
     std::vector<std::string> dirs;
     long behindLimit = -1;

@@ -1,0 +1,80 @@
+#include "service/StatusFacet.h"
+
+#include <cstdint>
+
+#include "common/SiteOptions.h"
+
+namespace tessel {
+
+std::string StatusFacetName(const std::string& service) {
+  return "IceBox.Service." + service + ".Status";
+}
+
+namespace {
+
+Ice::Long Count(std::uint64_t value) {
+  return value > static_cast<std::uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<Ice::Long>(value);
+}
+
+Tessel::UpstreamState ToUpstreamState(const UpstreamStatus& in) {
+  Tessel::UpstreamState out = Tessel::UpstreamState();
+  out.host = in.host;
+  out.port = in.port;
+  out.dayStamp = in.dayStamp;
+  out.offset = in.offset;
+  out.recordsBehind = Count(in.recordsBehind);
+  out.connected = in.connected;
+  out.lastAcknowledged = in.lastAcknowledged;
+  out.lastError = in.lastError;
+  out.downSince = in.downSince;
+  out.retries = Count(in.retries);
+  return out;
+}
+
+}  // namespace
+
+Tessel::SiteState ToSiteState(const ServiceStatus& status, std::time_t now) {
+  Tessel::SiteState out = Tessel::SiteState();
+  out.serverTime = now;
+  out.accepted = Count(status.intake.accepted);
+  out.refused = Count(status.intake.refused);
+  out.waiting = Count(status.intake.waiting);
+  // Not counted yet: every call is taken from the clients allowed, and
+  // records of the wrong shape are dropped before they are counted.
+  out.disallowed = 0;
+  out.malformed = 0;
+  out.journalFailing = status.intake.journalFailing;
+  out.journalError = status.intake.journalError;
+  out.journalFailingSince = status.intake.journalFailingSince;
+  out.stored = Count(status.writes.stored);
+  out.waitingToBeWritten = Count(status.writes.waiting);
+  out.keywordsHeld = Count(status.writes.keywords);
+  out.storeRecords = Count(status.writes.storeRecords);
+  out.failingFile = status.writes.failingFile;
+  out.failure = status.writes.failure;
+  out.failingSince = status.writes.failingSince;
+  out.lastPassAt = status.lastPassAt;
+  out.lastPassMs = status.lastPassMs;
+  out.durability = DurabilityName(status.options.durability);
+  out.maxWaitingRecords = Count(status.options.maxWaitingRecords);
+  for (const UpstreamStatus& upstream : status.upstreams)
+    out.upstreams.push_back(ToUpstreamState(upstream));
+  return out;
+}
+
+StatusFacet::StatusFacet(const AccountInfoWriterIPtr& servant, port::Env* env)
+    : servant_(servant), env_(env) {}
+
+Tessel::SiteState StatusFacet::read(const Ice::Current& current) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!servant_) throw Ice::FacetNotExistException(__FILE__, __LINE__, current.id, current.facet,
+                                                   current.operation);
+  return ToSiteState(servant_->Status(), env_->NowSeconds());
+}
+
+void StatusFacet::Detach() {
+  std::lock_guard<std::mutex> guard(lock_);
+  servant_ = 0;
+}
+
+}  // namespace tessel

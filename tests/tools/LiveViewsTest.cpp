@@ -1,0 +1,103 @@
+// riadump live's views of a status: what counts as a problem, and texts
+// from the service escaped in every format.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+
+#include "LiveViews.h"
+
+using namespace views;
+
+namespace {
+
+Tessel::SiteState Healthy() {
+  Tessel::SiteState state = Tessel::SiteState();
+  state.serverTime = 1800000000;
+  state.accepted = state.stored = 5;
+  state.durability = "power";
+  Tessel::UpstreamState upstream = Tessel::UpstreamState();
+  upstream.host = "10.1.2.3";
+  upstream.port = 8000;
+  upstream.connected = true;
+  state.upstreams.push_back(upstream);
+  return state;
+}
+
+std::size_t Count(const Tessel::SiteState& state, const LiveLimits& limits) {
+  return LiveProblems(state, limits).size();
+}
+
+}  // namespace
+
+TEST(LiveViewsTest, ProblemsFollowTheLimits) {
+  LiveLimits limits;
+  Tessel::SiteState state = Healthy();
+  EXPECT_EQ(Count(state, limits), 0u);
+
+  state.refused = 2;
+  EXPECT_EQ(Count(state, limits), 1u);
+  limits.maxRefused = 2;
+  EXPECT_EQ(Count(state, limits), 0u);
+
+  Tessel::UpstreamState& upstream = state.upstreams[0];
+  upstream.connected = false;  // before its first exchange: neither up nor down
+  EXPECT_EQ(Count(state, limits), 0u);
+  upstream.downSince = state.serverTime - 10;
+  EXPECT_EQ(Count(state, limits), 1u);
+  limits.maxDownSeconds = 10;
+  EXPECT_EQ(Count(state, limits), 1u);
+  limits.maxDownSeconds = 11;
+  EXPECT_EQ(Count(state, limits), 0u);
+  upstream.connected = true;  // back: its last trouble is no problem
+  limits.maxDownSeconds = 0;
+  EXPECT_EQ(Count(state, limits), 0u);
+
+  upstream.recordsBehind = 5;
+  EXPECT_EQ(Count(state, limits), 0u);  // no --max-behind
+  limits.maxBehind = 4;
+  EXPECT_EQ(Count(state, limits), 1u);
+  limits.maxBehind = 5;
+  EXPECT_EQ(Count(state, limits), 0u);
+
+  state.journalFailing = true;
+  state.failingFile = "/srv/site/virtualdb/261208.RiaBase";
+  EXPECT_EQ(Count(state, limits), 2u);
+}
+
+TEST(LiveViewsTest, TextsFromTheServiceAreEscapedInEveryFormat) {
+  Tessel::SiteState state = Healthy();
+  state.upstreams[0].host = "h\"\\\n\x9b";
+  state.upstreams[0].lastError = "refused\x1b[2J";
+  state.failingFile = "/srv/a\nb";
+  state.failure = "x\"y";
+  state.failingSince = state.serverTime;
+  const std::vector<std::string> problems = LiveProblems(state, LiveLimits());
+  ASSERT_EQ(problems.size(), 1u);
+
+  std::ostringstream text, json, prometheus;
+  ShowLive(state, problems, text);
+  ShowLiveJson(state, problems, json);
+  ShowLivePrometheus(state, problems, prometheus);
+  for (const std::string& out : {text.str(), json.str(), prometheus.str()}) {
+    EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+    EXPECT_EQ(out.find("\x9b"), std::string::npos) << out;
+    EXPECT_EQ(out.find("a\nb"), std::string::npos) << out;
+  }
+  EXPECT_NE(text.str().find("problem: records cannot be stored since"), std::string::npos);
+  EXPECT_NE(text.str().find("/srv/a\\x0ab: x\"y"), std::string::npos) << text.str();
+  EXPECT_NE(json.str().find(R"("failingFile":"/srv/a\\x0ab","failure":"x\"y")"), std::string::npos)
+      << json.str();
+  EXPECT_NE(json.str().find(R"("host":"h\"\\\\x0a\\x9b")"), std::string::npos) << json.str();
+  EXPECT_NE(prometheus.str().find(R"(tessel_upstream_connected{server="h\"\\\\x0a\\x9b:8000"} 1)"),
+            std::string::npos)
+      << prometheus.str();
+  // Every line a comment or one sample of the text format.
+  const std::regex sample(R"([a-z_]+(\{[a-z]+="([^"\\\n]|\\.)*"\})? -?[0-9]+(\.[0-9]+)?)");
+  std::istringstream lines(prometheus.str());
+  for (std::string line; std::getline(lines, line);) {
+    if (line.compare(0, 2, "# ") != 0) {
+      EXPECT_TRUE(std::regex_match(line, sample)) << line;
+    }
+  }
+}

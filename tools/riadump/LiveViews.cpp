@@ -1,0 +1,227 @@
+#include "LiveViews.h"
+
+#include <functional>
+#include <iomanip>
+
+#include "TextOut.h"
+
+namespace views {
+
+namespace {
+
+using textout::JsonString;
+using textout::LocalTimeText;
+using textout::Printable;
+
+std::string Server(const Tessel::UpstreamState& upstream) {
+  return Printable(upstream.host) + ":" + std::to_string(upstream.port);
+}
+
+bool WritesFailing(const Tessel::SiteState& state) {
+  return !state.failingFile.empty() || state.failingSince != 0;
+}
+
+// Down: the last exchange failed (before the first exchange it is neither
+// up nor down).
+bool Down(const Tessel::UpstreamState& upstream) {
+  return !upstream.connected && upstream.downSince != 0;
+}
+
+std::string When(Ice::Long seconds) { return seconds == 0 ? "never" : LocalTimeText(seconds); }
+
+}  // namespace
+
+std::vector<std::string> LiveProblems(const Tessel::SiteState& state, const LiveLimits& limits) {
+  std::vector<std::string> problems;
+  if (WritesFailing(state))
+    problems.push_back("records cannot be stored since " + When(state.failingSince) + ": " +
+                       Printable(state.failingFile) + ": " + Printable(state.failure));
+  if (state.journalFailing)
+    problems.push_back("the intake journal cannot be written since " +
+                       When(state.journalFailingSince) + ": " + Printable(state.journalError));
+  if (state.refused > limits.maxRefused)
+    problems.push_back(std::to_string(state.refused) + " records refused since the service started" +
+                       (limits.maxRefused > 0 ? " (more than " + std::to_string(limits.maxRefused) + ")"
+                                              : std::string()));
+  for (const Tessel::UpstreamState& upstream : state.upstreams) {
+    const long long downFor = state.serverTime - upstream.downSince;
+    if (Down(upstream) && downFor >= limits.maxDownSeconds)
+      problems.push_back("upstream " + Server(upstream) + " down for " + std::to_string(downFor) +
+                         " s: " + Printable(upstream.lastError));
+    if (limits.maxBehind >= 0 && upstream.recordsBehind > limits.maxBehind)
+      problems.push_back("upstream " + Server(upstream) + " is " +
+                         std::to_string(upstream.recordsBehind) + " records behind (more than " +
+                         std::to_string(limits.maxBehind) + ")");
+  }
+  return problems;
+}
+
+void ShowLive(const Tessel::SiteState& s, const std::vector<std::string>& problems,
+              std::ostream& out) {
+  out << "service time " << LocalTimeText(s.serverTime) << "; durability " << Printable(s.durability)
+      << ", at most " << s.maxWaitingRecords << " records waiting\n"
+      << "records: " << s.accepted << " accepted, " << s.stored << " stored, " << s.refused
+      << " refused, " << s.waiting << " waiting (" << s.waitingToBeWritten << " with the writer)\n"
+      << "calls from clients not allowed: " << s.disallowed
+      << "; malformed records ignored: " << s.malformed << "\n"
+      << "intake journal: "
+      << (s.journalFailing ? "FAILING since " + When(s.journalFailingSince) + ": " +
+                                 Printable(s.journalError)
+                           : std::string("written"))
+      << "\n"
+      << "record files: "
+      << (WritesFailing(s) ? "FAILING since " + When(s.failingSince) + ": " +
+                                 Printable(s.failingFile) + ": " + Printable(s.failure)
+                           : std::string("written"))
+      << "\n"
+      << "keywords: " << s.keywordsHeld << " held, " << s.storeRecords << " records in the store\n"
+      << "last pass: " << When(s.lastPassAt) << ", " << s.lastPassMs << " ms\n";
+  if (s.upstreams.empty()) out << "no upstream servers\n";
+  for (const Tessel::UpstreamState& u : s.upstreams) {
+    out << "upstream " << Server(u) << ": ";
+    if (u.connected) out << "connected";
+    else if (Down(u)) out << "DOWN since " << When(u.downSince) << " (" << u.retries << " retries)";
+    else out << "not yet connected";
+    out << "; day " << Printable(u.dayStamp) << " at byte " << u.offset << ", " << u.recordsBehind
+        << " records behind; last acknowledged " << When(u.lastAcknowledged);
+    if (!u.lastError.empty()) out << "; last error: " << Printable(u.lastError);
+    out << "\n";
+  }
+  for (const std::string& problem : problems) out << "problem: " << problem << "\n";
+}
+
+void ShowLiveJson(const Tessel::SiteState& s, const std::vector<std::string>& problems,
+                  std::ostream& out) {
+  auto text = [](const std::string& value) { return JsonString(Printable(value)); };
+  out << "{\"serverTime\":" << s.serverTime << ",\"healthy\":" << (problems.empty() ? "true" : "false")
+      << ",\"accepted\":" << s.accepted << ",\"stored\":" << s.stored << ",\"refused\":" << s.refused
+      << ",\"waiting\":" << s.waiting << ",\"waitingToBeWritten\":" << s.waitingToBeWritten
+      << ",\"disallowed\":" << s.disallowed << ",\"malformed\":" << s.malformed
+      << ",\"journalFailing\":" << (s.journalFailing ? "true" : "false")
+      << ",\"journalError\":" << text(s.journalError)
+      << ",\"journalFailingSince\":" << s.journalFailingSince
+      << ",\"failingFile\":" << text(s.failingFile) << ",\"failure\":" << text(s.failure)
+      << ",\"failingSince\":" << s.failingSince << ",\"keywordsHeld\":" << s.keywordsHeld
+      << ",\"storeRecords\":" << s.storeRecords << ",\"lastPassAt\":" << s.lastPassAt
+      << ",\"lastPassMs\":" << s.lastPassMs << ",\"durability\":" << text(s.durability)
+      << ",\"maxWaitingRecords\":" << s.maxWaitingRecords << ",\"upstreams\":[";
+  for (std::size_t i = 0; i < s.upstreams.size(); ++i) {
+    const Tessel::UpstreamState& u = s.upstreams[i];
+    out << (i == 0 ? "" : ",") << "{\"host\":" << text(u.host) << ",\"port\":" << u.port
+        << ",\"dayStamp\":" << text(u.dayStamp) << ",\"offset\":" << u.offset
+        << ",\"recordsBehind\":" << u.recordsBehind
+        << ",\"connected\":" << (u.connected ? "true" : "false")
+        << ",\"lastAcknowledged\":" << u.lastAcknowledged << ",\"lastError\":" << text(u.lastError)
+        << ",\"downSince\":" << u.downSince << ",\"retries\":" << u.retries << "}";
+  }
+  out << "],\"problems\":[";
+  for (std::size_t i = 0; i < problems.size(); ++i)
+    out << (i == 0 ? "" : ",") << JsonString(problems[i]);  // made of printable texts
+  out << "]}\n";
+}
+
+namespace {
+
+// A label value of the Prometheus text format: backslash, double quote and
+// line feed escaped (the value itself already printable UTF-8).
+std::string LabelValue(const std::string& printable) {
+  std::string out;
+  for (char c : printable) {
+    if (c == '\\') out += "\\\\";
+    else if (c == '"') out += "\\\"";
+    else if (c == '\n') out += "\\n";
+    else out += c;
+  }
+  return out;
+}
+
+void Family(std::ostream& out, const char* name, const char* type, const char* help) {
+  out << "# HELP " << name << " " << help << "\n# TYPE " << name << " " << type << "\n";
+}
+
+void Metric(std::ostream& out, const char* name, const char* type, const char* help,
+            long long value) {
+  Family(out, name, type, help);
+  out << name << " " << value << "\n";
+}
+
+}  // namespace
+
+void ShowLivePrometheus(const Tessel::SiteState& s, const std::vector<std::string>& problems,
+                        std::ostream& out) {
+  Metric(out, "tessel_up", "gauge", "1 when the service's status facet answered.", 1);
+  Metric(out, "tessel_healthy", "gauge", "1 when riadump live finds no problem.",
+         problems.empty() ? 1 : 0);
+  Metric(out, "tessel_records_accepted_total", "counter", "Records accepted since the start.",
+         s.accepted);
+  Metric(out, "tessel_records_stored_total", "counter",
+         "Records written to the record files since the start.", s.stored);
+  Metric(out, "tessel_records_refused_total", "counter", "Records refused since the start.",
+         s.refused);
+  Metric(out, "tessel_records_waiting", "gauge", "Records accepted and not yet stored.",
+         s.waiting);
+  Metric(out, "tessel_records_waiting_to_be_written", "gauge",
+         "Of the waiting records, those the writer holds.", s.waitingToBeWritten);
+  Metric(out, "tessel_calls_disallowed_total", "counter",
+         "Calls refused because the client is not allowed.", s.disallowed);
+  Metric(out, "tessel_records_malformed_total", "counter", "Malformed records ignored.",
+         s.malformed);
+  Metric(out, "tessel_journal_failing", "gauge", "1 while the intake journal cannot be written.",
+         s.journalFailing ? 1 : 0);
+  Metric(out, "tessel_journal_failing_since_seconds", "gauge",
+         "Since when the journal cannot be written (0: it can).", s.journalFailingSince);
+  Metric(out, "tessel_write_failing", "gauge", "1 while a record file cannot be written.",
+         WritesFailing(s) ? 1 : 0);
+  Metric(out, "tessel_write_failing_since_seconds", "gauge",
+         "Since when a record file cannot be written (0: they can).", s.failingSince);
+  Metric(out, "tessel_keywords_held", "gauge", "Keywords held in memory.", s.keywordsHeld);
+  Metric(out, "tessel_keyword_store_records", "gauge", "Records in the keyword store.",
+         s.storeRecords);
+  Metric(out, "tessel_last_pass_timestamp_seconds", "gauge", "When the last pass began.",
+         s.lastPassAt);
+  Family(out, "tessel_last_pass_duration_seconds", "gauge", "How long the last pass took.");
+  out << "tessel_last_pass_duration_seconds " << s.lastPassMs / 1000 << "." << std::setw(3)
+      << std::setfill('0') << s.lastPassMs % 1000 << std::setfill(' ') << "\n";
+  Metric(out, "tessel_max_waiting_records", "gauge",
+         "Records that may wait before new ones are refused.", s.maxWaitingRecords);
+  Family(out, "tessel_durability_info", "gauge", "The write path's durability.");
+  out << "tessel_durability_info{durability=\"" << LabelValue(Printable(s.durability)) << "\"} 1\n";
+
+  struct UpstreamMetric {
+    const char* name;
+    const char* type;
+    const char* help;
+    std::function<long long(const Tessel::UpstreamState&)> value;
+  };
+  const UpstreamMetric upstreamMetrics[] = {
+      {"tessel_upstream_connected", "gauge", "1 when the last exchange was acknowledged.",
+       [](const Tessel::UpstreamState& u) { return u.connected ? 1 : 0; }},
+      {"tessel_upstream_down", "gauge", "1 while the last exchange failed.",
+       [](const Tessel::UpstreamState& u) { return Down(u) ? 1 : 0; }},
+      {"tessel_upstream_records_behind", "gauge", "Records not yet acknowledged.",
+       [](const Tessel::UpstreamState& u) { return u.recordsBehind; }},
+      {"tessel_upstream_offset_bytes", "gauge", "Offset in the day file being sent.",
+       [](const Tessel::UpstreamState& u) { return u.offset; }},
+      {"tessel_upstream_last_ack_timestamp_seconds", "gauge",
+       "When a record was last acknowledged (0: never).",
+       [](const Tessel::UpstreamState& u) { return u.lastAcknowledged; }},
+      {"tessel_upstream_down_since_seconds", "gauge",
+       "When the server last went down (0: never).",
+       [](const Tessel::UpstreamState& u) { return u.downSince; }},
+      {"tessel_upstream_retries", "gauge", "Sends of the waiting record since it went down.",
+       [](const Tessel::UpstreamState& u) { return u.retries; }},
+  };
+  for (const UpstreamMetric& metric : upstreamMetrics) {
+    if (s.upstreams.empty()) break;
+    Family(out, metric.name, metric.type, metric.help);
+    for (const Tessel::UpstreamState& u : s.upstreams)
+      out << metric.name << "{server=\"" << LabelValue(Server(u)) << "\"} " << metric.value(u)
+          << "\n";
+  }
+}
+
+void ShowUnreachablePrometheus(std::ostream& out) {
+  Metric(out, "tessel_up", "gauge", "1 when the service's status facet answered.", 0);
+}
+
+}  // namespace views
