@@ -49,8 +49,8 @@ std::string PlainHostAddress(const std::string& address) {
 
 }  // namespace tessel
 
-AccountInfoI::AccountInfoI(const Ice::CommunicatorPtr& communicator)
-    : communicator(communicator) {}
+AccountInfoI::AccountInfoI(const Ice::CommunicatorPtr& communicator, tessel::port::Env* env)
+    : communicator(communicator), clientNotes(env) {}
 
 std::string AccountInfoI::clientAddressOf(const Ice::Current& current) {
   if (!current.con) return std::string();
@@ -103,20 +103,73 @@ void AccountInfoI::Answer(const Callback& callback, const tessel::Receipt& recei
   });
 }
 
+template <typename Callback>
+bool AccountInfoI::Admitted(const Callback& callback, const char* operation,
+                            const Ice::Current& current) {
+  if (!current.con || allowedClients.empty()) return true;
+  const std::string address = clientAddressOf(current);
+  if (allowedClients.Contains(address)) return true;
+  clientNotes.Note(address, tessel::ClientNotes::kNotAllowed,
+                   std::string(operation) + ": the address is not in " +
+                       tessel::kAllowedClientsProperty);
+  callback->ice_exception(tessel::Refusal(tessel::port::Status::Refused(
+      "calls from " + address + " are not taken: the address is not among the allowed clients")));
+  return false;
+}
+
+void AccountInfoI::NoteMalformed(const char* operation, const Ice::ByteSeq& record,
+                                 const Ice::Current& current) {
+  if (record.size() != rec::kSize) {
+    clientNotes.Note(clientAddressOf(current), tessel::ClientNotes::kWrongLength,
+                     std::string(operation) + ": a record of " + std::to_string(record.size()) +
+                         " bytes, not " + std::to_string(rec::kSize));
+    return;
+  }
+  const std::string prefix = VirtualIdRecord::FromBytes(record.data()).Prefix();
+  std::string ipKey;
+  if (tessel::GetIpKey(prefix, &ipKey)) return;
+  clientNotes.Note(clientAddressOf(current), tessel::ClientNotes::kNoIpKey,
+                   std::string(operation) + ": the prefix \"" + prefix +
+                       "\" has no IP key between two underscores within its " +
+                       std::to_string(rec::kPrefixWidth) + " bytes");
+}
+
+void AccountInfoI::NoteSeatPrefix(Ice::Int clientIp, Ice::Int seatLogonTime,
+                                  const Ice::Current& current) {
+  std::string unit;
+  {
+    IceUtil::RecMutex::Lock lock(mutex);
+    unit = unitIdentity;
+  }
+  const std::string prefix = tessel::MakePrefix(unit, clientIp, seatLogonTime);
+  std::string ipKey;
+  if (tessel::GetIpKey(prefix.substr(0, rec::kPrefixWidth), &ipKey)) return;
+  clientNotes.Note(clientAddressOf(current), tessel::ClientNotes::kSeatPrefixCut,
+                   "RealNameClientOff: the seat's prefix \"" + tessel::Printable(prefix) + "\" is cut at " +
+                       std::to_string(rec::kPrefixWidth) +
+                       " bytes before its IP key ends: the unit identity is too long for it");
+}
+
 void AccountInfoI::write_async(const Audit::VirtualPersion::AMD_AccountInfo_writePtr& callback,
                                const Ice::ByteSeq& record, const Ice::Current& current) {
+  if (!Admitted(callback, "write", current)) return;
+  NoteMalformed("write", record, current);
   Answer(callback, write(record, current));
 }
 
 void AccountInfoI::registAccount_async(
     const Audit::VirtualPersion::AMD_AccountInfo_registAccountPtr& callback,
     const Ice::ByteSeq& record, const Ice::Current& current) {
+  if (!Admitted(callback, "registAccount", current)) return;
+  NoteMalformed("registAccount", record, current);
   Answer(callback, registAccount(record, current));
 }
 
 void AccountInfoI::writeAccount_async(
     const Audit::VirtualPersion::AMD_AccountInfo_writeAccountPtr& callback,
     const Ice::ByteSeq& record, const Ice::Current& current) {
+  if (!Admitted(callback, "writeAccount", current)) return;
+  NoteMalformed("writeAccount", record, current);
   Answer(callback, writeAccount(record, current));
 }
 
@@ -124,18 +177,28 @@ void AccountInfoI::RealNameClientOff_async(
     const Audit::VirtualPersion::AMD_AccountInfo_RealNameClientOffPtr& callback,
     Ice::Int clientIp, const Ice::ByteSeq& record, Ice::Int seatLogonTime, Ice::Int offTime,
     const Ice::Current& current) {
-  Answer(callback, RealNameClientOff(clientIp, record, seatLogonTime, offTime, current));
+  if (!Admitted(callback, "RealNameClientOff", current)) return;
+  const tessel::Receipt receipt =
+      RealNameClientOff(clientIp, record, seatLogonTime, offTime, current);
+  // Only the record's length is the caller's: its prefix is made here.
+  if (record.size() != rec::kSize)
+    NoteMalformed("RealNameClientOff", record, current);
+  else if (receipt.status.ok())
+    NoteSeatPrefix(clientIp, seatLogonTime, current);
+  Answer(callback, receipt);
 }
 
 void AccountInfoI::AccountOff_async(
     const Audit::VirtualPersion::AMD_AccountInfo_AccountOffPtr& callback, Ice::Int clientIp,
     Ice::Int offTime, Ice::Int offCode, const Ice::Current& current) {
+  if (!Admitted(callback, "AccountOff", current)) return;
   Answer(callback, AccountOff(clientIp, offTime, offCode, current));
 }
 
 void AccountInfoI::NotifyToUpChatContent_async(
     const Audit::VirtualPersion::AMD_AccountInfo_NotifyToUpChatContentPtr& callback,
     Ice::Int value1, Ice::Int value2, Ice::Int value3, const Ice::Current& current) {
+  if (!Admitted(callback, "NotifyToUpChatContent", current)) return;
   NotifyToUpChatContent(value1, value2, value3, current);
   callback->ice_response();
 }
@@ -143,10 +206,14 @@ void AccountInfoI::NotifyToUpChatContent_async(
 void AccountInfoI::GetAllOnLineVirtualId_async(
     const Audit::VirtualPersion::AMD_AccountInfo_GetAllOnLineVirtualIdPtr& callback,
     const Ice::Current& current) {
+  if (!Admitted(callback, "GetAllOnLineVirtualId", current)) return;
   Ice::Int count = 0;
   std::string filePath;
-  GetAllOnLineVirtualId(count, filePath, current);
-  callback->ice_response(count, filePath);
+  const tessel::port::Status status = GetAllOnLineVirtualId(count, filePath, current);
+  if (status.ok())
+    callback->ice_response(count, filePath);
+  else
+    callback->ice_exception(tessel::Refusal(status));
 }
 
 tessel::Receipt AccountInfoI::write(const Ice::ByteSeq& record, const Ice::Current&) {
@@ -245,4 +312,7 @@ tessel::Receipt AccountInfoI::RealNameClientOff(Ice::Int clientIp, const Ice::By
 
 void AccountInfoI::NotifyToUpChatContent(Ice::Int, Ice::Int, Ice::Int, const Ice::Current&) {}
 
-void AccountInfoI::GetAllOnLineVirtualId(Ice::Int&, std::string&, const Ice::Current&) {}
+tessel::port::Status AccountInfoI::GetAllOnLineVirtualId(Ice::Int&, std::string&,
+                                                         const Ice::Current&) {
+  return tessel::port::Status::OK();
+}

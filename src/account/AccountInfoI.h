@@ -8,6 +8,11 @@
 // those records are safe (WhenSafe), and fails with the reason when any was
 // refused. So a caller is never answered as if a record were kept that was
 // not, and no server thread waits for the disk.
+//
+// The entry points are also where a caller is known by its connection: a
+// call from an address outside the allowed clients is refused there, and a
+// malformed record (which the operations ignore, as before) is noted there
+// (ClientNotes).
 #ifndef TESSEL_ACCOUNT_ACCOUNTINFOI_H
 #define TESSEL_ACCOUNT_ACCOUNTINFOI_H
 
@@ -19,6 +24,8 @@
 #include <string>
 
 #include "VirtualAccount.h"
+#include "account/ClientNotes.h"
+#include "common/AddressList.h"
 #include "lists/Intake.h"
 #include "record/CompactRecord.h"
 #include "record/VirtualIdRecord.h"
@@ -27,7 +34,9 @@ class AccountInfoI : public Audit::VirtualPersion::AccountInfo {
  public:
   typedef std::function<void(const tessel::port::Status&)> Done;
 
-  explicit AccountInfoI(const Ice::CommunicatorPtr& communicator);
+  // `env` gives the clock by which ClientNotes tells of callers.
+  explicit AccountInfoI(const Ice::CommunicatorPtr& communicator,
+                        tessel::port::Env* env);
 
   // The dispatch of each operation: its work below, then its answer.
   virtual void write_async(const Audit::VirtualPersion::AMD_AccountInfo_writePtr& callback,
@@ -67,8 +76,9 @@ class AccountInfoI : public Audit::VirtualPersion::AccountInfo {
                                      const Ice::Current& current);
   virtual void NotifyToUpChatContent(Ice::Int value1, Ice::Int value2, Ice::Int value3,
                                      const Ice::Current& current);
-  virtual void GetAllOnLineVirtualId(Ice::Int& count, std::string& filePath,
-                                     const Ice::Current& current);
+  // A refusal, and the results untouched, when no export can be made.
+  virtual tessel::port::Status GetAllOnLineVirtualId(Ice::Int& count, std::string& filePath,
+                                                     const Ice::Current& current);
 
   // Refreshes unitIdentity from the site environment. False when the query
   // fails; the first failure in the process is logged as an error.
@@ -87,6 +97,9 @@ class AccountInfoI : public Audit::VirtualPersion::AccountInfo {
   // IPv6 peer; empty without a connection.
   static std::string clientAddressOf(const Ice::Current& current);
 
+  // Calls refused and malformed records, by client (any thread).
+  const tessel::ClientNotes& Notes() const { return clientNotes; }
+
  protected:
   std::string unitIdentity;
   Ice::CommunicatorPtr communicator;
@@ -98,8 +111,13 @@ class AccountInfoI : public Audit::VirtualPersion::AccountInfo {
   // the lock exclusively and re-enters it when it calls write() on itself,
   // so a recursive mutex gives the same behaviour.
   IceUtil::RecMutex mutex;
+  // The clients whose calls are taken; empty: every client. Set before the
+  // servant is registered, read only afterwards.
+  tessel::AddressList allowedClients;
 
  private:
+  tessel::ClientNotes clientNotes;
+
   // The unit-identity query has failed and the failure was logged.
   bool identityFailureLogged = false;
 
@@ -110,9 +128,28 @@ class AccountInfoI : public Audit::VirtualPersion::AccountInfo {
   // reason it failed.
   template <typename Callback>
   void Answer(const Callback& callback, const tessel::Receipt& receipt);
+
+  // False, with the call failed, when the caller's address is not allowed.
+  // A call without a connection (collocated) is always taken.
+  template <typename Callback>
+  bool Admitted(const Callback& callback, const char* operation, const Ice::Current& current);
+
+  // Notes a record the operation ignores: the wrong length, or a prefix
+  // without its IP key.
+  void NoteMalformed(const char* operation, const Ice::ByteSeq& record,
+                     const Ice::Current& current);
+  // Notes a seat's log-off whose prefix, as RealNameClientOff made it, lost
+  // its IP key to the 50-byte cut (the lists then ignore it).
+  void NoteSeatPrefix(Ice::Int clientIp, Ice::Int seatLogonTime, const Ice::Current& current);
 };
 
 namespace tessel {
+
+// The properties of the servants, under the service's (and its adapter's)
+// name.
+inline constexpr char kAllowedClientsProperty[] = "tesselWriteService.AllowedClients";
+inline constexpr char kExportKeepSecondsProperty[] = "tesselWriteService.OnlineExportKeepSeconds";
+inline constexpr char kExportMaxFilesProperty[] = "tesselWriteService.OnlineExportMaxFiles";
 
 // What a caller is told when its records were not kept: an Ice exception
 // whose text says why (agents show it, and send again).

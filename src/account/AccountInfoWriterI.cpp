@@ -2,6 +2,10 @@
 
 #include <Ice/Ice.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <stdexcept>
+
 #include "common/PathHelpers.h"
 #include "common/SiteFiles.h"
 #include "port/Port.h"
@@ -9,6 +13,33 @@
 
 namespace port = tessel::port;
 namespace rec = tessel::rec;
+
+namespace {
+
+// A property holding a whole number from 1 to `max`; `fallback` when unset.
+std::int64_t ReadCount(const Ice::PropertiesPtr& properties, const char* name,
+                       std::int64_t fallback, std::int64_t max) {
+  const std::string text = properties->getProperty(name);
+  if (text.empty()) return fallback;
+  char* end = nullptr;
+  errno = 0;
+  const long long value = std::strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || end == text.c_str() || *end != '\0' || value < 1 || value > max)
+    throw std::runtime_error(std::string(name) + "=" + text + ": not a whole number from 1 to " +
+                             std::to_string(max));
+  return value;
+}
+
+tessel::ExportRetention ReadExportRetention(const Ice::PropertiesPtr& properties) {
+  tessel::ExportRetention retention;
+  retention.keepSeconds = ReadCount(properties, tessel::kExportKeepSecondsProperty,
+                                    retention.keepSeconds, 0x7FFFFFFF);
+  retention.maxFiles = static_cast<std::size_t>(ReadCount(
+      properties, tessel::kExportMaxFilesProperty, retention.maxFiles, 1000000));
+  return retention;
+}
+
+}  // namespace
 
 // Threads. The servant owns every thread of the service:
 //
@@ -50,13 +81,20 @@ AccountInfoWriterI::AccountInfoWriterI(const Ice::CommunicatorPtr& communicator,
                                        const std::string& path, const std::string& upPath,
                                        const tessel::SiteContext& site,
                                        const tessel::WriteOptions& options)
-    : AccountInfoI(communicator),
+    : AccountInfoI(communicator, site.env),
       site(site),
       env(site.env),
       options(options),
       path(path),
       upPath(upPath) {
   try {
+    const Ice::PropertiesPtr properties = communicator->getProperties();
+    const std::string allowed = properties->getProperty(tessel::kAllowedClientsProperty);
+    const port::Status parsed = tessel::AddressList::Parse(allowed, &allowedClients);
+    if (!parsed.ok())
+      throw std::runtime_error(std::string(tessel::kAllowedClientsProperty) + "=" + allowed + ": " +
+                               parsed.ToString());
+    exports.reset(new tessel::OnlineExportFiles(env, ReadExportRetention(properties)));
     qqRecordPath = communicator->getProperties()->getProperty("QQRecordFilePath");
     ExpandPath(qqRecordPath, site);
     loadUnitIdentity();
@@ -109,6 +147,8 @@ tessel::ServiceStatus AccountInfoWriterI::Status() const {
     status.lastPassMs = preTreat->LastPassMs();
   }
   if (senderManager) status.upstreams = senderManager->Statuses();
+  status.disallowed = Notes().Disallowed();
+  status.malformed = Notes().Malformed();
   return status;
 }
 
@@ -134,28 +174,17 @@ void AccountInfoWriterI::WhenSafe(const tessel::Receipt& receipt, Done done) {
   preTreat->intake().WhenSafe(receipt.sequence, std::move(done));
 }
 
-std::string AccountInfoWriterI::NextExportPath(const std::string& dir) {
-  // One file per call, named by the second of the call. A second call in
-  // the same second gets "<seconds>_<n>.OLV" instead of adding its records
-  // to the first call's file, so every file holds what its count says.
-  const std::time_t now = env->NowSeconds();
-  if (now != lastExportSecond) {
-    lastExportSecond = now;
-    exportsInSecond = 0;
-  }
-  for (;;) {
-    const std::string candidate = tessel::OnlineExportFileName(dir, now, exportsInSecond++);
-    if (!env->FileExists(candidate)) return candidate;
-  }
-}
-
-void AccountInfoWriterI::GetAllOnLineVirtualId(Ice::Int& count, std::string& filePath,
-                                               const Ice::Current&) {
+port::Status AccountInfoWriterI::GetAllOnLineVirtualId(Ice::Int& count, std::string& filePath,
+                                                       const Ice::Current&) {
   const std::string dir = tessel::JoinPath(site.workDir, tessel::kOnlineExportDirName);
-  if (!env->FileExists(dir)) env->CreateDir(dir);  // one level; a failure shows in the export
+  if (!env->FileExists(dir)) env->CreateDir(dir);  // one level; a failure shows below
   std::lock_guard<std::mutex> guard(exportMutex);
-  filePath = NextExportPath(dir);
+  std::string next;
+  const port::Status named = exports->Next(dir, &next);
+  if (!named.ok()) return named;
+  filePath = next;
   int exported = 0;
   preTreat->ExportToFile(filePath.c_str(), exported);
   count = exported;
+  return port::Status::OK();
 }

@@ -8,10 +8,12 @@
 #include <IceUtil/Thread.h>
 
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "account/AccountInfoI.h"
+#include "account/OnlineExportFiles.h"
 #include "account/ServiceStatus.h"
 #include "forward/RVIDSenderManager.h"
 #include "iafile/MakeUpIAFileWorker.h"
@@ -22,14 +24,16 @@ class AccountInfoWriterI : public AccountInfoI {
  public:
   // Works on `site` (its Env, directories), which every worker is given
   // too; `options` shape the write path. A set-up that fails throws with
-  // the reason, after undoing what it had started.
+  // the reason, after undoing what it had started: a bad value of
+  // tesselWriteService.AllowedClients, .OnlineExportKeepSeconds or
+  // .OnlineExportMaxFiles among them (std::runtime_error naming it).
   AccountInfoWriterI(const Ice::CommunicatorPtr& communicator, const std::string& path,
                      const std::string& upPath, const tessel::SiteContext& site,
                      const tessel::WriteOptions& options = tessel::WriteOptions());
   virtual ~AccountInfoWriterI();
 
-  virtual void GetAllOnLineVirtualId(Ice::Int& count, std::string& filePath,
-                                     const Ice::Current& current);
+  virtual tessel::port::Status GetAllOnLineVirtualId(Ice::Int& count, std::string& filePath,
+                                                     const Ice::Current& current);
   virtual tessel::Receipt handleRecord(const Ice::ByteSeq& record);
   virtual tessel::Receipt processRecord(const void* data, int length);
   virtual void WhenSafe(const tessel::Receipt& receipt, Done done);
@@ -43,8 +47,6 @@ class AccountInfoWriterI : public AccountInfoI {
 
  private:
   void StopWorkers();
-  // A name for this export's .OLV file that no earlier export was given.
-  std::string NextExportPath(const std::string& dir);
 
   const tessel::SiteContext site;
   tessel::port::Env* const env;
@@ -58,8 +60,7 @@ class AccountInfoWriterI : public AccountInfoI {
 
   // Serialises on-line exports and the choice of their file names.
   std::mutex exportMutex;
-  std::time_t lastExportSecond = 0;
-  int exportsInSecond = 0;
+  std::unique_ptr<tessel::OnlineExportFiles> exports;
 };
 
 typedef IceUtil::Handle<AccountInfoWriterI> AccountInfoWriterIPtr;

@@ -124,4 +124,23 @@ std::string OnlineExportFileName(const std::string& dir, std::time_t second, int
   return JoinPath(dir, name + kOnlineExportExtension);
 }
 
+bool ParseOnlineExportFileName(const std::string& name, std::time_t* second) {
+  if (!HasExtension(name, kOnlineExportExtension)) return false;
+  const std::string base = name.substr(0, name.size() - (sizeof kOnlineExportExtension - 1));
+  const std::string::size_type underscore = base.find('_');
+  const std::string seconds = base.substr(0, underscore);
+  const std::string n = underscore == std::string::npos ? "" : base.substr(underscore + 1);
+  if (seconds.empty() || seconds.size() > 10 || n.size() > 9 ||
+      seconds.find_first_not_of("0123456789") != std::string::npos ||
+      n.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  const unsigned long long value = std::stoull(seconds);
+  if (value > 0xFFFFFFFFull) return false;
+  // Only the names made here: no leading zeros, no "_0", no empty "_".
+  const int count = n.empty() ? 0 : std::stoi(n);
+  if (OnlineExportFileName("", static_cast<std::time_t>(value), count) != name) return false;
+  *second = static_cast<std::time_t>(value);
+  return true;
+}
+
 }  // namespace tessel

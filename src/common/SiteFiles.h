@@ -91,6 +91,9 @@ bool IaFileName(const std::string& iaDir, const std::string& unit, const std::st
 // "<seconds>.OLV" for the first export of a second, "<seconds>_<n>.OLV"
 // for the n-th after it.
 std::string OnlineExportFileName(const std::string& dir, std::time_t second, int n);
+// The second of a name OnlineExportFileName makes ("1796688000_2.OLV");
+// false for any other name ("01796688000.OLV", "1796688000_0.OLV", "a.OLV").
+bool ParseOnlineExportFileName(const std::string& name, std::time_t* second);
 
 }  // namespace tessel
 

@@ -39,10 +39,8 @@ Tessel::SiteState ToSiteState(const ServiceStatus& status, std::time_t now) {
   out.accepted = Count(status.intake.accepted);
   out.refused = Count(status.intake.refused);
   out.waiting = Count(status.intake.waiting);
-  // Not counted yet: every call is taken from the clients allowed, and
-  // records of the wrong shape are dropped before they are counted.
-  out.disallowed = 0;
-  out.malformed = 0;
+  out.disallowed = Count(status.disallowed);
+  out.malformed = Count(status.malformed);
   out.journalFailing = status.intake.journalFailing;
   out.journalError = status.intake.journalError;
   out.journalFailingSince = status.intake.journalFailingSince;

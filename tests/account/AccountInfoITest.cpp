@@ -21,7 +21,8 @@ const Ice::Int kLoopbackIp = 0x0100007F;
 
 class RecordingServant : public AccountInfoI {
  public:
-  explicit RecordingServant(const Ice::CommunicatorPtr& c) : AccountInfoI(c) {}
+  explicit RecordingServant(const Ice::CommunicatorPtr& c)
+      : AccountInfoI(c, tessel::port::Env::Default()) {}
   // Takes every record until `refuseAfter` were taken, then refuses.
   virtual Receipt handleRecord(const Ice::ByteSeq& record) {
     Receipt receipt;

@@ -37,6 +37,12 @@ TEST(SiteFilesTest, NamesOfTheOtherFiles) {
   EXPECT_FALSE(ParseProgressFileName("10.1.2.3_8000.spgx", &server));
   EXPECT_EQ(OnlineExportFileName("/w/temp", 1796688000, 0), "/w/temp/1796688000.OLV");
   EXPECT_EQ(OnlineExportFileName("/w/temp", 1796688000, 2), "/w/temp/1796688000_2.OLV");
+  std::time_t second = 0;
+  EXPECT_TRUE(ParseOnlineExportFileName("1796688000_2.OLV", &second));
+  EXPECT_EQ(second, 1796688000);
+  for (const char* other : {"01796688000.OLV", "1796688000_0.OLV", "1796688000_.OLV", "a.OLV",
+                            ".OLV", "1796688000.olv", "99999999999.OLV", "1796688000_2_3.OLV"})
+    EXPECT_FALSE(ParseOnlineExportFileName(other, &second)) << other;
 }
 
 // The IA file is named after the IP file; a name cut to 258 characters

@@ -82,8 +82,8 @@ TEST_F(RoadOfAnEventTest, RecordsReachTheFilesTheIaFileAndUpstreamInOrder) {
   std::string ip;
   GetIpKey(stored[4].Prefix(), &ip);
   const std::string ria = site.file("ia/4401020001_" + DayStamp(seat.seatLogon) + "_" + ip + "_1.ria");
-  ASSERT_TRUE(WaitUntil([&] { return Exists(ria); }, kDeadline));
-  EXPECT_FALSE(Exists(IpFile()));
+  // The IA file is put in place, then the IP file goes.
+  ASSERT_TRUE(WaitUntil([&] { return Exists(ria) && !Exists(IpFile()); }, kDeadline));
   std::vector<RecordExportEntry> exported;
   ASSERT_TRUE(ReadRecordExportFile(ria, &exported));
   EXPECT_FALSE(exported.empty());
