@@ -52,7 +52,7 @@ class IPListVirtualIDInfo : public tessel::StoppableThread {
   // Shutdown: StopAndJoin() (or Stop(), then join the ThreadControl that
   // start() returned); the thread ends within a pass (the pause is cut short
   // by Stop).
-  virtual void run();
+  void run() override;
   // Queues a copy of the record, after its entry in the intake journal, and
   // keeps `unitIdentity` (null counts as empty) for the exports. The
   // receipt says whether the record was taken, and its journal sequence
