@@ -72,11 +72,11 @@ tessel::ExportRetention ReadExportRetention(const Ice::PropertiesPtr& properties
 // worker (a flag), the list thread (raised, then joined: its last pass stores every
 // record accepted before the stop, and what it cannot store stays in the
 // intake journal for the next start), then the sender manager, which stops
-// and joins its senders before it returns. The joins happen here, in the
-// servant's destructor, because Ice releases the servant once the adapter
-// has finished its calls and before the host unloads the module: no call can
-// queue a record any more, and no thread may run this module's code after
-// it is unloaded.
+// and joins its senders before it returns. The service's stop calls
+// StopWorkers once the adapter has finished its calls, before the host may
+// unload the module or the process may exit: no call can queue a record any
+// more, and no thread may run this module's code after that. The destructor
+// does it too, for a servant that never got that far.
 AccountInfoWriterI::AccountInfoWriterI(const Ice::CommunicatorPtr& communicator,
                                        const std::string& path, const std::string& upPath,
                                        const tessel::SiteContext& site,

@@ -42,12 +42,14 @@ class AccountInfoWriterI : public AccountInfoI {
   // calls waiting for room fail at once.
   void BeginStop();
 
+  // Stops and joins every thread of the service (the destructor does it
+  // too). Called once no call is under way any more.
+  void StopWorkers();
+
   // How the service is doing now (any thread).
   tessel::ServiceStatus Status() const;
 
  private:
-  void StopWorkers();
-
   const tessel::SiteContext site;
   tessel::port::Env* const env;
   const tessel::WriteOptions options;

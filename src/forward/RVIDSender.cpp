@@ -163,6 +163,16 @@ void RVIDSender::SetDayFileSize(std::uint64_t size) {
   Publish();
 }
 
+void RVIDSender::RecountWhileWaiting() {
+  // A server down for hours holds the sender on one record; what piles up
+  // behind it meanwhile is what an operator needs to see.
+  std::uint64_t size = 0;
+  if (env_->FileSize(dayFilePath_, &size).ok() && size > dayFileSize_) SetDayFileSize(size);
+  const std::int32_t today = static_cast<std::int32_t>(tessel::LocalMidnight(env_->NowSeconds()));
+  CountLaterDays(today);
+  Publish();
+}
+
 void RVIDSender::CountLaterDays(std::int32_t today) {
   if (day_ >= today) {
     laterRecords_ = 0;
@@ -261,6 +271,7 @@ bool RVIDSender::SendUntilAcknowledged() {
     if (StopRequested()) break;  // cut short: no news of the server
     Failed(sender_->lastFailure());
     Pause(pacing_.retryPauseMs);
+    RecountWhileWaiting();
   }
   return false;
 }

@@ -74,6 +74,7 @@ class RVIDSender : public tessel::StoppableThread {
   void Acknowledged();
   void Failed(const std::string& why);
   void CountLaterDays(std::int32_t today);
+  void RecountWhileWaiting();
   void SetDayFileSize(std::uint64_t size);
   void Publish();
   std::string Server() const;

@@ -164,6 +164,7 @@ void tesselWriteService::start(const std::string& name, const Ice::CommunicatorP
     // the service again in this process.
     if (adapter) adapter->destroy();
     adapter = 0;
+    if (servant) servant->StopWorkers();
     servant = 0;
     SiteEnv_Release();
     siteEnvReady = false;
@@ -188,10 +189,12 @@ void tesselWriteService::stop() {
   // at once); what was accepted is stored by the list thread's last pass.
   if (servant) servant->BeginStop();
   adapter->deactivate();
-  // Once the calls under way have ended, destroying the adapter and letting
-  // the servant go runs its destructor, which stops and joins every thread
-  // of the service; the adapter's name is free again for a later start.
+  // Once the calls under way have ended, every thread of the service is
+  // stopped and joined here, not whenever the last reference to the servant
+  // goes: no thread may run this module's code once stop has returned. The
+  // adapter's name is free again for a later start.
   adapter->waitForDeactivate();
+  if (servant) servant->StopWorkers();
   adapter->destroy();
   adapter = 0;
   servant = 0;

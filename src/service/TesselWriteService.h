@@ -22,7 +22,7 @@ class tesselWriteService : public IceBox::Service {
   Ice::ObjectAdapterPtr adapter;
   bool siteEnvReady;
   // Held as well as by the adapter, so that a stop can refuse new records
-  // before the adapter lets the servant go.
+  // and join the service's threads whoever else still holds the servant.
   AccountInfoWriterIPtr servant;
   Ice::CommunicatorPtr server;
   tessel::StatusFacetPtr statusFacet;  // while started

@@ -165,13 +165,19 @@ TEST(RVIDSenderTest, StatusShowsProgressBacklogAndTheServer) {
   EXPECT_EQ(0, down.lastAcknowledged);
   EXPECT_NE(std::string::npos, down.lastError.find("cannot connect")) << down.lastError;
   EXPECT_NE(0, down.downSince);
+  // What piles up while the server stays down is counted as it comes, on
+  // the day being sent and on the later ones.
+  site.Append(Midnight(-1), {"y3"});
+  site.Append(Midnight(0), {"t2"});
+  EXPECT_TRUE(WaitUntil([&] { return sender->Status().recordsBehind == 4; }, kWait))
+      << sender->Status().recordsBehind;
 
   server.SetRefusing(false);
   ASSERT_TRUE(WaitUntil([&] { return sender->Status().recordsBehind == 0; }, kWait));
   UpstreamStatus up = sender->Status();
   EXPECT_TRUE(up.connected);
   EXPECT_EQ(DayStamp(Midnight(0)), up.dayStamp);
-  EXPECT_EQ(1247u, up.offset);
+  EXPECT_EQ(2 * 1247u, up.offset);
   EXPECT_NE(0, up.lastAcknowledged);
   EXPECT_EQ(0u, up.retries);
   sender->StopAndJoin();
