@@ -157,7 +157,9 @@ std::string TargetsOf(const Configuration& config, const Measurement& m, const M
     t.Add("refused 0", m.refused == 0 && m.missing() == 0);
     t.Add("ratio>=0.8", ratio >= 0.8);
     t.Add("cpu<=2x bare", bare.cpuUsPerRecord() > 0 && m.cpuUsPerRecord() <= 2 * bare.cpuUsPerRecord());
-    t.Add("1st<1s", m.firstFromLaunch < 1);
+    // Set for a large store, whose load is what delays the first record; an
+    // empty one waits only for the one-second pass after its start.
+    if (config.keywords >= 1000000) t.Add("1st<1s", m.firstFromLaunch < 1);
   }
   return t.text();
 }

@@ -27,12 +27,22 @@ std::uint32_t ClampTime(std::time_t t) {
   return static_cast<std::uint32_t>(t);
 }
 
+// Fetched once: EVP_sha256() looks the algorithm up in OpenSSL's provider
+// store, under its lock, at every digest, which made up most of the cost of
+// loading a large keyword store. Kept for the process's life.
+const EVP_MD* Sha256() {
+  static const EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+  return md;
+}
+
 }  // namespace
 
 KeywordDigest KeywordDigest::Of(const std::string& keyword) {
   unsigned char hash[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  if (EVP_Digest(keyword.data(), keyword.size(), hash, &length, EVP_sha256(), nullptr) != 1 ||
+  const EVP_MD* md = Sha256();
+  if (md == nullptr ||
+      EVP_Digest(keyword.data(), keyword.size(), hash, &length, md, nullptr) != 1 ||
       length < 16)
     throw std::runtime_error("SHA-256 is not available");
   KeywordDigest digest;
