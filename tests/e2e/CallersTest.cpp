@@ -18,12 +18,6 @@ using namespace testing_support;
 
 namespace {
 
-size_t CountOf(const std::string& text, const std::string& what) {
-  size_t count = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-  return count;
-}
-
 // The text of the Ice exception a call fails with; empty when it succeeds.
 template <typename Call>
 std::string Refusal(Call call) {

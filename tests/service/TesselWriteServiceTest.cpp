@@ -8,16 +8,6 @@ namespace gbk = tessel::gbk;
 
 using namespace testing_support;
 
-namespace {
-
-size_t CountOf(const std::string& text, const std::string& what) {
-  size_t count = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-  return count;
-}
-
-}  // namespace
-
 TEST(TesselWriteServiceTest, AnswersAsAccountInfoAndLogsItsStartAndStop) {
   IceBoxSite site;
   ASSERT_TRUE(site.start()) << site.serverStderr();

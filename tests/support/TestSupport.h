@@ -66,6 +66,8 @@ int FreePort(bool udp = false);
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 
 std::string ReadFile(const std::string& path);
+// How many times `what` occurs in `text` (overlapping ones counted).
+std::size_t CountOf(const std::string& text, const std::string& what);
 void WriteFile(const std::string& path, const std::string& content);
 void AppendFile(const std::string& path, const std::string& content);
 long FileSize(const std::string& path);  // -1 when missing
