@@ -75,7 +75,10 @@ TEST_F(StatusFacetTest, CountsRecordsAndTellsAnUpstreamDown) {
         state = Read();
         const Tessel::UpstreamState* up = Upstream(state, upstream.port());
         const Tessel::UpstreamState* down = Upstream(state, closed);
-        return state.stored == 3 && up && up->recordsBehind == 0 && up->connected && down &&
+        // Behind counts what a sender saw at its last look at the day file:
+        // the upstream is caught up once its offset is past all three.
+        return state.stored == 3 && up && up->offset == 3 * 1247 && up->recordsBehind == 0 &&
+               up->connected && down &&
                down->downSince != 0 && down->recordsBehind == 3;
       },
       kDeadline))
