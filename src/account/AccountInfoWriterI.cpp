@@ -99,9 +99,7 @@ AccountInfoWriterI::AccountInfoWriterI(const Ice::CommunicatorPtr& communicator,
     ExpandPath(qqRecordPath, site);
     loadUnitIdentity();
 
-    iaWorker = new MakeUpIAFileWorker(site, MakeUpIAFileWorker::kRenameLimitMs,
-                                      MakeUpIAFileWorker::kRenameStepMs,
-                                      options.durability == tessel::Durability::kPower);
+    iaWorker = new MakeUpIAFileWorker(site, options.durability == tessel::Durability::kPower);
     iaWorker->SetPaths(path, upPath);
     iaWorker->SetUnitIdentity(unitIdentity);
 
@@ -110,6 +108,9 @@ AccountInfoWriterI::AccountInfoWriterI(const Ice::CommunicatorPtr& communicator,
     // Exports made before the first record (records taken back from the
     // journal fill the lists at start) carry the site's identity too.
     preTreat->SetUnitIdentity(unitIdentity);
+    // Only the writer decides that a record file ends in a torn record: its
+    // torn tails are cut before any sender reads them.
+    preTreat->PrepareFiles();
     preTreat->start();
 
     senderManager = new RVIDSenderManager(site);
@@ -145,6 +146,7 @@ tessel::ServiceStatus AccountInfoWriterI::Status() const {
     status.writes = preTreat->WriteCounters();
     status.lastPassAt = preTreat->LastPassAt();
     status.lastPassMs = preTreat->LastPassMs();
+    status.unapplied = preTreat->Unapplied();
   }
   if (senderManager) status.upstreams = senderManager->Statuses();
   status.disallowed = Notes().Disallowed();

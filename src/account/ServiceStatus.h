@@ -21,6 +21,7 @@ struct ServiceStatus {
   WriteCounters writes;
   std::time_t lastPassAt = 0;     // when the list thread's last pass began
   std::int64_t lastPassMs = 0;    // and how long it took
+  std::uint64_t unapplied = 0;    // records set aside: they could not be applied
   std::vector<UpstreamStatus> upstreams;
   std::uint64_t disallowed = 0;  // calls refused: the client is not allowed
   std::uint64_t malformed = 0;   // records of the wrong shape, ignored

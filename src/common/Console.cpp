@@ -30,6 +30,8 @@ void ConsolePrintf(const char* format, ...) {
 
 void SetDiagnosticLines(bool on) { diagnosticLines = on; }
 
+bool DiagnosticLinesOn() { return diagnosticLines.load(std::memory_order_relaxed); }
+
 std::string Printable(const std::string& text) {
   std::string out;
   for (unsigned char c : text) {

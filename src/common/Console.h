@@ -27,6 +27,8 @@ void ConsoleFlush();
 
 // Diagnostic lines on (the default) or off.
 void SetDiagnosticLines(bool on);
+// True while they are on: a caller may skip building a line's arguments.
+bool DiagnosticLinesOn();
 
 // The text with bytes below 0x20 and 0x7f shown as \xNN, for a log line.
 std::string Printable(const std::string& text);

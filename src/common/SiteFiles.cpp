@@ -77,6 +77,10 @@ std::string HandOffFileName(const std::string& ipFilePath) {
 
 bool IsHandOffFileName(const std::string& name) { return HasExtension(name, kHandOffExtension); }
 
+std::string HandedFileName(const std::string& ipFilePath) { return ipFilePath + kHandedExtension; }
+
+bool IsHandedFileName(const std::string& name) { return HasExtension(name, kHandedExtension); }
+
 std::string IpFileBaseName(const std::string& dayStamp, const std::string& ipKey) {
   return dayStamp + "_" + ipKey + kRecordFileExtension;
 }

@@ -8,6 +8,8 @@
 //   <site>/virtualdb/intake.journal.0, .1      records accepted, not yet stored
 //   <site>/virtualdb/YYMMDD_iaFileNum.dat      the day's IA-file counter
 //   <site>/virtualdb/YYMMDD_<ip>.RiaBase.handoff  an IP file being made an IA file
+//   <site>/virtualdb/YYMMDD_<ip>.RiaBase.handed   an IP file made an IA file lately
+//   <site>/virtualdb/unapplied.RiaBase         records that could not be applied
 //   <site>/virtualdb/YYMMDD.RiaBase.<seconds>  a damaged day file set aside
 //   <workdir>/virtualdb/<host>_<port>.spg      an upstream sender's progress
 //   <ia>/<unit>_YYMMDD_<ip>_<n>.ria            IA file
@@ -29,6 +31,8 @@ inline constexpr char kProgressFileExtension[] = ".spg";
 inline constexpr char kIaFileExtension[] = ".ria";
 inline constexpr char kOnlineExportExtension[] = ".OLV";
 inline constexpr char kHandOffExtension[] = ".handoff";
+inline constexpr char kHandedExtension[] = ".handed";
+inline constexpr char kUnappliedFileName[] = "unapplied.RiaBase";
 
 // dir + name with exactly one separator between them (none is added when
 // dir is empty or already ends in one).
@@ -68,6 +72,11 @@ bool ParseIpFileName(const std::string& name, std::string* dayStamp);
 // cut short by a crash is finished at the next start, never made twice.
 std::string HandOffFileName(const std::string& ipFilePath);
 bool IsHandOffFileName(const std::string& name);
+// What the note becomes once its IA file is made and its IP file gone: it
+// stays until no record of the seat can come back from the intake journal
+// or the day files, so that none of them makes the IP file again.
+std::string HandedFileName(const std::string& ipFilePath);
+bool IsHandedFileName(const std::string& name);
 
 std::string KeywordStoreFileName(const std::string& dir);
 

@@ -1,5 +1,6 @@
 #include "iafile/MakeUpIAFileWorker.h"
 
+#include <cerrno>
 #include <map>
 #include <vector>
 
@@ -7,6 +8,7 @@
 #include "common/PathHelpers.h"
 #include "common/SiteFiles.h"
 #include "port/Coding.h"
+#include "iafile/HandOffNote.h"
 #include "record/RiaBaseFile.h"
 
 namespace port = tessel::port;
@@ -50,29 +52,22 @@ int NumberOfIaFile(const std::string& path) {
   return tessel::AtoiText(path.substr(start + 1, end - start - 1));
 }
 
-// Writes the hand-off note: the IA file's path.
-bool WriteHandOff(port::Env* env, const std::string& path, const std::string& iaFile,
-                  bool durable) {
-  std::unique_ptr<port::File> file;
-  if (!env->OpenFile(path, port::File::kTruncate, &file).ok()) return false;
-  std::size_t written = 0;
-  port::Status status = file->Write(iaFile.data(), iaFile.size(), 0, &written);
-  if (status.ok() && durable) status = file->Sync();
-  const port::Status closed = file->Close();
-  if (status.ok() && durable) status = env->SyncDir(tessel::DirOf(path));
-  return status.ok() && closed.ok();
+// The latest seat log-on time of an IP file: its last record's (records of
+// a seat come in order); 0 when it has none.
+std::time_t LatestSeatTime(port::Env* env, const std::string& path) {
+  tessel::RiaBaseReader reader(env);
+  VirtualIdRecord last;
+  if (!reader.Open(path).ok()) return 0;
+  reader.Look(false);
+  const std::uint64_t whole = reader.size() / rec::kSize * rec::kSize;
+  if (whole == 0 || !reader.ReadAt(whole - rec::kSize, &last)) return 0;
+  return tessel::GetTimeKey(last.Prefix());
 }
 
 }  // namespace
 
-MakeUpIAFileWorker::MakeUpIAFileWorker(const tessel::SiteContext& site, int renameLimitMs,
-                                       int renameStepMs, bool durable)
-    : env(site.env),
-      virtualdbDir(site.VirtualDbDir()),
-      stopping(site.env),
-      renameLimitMs(renameLimitMs),
-      renameStepMs(renameStepMs),
-      durable(durable) {}
+MakeUpIAFileWorker::MakeUpIAFileWorker(const tessel::SiteContext& site, bool durable)
+    : env(site.env), virtualdbDir(site.VirtualDbDir()), stopping(site.env), durable(durable) {}
 
 void MakeUpIAFileWorker::Stop() { stopping.Raise(); }
 
@@ -87,12 +82,17 @@ void MakeUpIAFileWorker::SetUnitIdentity(std::string identity) {
 bool MakeUpIAFileWorker::MakeUpIAFile(const char* sourcePath, const char* iaFilePath,
                                       const std::list<std::string>& sourceFiles) {
   if (sourcePath == nullptr || iaFilePath == nullptr) return false;
+  return MakeIAFile(sourcePath, iaFilePath, sourceFiles).ok();
+}
 
+port::Status MakeUpIAFileWorker::MakeIAFile(const std::string& sourcePath,
+                                            const std::string& iaFilePath,
+                                            const std::list<std::string>& sourceFiles) {
   std::map<std::string, std::list<VirtualIdRecord> > groups;
-  for (std::list<std::string>::const_iterator path = sourceFiles.begin();
-       path != sourceFiles.end(); ++path) {
+  for (const std::string& path : sourceFiles) {
     std::vector<VirtualIdRecord> records;
-    if (!tessel::ReadRecords(env, *path, &records).ok()) return false;
+    const port::Status read = tessel::ReadRecords(env, path, &records);
+    if (!read.ok()) return read;
     for (std::size_t i = 0; i < records.size(); ++i)
       groups[tessel::GetGroupKey(records[i])].push_back(records[i]);
   }
@@ -108,7 +108,7 @@ bool MakeUpIAFileWorker::MakeUpIAFile(const char* sourcePath, const char* iaFile
   const std::string head = unitIdentity.substr(0, headLength);
   const std::string tail = unitIdentity.substr(headLength);
 
-  const std::string tmpPath = std::string(sourcePath) + "_tmp";
+  const std::string tmpPath = sourcePath + "_tmp";
   env->RemoveFile(tmpPath);
   for (std::list<VirtualIdRecord>::const_iterator record = selected.begin();
        record != selected.end(); ++record) {
@@ -117,17 +117,20 @@ bool MakeUpIAFileWorker::MakeUpIAFile(const char* sourcePath, const char* iaFile
       // An IA file missing records must not replace its source: the source
       // stays and is made again later.
       env->RemoveFile(tmpPath);
-      return false;
+      return port::Status::Refused("the record export library could not add a record to " +
+                                   tmpPath);
     }
   }
   return PlaceIAFile(tmpPath, iaFilePath);
 }
 
-// Renames the temporary file onto the IA file. A rename that keeps failing
-// (an IA directory that was removed, a full or read-only volume) is given up
-// after the limit instead of holding the list thread for ever.
-bool MakeUpIAFileWorker::PlaceIAFile(const std::string& tmpPath, const std::string& iaFilePath) {
-  if (!env->FileExists(tmpPath)) return true;  // nothing was exported
+// Renames the temporary file onto the IA file, once (and once more after
+// making a missing IA directory). A rename that fails (a directory that
+// cannot be written, a full or read-only volume) is told at once: the
+// caller tries again at its next pass rather than waiting here.
+port::Status MakeUpIAFileWorker::PlaceIAFile(const std::string& tmpPath,
+                                             const std::string& iaFilePath) {
+  if (!env->FileExists(tmpPath)) return port::Status::OK();  // nothing was exported
   if (durable) {
     // The export library wrote it; its bytes reach the disk before its name.
     std::unique_ptr<port::File> file;
@@ -135,20 +138,22 @@ bool MakeUpIAFileWorker::PlaceIAFile(const std::string& tmpPath, const std::stri
     if (status.ok()) status = file->Sync();
     if (!status.ok()) {
       env->RemoveFile(tmpPath);
-      return false;
+      return status;
     }
   }
-  const std::int64_t deadline = env->NowMillis() + renameLimitMs;
-  for (;;) {
-    if (RenameReplace(tmpPath.c_str(), iaFilePath.c_str(), env) == 0)
-      return !durable || env->SyncDir(tessel::DirOf(iaFilePath)).ok();
+  // A rename that may copy: the IA directory may be on another volume.
+  int renamed = RenameReplace(tmpPath.c_str(), iaFilePath.c_str(), env);
+  if (renamed != 0) {
     MakeDirs(iaFilePath.c_str(), env);  // the directory may have gone missing
-    if (env->NowMillis() >= deadline) {
-      env->RemoveFile(tmpPath);  // its source stays and is made again later
-      return false;
-    }
-    env->SleepMs(renameStepMs);
+    renamed = RenameReplace(tmpPath.c_str(), iaFilePath.c_str(), env);
   }
+  if (renamed != 0) {
+    const int error = errno;
+    const port::Status failed = port::Status::Error(error, "rename " + tmpPath + " to " + iaFilePath);
+    env->RemoveFile(tmpPath);  // its source stays and is made again later
+    return failed;
+  }
+  return durable ? env->SyncDir(tessel::DirOf(iaFilePath)) : port::Status::OK();
 }
 
 void MakeUpIAFileWorker::SelectRecords(std::list<VirtualIdRecord>& group) {
@@ -176,38 +181,48 @@ void MakeUpIAFileWorker::SelectRecords(std::list<VirtualIdRecord>& group) {
 
 void MakeUpIAFileWorker::MakeUpIPFile(std::string filePath, std::string fileName,
                                       std::string dayStamp) {
-  // Without an IA output directory there is nowhere to put the file: the IP
-  // file stays until one is configured.
-  if (iaPath.empty()) return;
+  HandOver(filePath, fileName, dayStamp);
+}
+
+port::Status MakeUpIAFileWorker::HandOver(const std::string& filePath,
+                                          const std::string& fileName,
+                                          const std::string& dayStamp) {
+  // Without an IA output directory there is nowhere to put the file.
+  if (iaPath.empty())
+    return port::Status::Refused("no IA output directory is set (tesselServiceIA.upPath)");
   const std::string counterPath = tessel::IaCounterFileName(virtualdbDir, dayStamp);
   int n = ReadCounter(env, counterPath);
 
   // An IA file already there keeps its number, whatever the counter says
   // (a counter that could not be written must not cost a finished file).
-  std::string name;
+  tessel::HandOffNote note;
   for (;; ++n) {
-    if (!tessel::IaFileName(iaPath, unitIdentity, fileName, n, &name)) return;
-    if (!env->FileExists(name)) break;
+    if (!tessel::IaFileName(iaPath, unitIdentity, fileName, n, &note.iaFile))
+      return port::Status::Refused("the IA file of " + fileName + " in " + iaPath +
+                                   " would have a name too long to be made");
+    if (!env->FileExists(note.iaFile)) break;
   }
+  note.seatTime = LatestSeatTime(env, filePath);
 
-  const std::string note = tessel::HandOffFileName(filePath);
-  if (!WriteHandOff(env, note, name, durable)) {
-    env->RemoveFile(note);
-    return;  // the IP file stays for the seat's next log-off
+  const std::string notePath = tessel::HandOffFileName(filePath);
+  port::Status status = tessel::WriteHandOffNote(env, notePath, note, durable);
+  if (status.ok()) {
+    status = MakeIAFile(filePath, note.iaFile, std::list<std::string>(1, filePath));
+    if (!status.ok() && env->FileExists(note.iaFile)) status = port::Status::OK();
   }
-  std::list<std::string> sources(1, filePath);
-  if (!MakeUpIAFile(filePath.c_str(), name.c_str(), sources) && !env->FileExists(name)) {
-    env->RemoveFile(note);
-    return;
+  if (!status.ok()) {
+    env->RemoveFile(notePath);
+    return status;  // the IP file stays for another try
   }
   Finish(filePath, counterPath, n);
+  return port::Status::OK();
 }
 
 void MakeUpIAFileWorker::Finish(const std::string& filePath, const std::string& counterPath,
                                 int n) {
   env->RemoveFile(filePath);
   if (ReadCounter(env, counterPath) <= n) WriteCounter(env, counterPath, n + 1, durable);
-  env->RemoveFile(tessel::HandOffFileName(filePath));
+  env->RenameFile(tessel::HandOffFileName(filePath), tessel::HandedFileName(filePath));
   if (durable) env->SyncDir(tessel::DirOf(filePath));
 }
 
@@ -216,21 +231,30 @@ void MakeUpIAFileWorker::FinishHandOffs() {
   if (!env->GetChildren(virtualdbDir, &names).ok()) return;
   for (const std::string& name : names) {
     if (!tessel::IsHandOffFileName(name)) continue;
-    const std::string note = tessel::JoinPath(virtualdbDir, name);
+    const std::string notePath = tessel::JoinPath(virtualdbDir, name);
     const std::size_t noteExtension = sizeof tessel::kHandOffExtension - 1;
-    const std::string filePath = note.substr(0, note.size() - noteExtension);
+    const std::string filePath = notePath.substr(0, notePath.size() - noteExtension);
     const std::string fileName = name.substr(0, name.size() - noteExtension);
-    std::string dayStamp, iaFile;
+    std::string dayStamp;
     if (!tessel::ParseIpFileName(fileName, &dayStamp)) continue;
-    port::ReadFileToString(env, note, &iaFile);
-    if (!iaFile.empty() && env->FileExists(iaFile)) {
-      // In place before the crash: only the IP file is left to let go. (An
-      // IA file collected in the moment between its rename and this note's
-      // removal cannot be told from one never made, and is made again.)
-      Finish(filePath, tessel::IaCounterFileName(virtualdbDir, dayStamp), NumberOfIaFile(iaFile));
+    tessel::HandOffNote note;
+    tessel::ReadHandOffNote(env, notePath, &note);
+    if (!env->FileExists(filePath)) {
+      // Its IP file goes only once its IA file is in place (and the IA file
+      // may have been collected since): done.
+      env->RenameFile(notePath, tessel::HandedFileName(filePath));
       continue;
     }
-    env->RemoveFile(note);
-    if (env->FileExists(filePath)) MakeUpIPFile(filePath, fileName, dayStamp);
+    if (!note.iaFile.empty() && env->FileExists(note.iaFile)) {
+      // In place before the crash: only the IP file is left to let go. (An
+      // IA file collected in the moment between its rename and the IP
+      // file's removal cannot be told from one never made, and is made
+      // again.)
+      Finish(filePath, tessel::IaCounterFileName(virtualdbDir, dayStamp),
+             NumberOfIaFile(note.iaFile));
+      continue;
+    }
+    env->RemoveFile(notePath);
+    HandOver(filePath, fileName, dayStamp);
   }
 }

@@ -18,15 +18,10 @@
 
 class MakeUpIAFileWorker : public IceUtil::Shared {
  public:
-  // The rename of a finished IA file is retried every `renameStepMs` for at
-  // most `renameLimitMs` (a missing IA directory is created meanwhile).
-  // Files and the clock are reached through `env`. `durable`: an IA file is
-  // synced before it is renamed into place, and its directory after, so
-  // that a power cut neither loses nor repeats it.
-  static constexpr int kRenameLimitMs = 30000;
-  static constexpr int kRenameStepMs = 5;
-  explicit MakeUpIAFileWorker(const tessel::SiteContext& site, int renameLimitMs = kRenameLimitMs,
-                              int renameStepMs = kRenameStepMs, bool durable = false);
+  // Files and the clock are reached through the site's Env. `durable`: an
+  // IA file is synced before it is renamed into place, and its directory
+  // after, so that a power cut neither loses nor repeats it.
+  explicit MakeUpIAFileWorker(const tessel::SiteContext& site, bool durable = false);
 
   // Marks the worker stopping; a conversion under way runs to its end.
   virtual void Stop();
@@ -41,22 +36,30 @@ class MakeUpIAFileWorker : public IceUtil::Shared {
   virtual bool MakeUpIAFile(const char* sourcePath, const char* iaFilePath,
                             const std::list<std::string>& sourceFiles);
   // Converts an IP file into <ia>/<unit>_<fileName without extension>_<n>.ria
-  // and deletes it; n comes from the day's counter file. When the IA file
-  // cannot be made the IP file stays for the seat's next log-off.
-  //
-  // A note beside the IP file names the IA file while it is being made
-  // (SiteFiles' HandOffFileName): it is written before the IA file and
-  // removed once the IP file is gone, so that FinishHandOffs can complete
-  // a conversion that a crash cut short without making its IA file twice.
+  // and deletes it (HandOver, its outcome not looked at).
   virtual void MakeUpIPFile(std::string filePath, std::string fileName, std::string dayStamp);
-  // At start: completes every hand-off a crash cut short. One whose IA file
-  // is in place only lets its IP file go; one whose IA file never got
-  // there is made again.
+  // One try at converting an IP file, as MakeUpIPFile does; the failure
+  // when it could not be made (the IP file then stays, for another try).
+  // Nothing here waits: a directory that cannot be written is told at once.
+  //
+  // A note beside the IP file (iafile/HandOffNote.h) names the IA file
+  // while it is being made: it is written before the IA file, so that
+  // FinishHandOffs can complete a conversion a crash cut short without
+  // making its IA file twice; once the IP file is gone it becomes the
+  // marker SiteFiles' HandedFileName names, which the write side removes
+  // when no record of the seat can come back any more.
+  tessel::port::Status HandOver(const std::string& filePath, const std::string& fileName,
+                                const std::string& dayStamp);
+  // At start: completes every hand-off a crash cut short. One whose IP file
+  // is gone, or whose IA file is in place, is done (the IP file let go); one
+  // whose IA file never got there is made again.
   void FinishHandOffs();
   // Appends the chosen records of one group (records of equal group key) to
   // the selection.
   virtual void SelectRecords(std::list<VirtualIdRecord>& group);
 
+  // False while no IA output directory is set: no IA file can be made.
+  bool CanMakeIAFiles() const { return !iaPath.empty(); }
   const std::list<VirtualIdRecord>& Selected() const { return selected; }
   const std::string& IaPath() const { return iaPath; }
   const std::string& UnitIdentity() const { return unitIdentity; }
@@ -70,13 +73,13 @@ class MakeUpIAFileWorker : public IceUtil::Shared {
   // Raised by Stop; nothing waits on it, since the worker has no thread.
   tessel::StopSignal stopping;
   std::list<VirtualIdRecord> selected;
-  const int renameLimitMs;
-  const int renameStepMs;
+  const bool durable;
 
-  bool PlaceIAFile(const std::string& tmpPath, const std::string& iaFilePath);
+  tessel::port::Status MakeIAFile(const std::string& sourcePath, const std::string& iaFilePath,
+                                  const std::list<std::string>& sourceFiles);
+  tessel::port::Status PlaceIAFile(const std::string& tmpPath, const std::string& iaFilePath);
   // Lets the IP file go once its IA file numbered `n` is in place.
   void Finish(const std::string& filePath, const std::string& counterPath, int n);
-  const bool durable;
 };
 
 typedef IceUtil::Handle<MakeUpIAFileWorker> MakeUpIAFileWorkerPtr;

@@ -4,6 +4,8 @@
 
 #include "RecordExport.h"
 #include "common/Console.h"
+#include "common/SiteFiles.h"
+#include "record/RiaBaseFile.h"
 
 namespace rec = tessel::rec;
 using tessel::ConsolePrintf;
@@ -11,7 +13,8 @@ using tessel::ConsolePrintf;
 IPListVirtualIDInfo::IPListVirtualIDInfo(tessel::port::Env* env, int drainIntervalMs,
                                          const tessel::WriteOptions& options)
     : tessel::StoppableThread(env), env(env), intake_(env, options),
-      drainIntervalMs(drainIntervalMs) {}
+      drainIntervalMs(drainIntervalMs),
+      durable_(options.durability == tessel::Durability::kPower) {}
 
 IPListVirtualIDInfo::~IPListVirtualIDInfo() {}
 
@@ -31,26 +34,86 @@ bool IPListVirtualIDInfo::DrainPass() {
   const std::int64_t startMs = env->NowMillis();
   lastPassAt_.store(env->NowSeconds(), std::memory_order_relaxed);
   const std::uint64_t mark = intake_.Take(&taken_);
+  // What an earlier pass could not apply comes first, in its place.
+  if (!carried_.empty()) {
+    carried_.insert(carried_.end(), taken_.begin(), taken_.end());
+    taken_.swap(carried_);
+    carried_.clear();
+  }
+  std::size_t applied = 0;
   {
     std::unique_lock<std::shared_mutex> guard(lock);
     inPass_ = true;
-    for (std::size_t i = 0; i < taken_.size(); ++i) {
+    for (; applied < taken_.size(); ++applied) {
+      std::string failure;
       try {
-        UpdateList(taken_[i]);
-      } catch (const std::exception&) {
-        // One record that cannot be applied must not end the thread.
+        UpdateList(taken_[applied]);
+        continue;
+      } catch (const std::exception& e) {
+        failure = e.what();
+      } catch (...) {
+        failure = "an unknown failure";
       }
+      if (!SetAsideIfStuck(taken_[applied], failure, taken_.size() - applied)) break;
     }
     inPass_ = false;
   }
-  const bool stored = FinishPass();
+  // The pass ends at a record that could not be applied: it and every
+  // record after it wait for the next pass, and the journal keeps them.
+  carried_.assign(taken_.begin() + static_cast<std::ptrdiff_t>(applied), taken_.end());
+  const bool stored = FinishPass() && carried_.empty();
   tessel::ConsoleFlush();
-  intake_.PassDone(mark, stored, HeldRecords());
+  intake_.PassDone(mark, stored, HeldRecords() + carried_.size());
+  AfterPass(stored);
   lastPassMs_.store(env->NowMillis() - startMs, std::memory_order_relaxed);
   return stored;
 }
 
-void IPListVirtualIDInfo::OpenIntakeJournal(const std::string& dir) { intake_.Open(dir); }
+bool IPListVirtualIDInfo::SetAsideIfStuck(const VirtualIdRecord& record,
+                                          const std::string& failure, std::size_t waiting) {
+  const std::string bytes(reinterpret_cast<const char*>(record.bytes), rec::kSize);
+  failuresInRow_ = bytes == stuck_ ? failuresInRow_ + 1 : 1;
+  stuck_ = bytes;
+  std::string ipKey;
+  tessel::GetIpKey(record.Prefix(), &ipKey);
+  if (failuresInRow_ < kSetAsideAfterFailures) {
+    tessel::LogLine("a record of IP key \"%s\" could not be applied (%s); it and the %zu records "
+                    "after it wait for the next pass",
+                    tessel::Printable(ipKey).c_str(), failure.c_str(), waiting - 1);
+    return false;
+  }
+  // Failing pass after pass, it must not hold every record behind it.
+  if (!unappliedPath_.empty()) {
+    tessel::port::Status kept = tessel::AppendRecord(env, unappliedPath_, record);
+    if (kept.ok() && durable_) {
+      std::unique_ptr<tessel::port::File> file;
+      kept = env->OpenFile(unappliedPath_, tessel::port::File::kAppend, &file);
+      if (kept.ok()) kept = file->Sync();
+      if (kept.ok()) kept = env->SyncDir(tessel::DirOf(unappliedPath_));
+    }
+    if (!kept.ok()) {
+      tessel::LogLine("a record of IP key \"%s\" could not be applied %d times (%s) and cannot be "
+                      "set aside (%s); it waits",
+                      tessel::Printable(ipKey).c_str(), failuresInRow_, failure.c_str(),
+                      kept.ToString().c_str());
+      return false;
+    }
+  }
+  unapplied_.fetch_add(1, std::memory_order_relaxed);
+  failuresInRow_ = 0;
+  stuck_.clear();
+  tessel::LogLine("a record of IP key \"%s\" could not be applied %d times (%s); it is set aside "
+                  "in %s and the records after it go on",
+                  tessel::Printable(ipKey).c_str(), kSetAsideAfterFailures, failure.c_str(),
+                  unappliedPath_.empty() ? "no file (nothing is stored here)"
+                                         : unappliedPath_.c_str());
+  return true;
+}
+
+void IPListVirtualIDInfo::OpenIntakeJournal(const std::string& dir) {
+  unappliedPath_ = tessel::JoinPath(dir, tessel::kUnappliedFileName);
+  intake_.Open(dir);
+}
 
 tessel::Receipt IPListVirtualIDInfo::AddNetLog(const VirtualIdRecord& record,
                                                const char* identity) {

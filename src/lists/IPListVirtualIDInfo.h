@@ -82,6 +82,9 @@ class IPListVirtualIDInfo : public tessel::StoppableThread {
   void SetUnitIdentity(const std::string& identity);
   tessel::Intake& intake() { return intake_; }
 
+  // Records set aside since start because they could not be applied.
+  std::uint64_t Unapplied() const { return unapplied_.load(std::memory_order_relaxed); }
+
   // When the last pass began (seconds since 1970, 0 before the first) and
   // how long it took, for an operator; read from any thread.
   std::time_t LastPassAt() const { return lastPassAt_.load(std::memory_order_relaxed); }
@@ -103,6 +106,12 @@ class IPListVirtualIDInfo : public tessel::StoppableThread {
   // Records the subclass holds that wait to be stored (counted against the
   // intake's bound); asked after every pass.
   virtual std::size_t HeldRecords() const { return 0; }
+  // Called after every pass, once the intake has let go of what it stored
+  // (`released`) or kept it.
+  virtual void AfterPass(bool /*released*/) {}
+  // True while records a pass could not apply wait for the next (list
+  // thread).
+  bool Carrying() const { return !carried_.empty(); }
   // True while a pass applies the records it took (list thread only): the
   // hooks then leave storing to FinishPass.
   bool InPass() const { return inPass_; }
@@ -124,10 +133,24 @@ class IPListVirtualIDInfo : public tessel::StoppableThread {
   mutable std::mutex identityLock;
   std::string unitIdentity;
   tessel::Intake intake_;
+  // A record that cannot be applied ends its pass; after this many passes
+  // in a row it is set aside in its own file so that it holds nothing up.
+  static constexpr int kSetAsideAfterFailures = 3;
+  // False when the pass must end at the record; true once it is set aside.
+  bool SetAsideIfStuck(const VirtualIdRecord& record, const std::string& failure,
+                       std::size_t waiting);
+
   // The records of the pass under way; its memory serves every pass.
   std::vector<VirtualIdRecord> taken_;
+  // Records a pass could not apply, first in line for the next one.
+  std::vector<VirtualIdRecord> carried_;
+  std::string stuck_;  // the bytes of the record that failed last
+  int failuresInRow_ = 0;
+  std::string unappliedPath_;  // empty: the lists store nothing
+  std::atomic<std::uint64_t> unapplied_{0};
   bool inPass_ = false;
   const int drainIntervalMs;
+  const bool durable_;
   std::atomic<std::time_t> lastPassAt_{0};
   std::atomic<std::int64_t> lastPassMs_{0};
 };

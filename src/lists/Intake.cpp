@@ -251,7 +251,7 @@ void Intake::PassDone(std::uint64_t mark, bool stored, std::size_t held) {
     std::lock_guard<std::mutex> lock(mutex_);
     // The journal lets go of what the pass took only once it is stored; a
     // pass that could not store everything leaves it for a restart to find.
-    if (stored && journal_) journal_->Release(mark);
+    if (stored && journal_) journal_->Release(mark, options_.durability == Durability::kPower);
     inPass_ = 0;
     held_ = held;
     if (WaitingLocked() < options_.maxWaitingRecords) NoteRefusalLocked(false);

@@ -144,11 +144,14 @@ std::uint64_t IntakeJournal::Take() {
   return mark;
 }
 
-port::Status IntakeJournal::Release(std::uint64_t mark) {
+port::Status IntakeJournal::Release(std::uint64_t mark, bool durable) {
   Half& idle = halves_[1 - active_];
   if (!open_ || !idle.file || idle.entries == 0 || idle.lastSequence > mark)
     return port::Status::OK();
   port::Status status = idle.file->Truncate(0);
+  // Entries that came back after a power cut would bring back records whose
+  // seats may have been made IA files since.
+  if (status.ok() && durable) status = idle.file->Sync();
   if (status.ok()) idle.entries = 0;
   return status;
 }

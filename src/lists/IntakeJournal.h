@@ -49,7 +49,8 @@ class IntakeJournal {
   // Everything up to the mark Take gave is stored: the file that appends
   // no longer go to, when it holds nothing newer, is emptied. Called by the
   // thread that calls Take, without the appenders' lock.
-  port::Status Release(std::uint64_t mark);
+  // `durable`: the emptying is synced before this returns.
+  port::Status Release(std::uint64_t mark, bool durable);
 
   // The two files' names in `dir`.
   static std::string FileName(const std::string& dir, int which);

@@ -122,11 +122,20 @@ void KeywordSet::EraseSlot(std::size_t slot) {
 }
 
 std::size_t KeywordSet::Expire(std::time_t now) {
+  return Expire(now, now, [](const KeywordDigest&) { return false; });
+}
+
+std::size_t KeywordSet::Expire(std::time_t now, std::time_t keptUntil,
+                               const std::function<bool(const KeywordDigest&)>& keep) {
   const std::uint32_t limit = ClampTime(now);
   std::size_t left = 0;
   for (std::size_t slot = 0; slot < digests_.size(); ++slot) {
     // An entry moved back into this slot by an erase is looked at too.
     while (!Empty(digests_[slot]) && leaveAt_[slot] <= limit) {
+      if (keep(digests_[slot])) {
+        leaveAt_[slot] = ClampTime(keptUntil);
+        break;
+      }
       EraseSlot(slot);
       ++left;
     }

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,10 @@ class KeywordSet {
   bool Erase(const KeywordDigest& digest);
   // Lets every keyword whose time has come leave; the number that left.
   std::size_t Expire(std::time_t now);
+  // The same, but a keyword for which `keep` says true stays, to be looked
+  // at again once `keptUntil` has come.
+  std::size_t Expire(std::time_t now, std::time_t keptUntil,
+                     const std::function<bool(const KeywordDigest&)>& keep);
   void Clear();
   // Makes room for `count` keywords at once (a store about to be loaded),
   // so that the table does not grow, and hold two tables, on the way.

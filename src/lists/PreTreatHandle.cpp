@@ -26,10 +26,14 @@ preTreatHandle::preTreatHandle(const tessel::SiteContext& site, int drainInterva
       virtualdbDir(site.VirtualDbDir()),
       writer(site.env, virtualdbDir, options),
       iaFileWorker(nullptr) {
+  writer.SetListedKeywords([this](std::vector<std::string>* keywords) { ListedKeywords(keywords); });
   OpenIntakeJournal(virtualdbDir);
 }
 
-int preTreatHandle::Initialize() { return LoadVirtualDB(); }
+int preTreatHandle::Initialize() {
+  PrepareFiles();
+  return LoadVirtualDB();
+}
 
 std::string& preTreatHandle::MakeKeyword(const VirtualIdRecord& record, std::string& out) {
   out = tessel::MakeKeywordBase(record);
@@ -38,37 +42,59 @@ std::string& preTreatHandle::MakeKeyword(const VirtualIdRecord& record, std::str
 
 void preTreatHandle::PutNetLogToP2P(VirtualIdRecord& record, int flag) {
   record.SetInt(rec::kInputFlag, flag);
-  std::string keyword;
-  MakeKeyword(record, keyword);
   const int logonBefore = record.LogonTime();
   const int logoffBefore = record.LogoffTime();
   const int kind = GetNetLogKind(record);
   const int outputFlag = tessel::OutputFlagOf(kind);
+  std::string keyword;
+  MakeKeyword(record, keyword);
   keyword += "_" + std::to_string(outputFlag);
 
-  // Written already, or about to be.
-  if (writer.Knows(keyword)) return;
-  ConsolePrintf(
-      "preTreatHandle::PutNetLogToP2P -- keyword : %s; Input Flag:%d,Info Type:%d,Output "
-      "Flag:%d, %s:%d,%s:%d;%s:%d,%s:%d.\r\n",
-      tessel::Printable(keyword).c_str(), flag, kind, outputFlag, gbk::kLogonTimeWord, record.LogonTime(),
-      gbk::kLogoffTimeWord, record.LogoffTime(), gbk::kLogonTimeWord, logonBefore,
-      gbk::kLogoffTimeWord, logoffBefore);
+  // Written already, or about to be; at start, its IP file may still lack
+  // it (a crash between the two).
+  if (writer.Knows(keyword)) {
+    if (writer.Reconciling()) writer.Reconcile(record, keyword, kind);
+    return;
+  }
+  if (tessel::DiagnosticLinesOn())
+    ConsolePrintf(
+        "preTreatHandle::PutNetLogToP2P -- keyword : %s; Input Flag:%d,Info Type:%d,Output "
+        "Flag:%d, %s:%d,%s:%d;%s:%d,%s:%d.\r\n",
+        tessel::Printable(keyword).c_str(), flag, kind, outputFlag, gbk::kLogonTimeWord,
+        record.LogonTime(), gbk::kLogoffTimeWord, record.LogoffTime(), gbk::kLogonTimeWord,
+        logonBefore, gbk::kLogoffTimeWord, logoffBefore);
 
   // Information put off is never written, and stays unknown as a keyword.
   if (kind == OTHER_INFO && flag == 0) return;
 
-  writer.Queue(record, keyword);
+  writer.Queue(record, keyword, kind);
   // Within a pass the queue is written when the pass ends; a direct call
   // writes at once.
   if (!InPass()) writer.WriteQueued();
 }
 
+void preTreatHandle::PrepareFiles() {
+  if (filesPrepared) return;
+  writer.CutTornTails();
+  filesPrepared = true;
+}
+
 bool preTreatHandle::FinishPass() {
   const bool stored = writer.WriteQueued();
+  // The records the journal gave back at start have all been applied.
+  if (writer.Reconciling() && !Carrying()) writer.EndReconciling();
   writer.ExpireIfDue();
   PublishCounters();
   return stored;
+}
+
+void preTreatHandle::AfterPass(bool released) { writer.PassReleased(released); }
+
+void preTreatHandle::ListedKeywords(std::vector<std::string>* keywords) {
+  for (const auto& ip : Lists())
+    for (const auto& identity : ip.second)
+      for (const tessel::CompactRecord& stored : identity.second)
+        keywords->push_back(tessel::KeywordOf(stored.Expand()));
 }
 
 void preTreatHandle::PublishCounters() {

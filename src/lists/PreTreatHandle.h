@@ -30,6 +30,9 @@ class preTreatHandle : public IPListVirtualIDInfo {
   explicit preTreatHandle(const tessel::SiteContext& site, int drainIntervalMs = kDrainIntervalMs,
                           const tessel::WriteOptions& options = tessel::WriteOptions());
 
+  // Cuts the record files' torn tails: called at start before anything
+  // else reads them (Initialize does it when nothing did).
+  void PrepareFiles();
   // Loads the keyword store and puts the record files in order after a
   // stop (see RecordWriter::Open).
   virtual int Initialize();
@@ -60,19 +63,25 @@ class preTreatHandle : public IPListVirtualIDInfo {
   std::size_t SentKeywordCount() const { return writer.keywords().size(); }
   // Records put on or off that wait to be written (list thread).
   std::size_t QueuedWrites() const { return writer.waiting(); }
+  // Reconciling at start (see RecordWriter); list thread.
+  bool Reconciling() const { return writer.Reconciling(); }
   // The write side as the last pass left it; read from any thread.
   tessel::WriteCounters WriteCounters() const;
 
  protected:
   virtual bool FinishPass();
-  virtual std::size_t HeldRecords() const { return writer.waiting(); }
+  virtual void AfterPass(bool released);
+  virtual std::size_t HeldRecords() const { return writer.waitingForDayFile(); }
 
  private:
   void PublishCounters();
+  // The keywords of every record the lists hold (list thread).
+  void ListedKeywords(std::vector<std::string>* keywords);
 
   const std::string virtualdbDir;
   tessel::RecordWriter writer;
   MakeUpIAFileWorker* iaFileWorker;
+  bool filesPrepared = false;
   mutable std::mutex countersLock;  // taken by the list thread and readers only
   tessel::WriteCounters counters;
 };

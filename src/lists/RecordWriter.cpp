@@ -1,9 +1,10 @@
 #include "lists/RecordWriter.h"
 
-#include <set>
+#include <algorithm>
 
 #include "common/Console.h"
 #include "common/SiteFiles.h"
+#include "iafile/HandOffNote.h"
 #include "iafile/MakeUpIAFileWorker.h"
 #include "record/DayStamp.h"
 #include "record/Keyword.h"
@@ -13,15 +14,23 @@ namespace tessel {
 
 namespace {
 
-// Records of today's and yesterday's day file looked at, from their end,
-// for keywords a stop left unsaved.
-const std::size_t kTakeBackWindow = 1024;
-// Expired keywords are looked for at most this often.
-const std::time_t kExpiryCheckSeconds = 60;
+// Keywords past their time are looked for this often; one still listed is
+// looked at again an hour later.
+const std::time_t kExpiryCheckSeconds = 600;
+const std::time_t kListedRecheckSeconds = 3600;
+// Rounds of IP-file writes and hand-offs in one pass: a seat whose IP file
+// was handed over may have later records waiting behind it.
+const int kIpRounds = 4;
 
 std::string Bytes(const VirtualIdRecord& record) {
   return std::string(reinterpret_cast<const char*>(record.bytes), rec::kSize);
 }
+
+struct DigestHash {
+  std::size_t operator()(const KeywordDigest& digest) const {
+    return static_cast<std::size_t>(digest.low);
+  }
+};
 
 }  // namespace
 
@@ -30,31 +39,34 @@ RecordWriter::RecordWriter(port::Env* env, const std::string& dir, const WriteOp
       dir_(dir),
       durable_(options.durability == Durability::kPower),
       store_(env, KeywordStoreFileName(dir), durable_),
-      files_(env, durable_) {}
+      files_(env, durable_),
+      faults_(env) {}
 
 bool RecordWriter::Knows(const std::string& keyword) const {
   const KeywordDigest digest = KeywordDigest::Of(keyword);
   return known_.Contains(digest) || queued_.Contains(digest);
 }
 
-bool RecordWriter::IpFileOf(const VirtualIdRecord& record, std::string* path, std::string* name,
-                            std::string* dayStamp) {
+bool RecordWriter::IpTargetOf(const VirtualIdRecord& record, IpTarget* target) {
   const std::string prefix = record.Prefix();
   std::string ipKey;
   if (!GetIpKey(prefix, &ipKey) || !IsSafeNamePart(ipKey)) return false;
   std::time_t seatTime = GetTimeKey(prefix);
   if (seatTime == 0) seatTime = env_->NowSeconds();
-  *dayStamp = DayStamp(seatTime);
-  *name = IpFileBaseName(*dayStamp, ipKey);
-  *path = JoinPath(dir_, *name);
+  target->dayStamp = DayStamp(seatTime);
+  target->name = IpFileBaseName(target->dayStamp, ipKey);
+  target->path = JoinPath(dir_, target->name);
   return true;
 }
 
-RecordWriter::Pending RecordWriter::MakePending(const VirtualIdRecord& record,
-                                                const std::string& keyword) {
-  Pending pending;
-  pending.record = record;
-  pending.keyword = keyword;
+bool RecordWriter::HandsOff(int kind) const {
+  // Without an IA output directory the IP file stays and takes the seat's
+  // later records, as it always has; the status shows why.
+  return kind == REALNAME_LOGOFF && worker_ != nullptr && worker_->CanMakeIAFiles();
+}
+
+void RecordWriter::Queue(const VirtualIdRecord& record, const std::string& keyword, int kind) {
+  Pending pending{record, keyword, IpTarget(), false};
   std::string ipKey;
   if (GetIpKey(record.Prefix(), &ipKey) && !IsSafeNamePart(ipKey)) {
     // What a client sent must never name a file: the record stays in the
@@ -62,146 +74,173 @@ RecordWriter::Pending RecordWriter::MakePending(const VirtualIdRecord& record,
     LogLine("a record of IP key \"%s\" is in the day file only: the key cannot be part of a "
             "file name",
             Printable(ipKey).c_str());
-    return pending;
+  } else if (IpTargetOf(record, &pending.ip)) {
+    pending.handOff = HandsOff(kind);
   }
-  if (!IpFileOf(record, &pending.ipFile, &pending.ipName, &pending.dayStamp)) return pending;
-  VirtualIdRecord copy = record;
-  pending.handOff = worker_ != nullptr && GetNetLogKind(copy) == REALNAME_LOGOFF;
-  return pending;
-}
-
-void RecordWriter::Queue(const VirtualIdRecord& record, const std::string& keyword) {
-  queue_.push_back(MakePending(record, keyword));
+  dayQueue_.push_back(std::move(pending));
   queued_.Insert(KeywordDigest::Of(keyword), 0);
 }
 
+void RecordWriter::QueueForIpFile(const IpTarget& ip, const VirtualIdRecord& record,
+                                  bool handOff, bool written, std::uint64_t word) {
+  IpQueue& queue = ipQueues_[ip.path];
+  queue.name = ip.name;
+  queue.dayStamp = ip.dayStamp;
+  queue.items.push_back(IpItem{record, handOff, written, word});
+  if (!written) ++ipWaiting_;
+}
+
+std::uint64_t RecordWriter::AddWord(const std::string& keyword) {
+  words_.push_back(Word{keyword, false});
+  return firstWord_ + words_.size() - 1;
+}
+
+void RecordWriter::WordsSynced() {
+  for (std::uint64_t word : written_)
+    if (word != kNoWord && word >= firstWord_) words_[word - firstWord_].ready = true;
+  written_.clear();
+  while (!words_.empty() && words_.front().ready) {
+    unsaved_.push_back(std::move(words_.front().keyword));
+    words_.pop_front();
+    ++firstWord_;
+  }
+}
+
 bool RecordWriter::WriteQueued() {
-  bool going = HandOverIfSaved() || (SaveKeywords() == 0 && HandOverIfSaved());
-  const std::string dayFile = DayFileName(dir_, DayStamp(env_->NowSeconds()));
-  while (going && head_ < queue_.size()) {
-    // A segment ends after the next record whose IP file is handed over.
-    std::size_t end = head_;
-    while (end < queue_.size() && !queue_[end++].handOff) {
-    }
-    going = WriteSegment(end, dayFile) && SaveKeywords() == 0 && HandOverIfSaved();
+  // Records already in the day file go on to their IP files even while
+  // the day file cannot take new ones. A hand-off lets the seat's later
+  // records go into a new IP file, so a few rounds may be needed.
+  WriteDayFile();
+  for (int round = 0; round < kIpRounds; ++round) {
+    WriteIpFiles();
+    // On the disk before their keywords are, and before a hand-off.
+    if (!faults_.Note(kRecordSyncOutput, dir_, files_.SyncAll(),
+                      "their keywords and hand-offs wait"))
+      break;
+    WordsSynced();
+    SaveKeywords();
+    if (!HandOverWaiting() || ipWaiting_ == 0) break;
   }
-  SaveKeywords();
   files_.CloseAll();
-  ipRecords_.clear();
-  if (head_ == queue_.size()) {
-    queue_.clear();  // its memory stays for the next pass
-    head_ = 0;
-  } else if (head_ > 0) {
-    queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(head_));
-    head_ = 0;
-  }
-  return queue_.empty() && unsaved_.empty() && handOffs_.empty();
+  return dayQueue_.empty() && ipWaiting_ == 0;
 }
 
-bool RecordWriter::WriteSegment(std::size_t end, const std::string& dayFile) {
-  // The day file takes the whole segment at once, unless an earlier pass
-  // gave it the segment already (and an IP file failed then).
-  if (!queue_[head_].inDayFile) {
-    dayRecords_.clear();
-    for (std::size_t i = head_; i < end; ++i)
-      dayRecords_.append(reinterpret_cast<const char*>(queue_[i].record.bytes), rec::kSize);
-    const port::Status status = files_.Append(dayFile, dayRecords_);
-    NoteWrite(status, dayFile);
-    if (!status.ok()) return false;
-    for (std::size_t i = head_; i < end; ++i) queue_[i].inDayFile = true;
+bool RecordWriter::WriteDayFile() {
+  if (dayQueue_.empty()) return true;
+  const std::time_t now = env_->NowSeconds();
+  const std::string dayFile = DayFileName(dir_, DayStamp(now));
+  dayRecords_.clear();
+  for (const Pending& pending : dayQueue_)
+    dayRecords_.append(reinterpret_cast<const char*>(pending.record.bytes), rec::kSize);
+  if (!faults_.Note(kDayFileOutput, dayFile, files_.Append(dayFile, dayRecords_),
+                    "every record waits for it"))
+    return false;
+  for (const Pending& pending : dayQueue_) {
+    const KeywordDigest digest = KeywordDigest::Of(pending.keyword);
+    queued_.Erase(digest);
+    const std::uint64_t word =
+        known_.Insert(digest, keywordstore::LeaveMemoryAt(pending.keyword, now))
+            ? AddWord(pending.keyword)
+            : kNoWord;
+    ++stored_;
+    if (pending.ip.path.empty())
+      written_.push_back(word);
+    else
+      QueueForIpFile(pending.ip, pending.record, pending.handOff, false, word);
   }
-  // Each IP file takes its records of the segment at once.
-  for (std::size_t i = head_; i < end; ++i) {
-    const Pending& pending = queue_[i];
-    if (pending.inIpFile || pending.ipFile.empty()) continue;
-    ipRecords_[pending.ipFile].append(reinterpret_cast<const char*>(pending.record.bytes),
-                                      rec::kSize);
-  }
-  std::set<std::string> failed;
-  for (std::map<std::string, std::string>::iterator file = ipRecords_.begin();
-       file != ipRecords_.end(); ++file) {
-    if (file->second.empty()) continue;
-    const port::Status status = files_.Append(file->first, file->second);
-    NoteWrite(status, file->first);
-    if (!status.ok()) failed.insert(file->first);
-    file->second.clear();
-  }
-  for (std::size_t i = head_; i < end; ++i)
-    if (!queue_[i].ipFile.empty() && failed.count(queue_[i].ipFile) == 0) queue_[i].inIpFile = true;
-  // On the disk before their keywords are.
-  if (durable_) {
-    const port::Status status = files_.SyncAll();
-    NoteWrite(status, dir_);
-    if (!status.ok()) return false;
-  }
-  // The records written whole, in order, are stored from now on.
-  while (head_ < end) {
-    const Pending& pending = queue_[head_];
-    if (!pending.inDayFile || (!pending.ipFile.empty() && !pending.inIpFile)) break;
-    Written(pending);
-    ++head_;
-  }
-  return head_ == end;
-}
-
-void RecordWriter::Written(const Pending& pending) {
-  const KeywordDigest digest = KeywordDigest::Of(pending.keyword);
-  queued_.Erase(digest);
-  if (known_.Insert(digest, keywordstore::LeaveMemoryAt(pending.keyword, env_->NowSeconds())))
-    unsaved_.push_back(pending.keyword);
-  ++stored_;
-  if (pending.handOff)
-    handOffs_.push_back(HandOff{pending.ipFile, pending.ipName, pending.dayStamp});
-}
-
-bool RecordWriter::HandOverIfSaved() {
-  if (handOffs_.empty()) return true;
-  // The log-off's keyword is on the disk before its IP file goes: a crash
-  // in between must not make the log-off look unwritten, or it would be
-  // written again into an IP file of its own.
-  if (!unsaved_.empty()) return false;
-  for (const HandOff& handOff : handOffs_) {
-    files_.Close(handOff.path);
-    worker_->MakeUpIPFile(handOff.path, handOff.name, handOff.dayStamp);
-  }
-  handOffs_.clear();
+  dayQueue_.clear();  // its memory stays for the next pass
   return true;
+}
+
+void RecordWriter::WriteIpFiles() {
+  for (auto& entry : ipQueues_) {
+    IpQueue& queue = entry.second;
+    // Up to the next hand-off: a later record goes into the next IP file.
+    ipRecords_.clear();
+    std::size_t count = 0;
+    for (const IpItem& item : queue.items) {
+      if (!item.written) {
+        ipRecords_.append(reinterpret_cast<const char*>(item.record.bytes), rec::kSize);
+        ++count;
+      }
+      if (item.handOff) break;
+    }
+    if (count == 0) continue;
+    if (!faults_.Note(kIpFileOutput, entry.first, files_.Append(entry.first, ipRecords_),
+                      "its seat's records wait for it"))
+      continue;
+    ipWaiting_ -= count;
+    for (IpItem& item : queue.items) {
+      if (!item.written) written_.push_back(item.word);
+      if (item.handOff) break;
+    }
+    while (!queue.items.empty() && !queue.items.front().handOff) queue.items.pop_front();
+    if (!queue.items.empty()) queue.items.front().written = true;
+  }
+}
+
+bool RecordWriter::HandOverWaiting() {
+  bool handed = false;
+  for (auto entry = ipQueues_.begin(); entry != ipQueues_.end();) {
+    IpQueue& queue = entry->second;
+    if (!queue.items.empty() && queue.items.front().handOff && queue.items.front().written &&
+        worker_ != nullptr) {
+      files_.Close(entry->first);
+      if (faults_.Note(kIaDirectoryOutput, worker_->IaPath(),
+                       worker_->HandOver(entry->first, queue.name, queue.dayStamp),
+                       "the IP files of seats logged off stay, and their seats' next records "
+                       "wait")) {
+        // Records of this session met from now on must not make it again.
+        if (reconciling_) {
+          std::time_t& handedTime = handed_[entry->first];
+          handedTime = std::max(handedTime, static_cast<std::time_t>(
+                                                GetTimeKey(queue.items.front().record.Prefix())));
+        }
+        queue.items.pop_front();
+        notesMade_.push_back(HandedFileName(entry->first));
+        handed = true;
+      }
+    }
+    if (queue.items.empty()) entry = ipQueues_.erase(entry);
+    else ++entry;
+  }
+  return handed;
 }
 
 int RecordWriter::SaveKeywords() {
   if (unsaved_.empty()) return 0;
   const port::Status status = store_.Append(unsaved_);
   if (status.ok()) unsaved_.clear();
-  if (status.ok() == storeFailing_) {
-    storeFailing_ = !status.ok();
-    if (storeFailing_)
-      LogLine("cannot save keywords (%s); they are kept in memory and saved later",
-              status.ToString().c_str());
-    else
-      LogLine("keywords saved again");
-  }
+  faults_.Note(kKeywordStoreOutput, KeywordStoreFileName(dir_), status,
+               "keywords are kept in memory and saved later; records go on being written");
   return status.ok() ? 0 : -1;
 }
 
-void RecordWriter::NoteWrite(const port::Status& status, const std::string& path) {
-  std::map<std::string, Failing>::iterator failing = failing_.find(path);
-  if (status.ok()) {
-    if (failing == failing_.end()) return;
-    LogLine("records are stored again in %s", path.c_str());
-    failing_.erase(failing);
-    return;
+void RecordWriter::PassReleased(bool released) {
+  if (unsaved_.empty() && words_.empty()) {
+    for (const std::string& note : notesReleased_) env_->RemoveFile(note);
+    notesReleased_.clear();
   }
-  if (failing != failing_.end()) return;
-  failing_[path] = Failing{status.ToString(), env_->NowSeconds()};
-  LogLine("records cannot be stored (%s); they wait and are tried again every pass (%zu now)",
-          status.ToString().c_str(), waiting());
+  if (!released) return;
+  notesReleased_.insert(notesReleased_.end(), notesMade_.begin(), notesMade_.end());
+  notesMade_.clear();
 }
 
 void RecordWriter::ExpireIfDue() {
   const std::time_t now = env_->NowSeconds();
   if (now - lastExpiry_ < kExpiryCheckSeconds) return;
   lastExpiry_ = now;
-  known_.Expire(now);
+  // The listed keywords are gathered only when some keyword's time has come.
+  std::unique_ptr<std::unordered_set<KeywordDigest, DigestHash> > listed;
+  known_.Expire(now, now + kListedRecheckSeconds, [&](const KeywordDigest& digest) {
+    if (!listed) {
+      listed.reset(new std::unordered_set<KeywordDigest, DigestHash>());
+      std::vector<std::string> keywords;
+      if (listed_) listed_(&keywords);
+      for (const std::string& keyword : keywords) listed->insert(KeywordDigest::Of(keyword));
+    }
+    return listed->count(digest) != 0;
+  });
   if (unsaved_.empty()) store_.CompactIfDue(known_, now);
 }
 
@@ -210,42 +249,17 @@ port::Status RecordWriter::AppendToDayFile(const VirtualIdRecord& record) {
   port::Status status = files_.Append(dayFile, Bytes(record));
   if (status.ok() && durable_) status = files_.SyncAll();
   files_.Close(dayFile);
-  NoteWrite(status, dayFile);
+  faults_.Note(kDayFileOutput, dayFile, status, "every record waits for it");
   return status;
 }
 
 bool RecordWriter::AppendToIpFile(const VirtualIdRecord& record, port::Status* status) {
-  const Pending pending = MakePending(record, std::string());
-  if (pending.ipFile.empty()) return false;
-  *status = files_.Append(pending.ipFile, Bytes(record));
+  IpTarget ip;
+  if (!IpTargetOf(record, &ip)) return false;
+  *status = files_.Append(ip.path, Bytes(record));
   if (status->ok() && durable_) *status = files_.SyncAll();
-  files_.Close(pending.ipFile);
+  files_.Close(ip.path);
   return true;
-}
-
-port::Status RecordWriter::Open() {
-  const std::time_t now = env_->NowSeconds();
-  CutTornTails();
-  if (worker_ != nullptr) worker_->FinishHandOffs();
-  const port::Status loaded = store_.Open(now, &known_);
-  lastExpiry_ = now;
-  if (loaded.ok()) {
-    TakeBack();
-    WriteQueued();
-    if (waiting() == 0) HandOverClosedSeats();
-    return loaded;
-  }
-  // Without the store nothing tells which records of the day files were
-  // kept: none is taken back. A store made now lets the next start tell.
-  const bool storedBefore =
-      env_->FileExists(DayFileName(dir_, DayStamp(now))) ||
-      env_->FileExists(DayFileName(dir_, DayStamp(LocalMidnight(now) - 1)));
-  if (storedBefore || !loaded.IsNotFound())
-    LogLine("the keyword store cannot be read (%s); the records stored before this start are "
-            "not looked at again, and one sent again is written again",
-            loaded.ToString().c_str());
-  if (loaded.IsNotFound()) store_.Create();
-  return loaded;
 }
 
 void RecordWriter::CutTornTails() {
@@ -268,42 +282,145 @@ void RecordWriter::CutTornTails() {
   }
 }
 
+port::Status RecordWriter::Open() {
+  const std::time_t now = env_->NowSeconds();
+  if (worker_ != nullptr) {
+    worker_->FinishHandOffs();
+    if (!worker_->CanMakeIAFiles())
+      faults_.Standing(kIaDirectoryOutput, "",
+                       "tesselServiceIA.upPath is not set: no IA file can be made, and the IP "
+                       "files of seats logged off stay in virtualdb");
+  }
+  ReadHandedNotes();
+  reconciling_ = true;
+  const port::Status loaded = store_.Open(now, &known_);
+  lastExpiry_ = now;
+  if (loaded.ok()) {
+    TakeBack();
+  } else {
+    // Without the store nothing tells which records of the day files were
+    // kept: none is taken back. A store made now lets the next start tell.
+    const bool storedBefore =
+        env_->FileExists(DayFileName(dir_, DayStamp(now))) ||
+        env_->FileExists(DayFileName(dir_, DayStamp(LocalMidnight(now) - 1)));
+    if (storedBefore || !loaded.IsNotFound())
+      LogLine("the keyword store cannot be read (%s); the records stored before this start are "
+              "not looked at again, and one sent again is written again",
+              loaded.ToString().c_str());
+    if (loaded.IsNotFound()) store_.Create();
+  }
+  AddListedKeywords();
+  HandOverClosedSeats();
+  WriteQueued();
+  return loaded;
+}
+
+void RecordWriter::EndReconciling() {
+  reconciling_ = false;
+  handed_.clear();
+  ipKeywords_.clear();
+}
+
 void RecordWriter::TakeBack() {
   const std::time_t now = env_->NowSeconds();
-  std::vector<VirtualIdRecord> window;
-  for (std::time_t day : {LocalMidnight(now) - 1, now}) {
-    RiaBaseReader reader(env_);
-    if (!reader.Open(DayFileName(dir_, DayStamp(day))).ok()) continue;
-    reader.Look(false);
-    const std::uint64_t records = reader.size() / rec::kSize;
-    VirtualIdRecord record;
-    for (std::uint64_t i = records > kTakeBackWindow ? records - kTakeBackWindow : 0;
-         reader.ReadAt(i * rec::kSize, &record); ++i)
-      window.push_back(record);
-  }
   // Records are stored in order and their keywords saved in the same order:
-  // those after the last keyword the store holds were stored without theirs.
-  std::vector<std::string> keywords;
-  std::size_t first = 0;
-  for (std::size_t i = 0; i < window.size(); ++i) {
-    keywords.push_back(KeywordOf(window[i]));
-    if (keywordstore::IsCurrent(keywords[i], now) && Knows(keywords[i])) first = i + 1;
+  // those after the last keyword the store holds were stored without
+  // theirs. The day files are read from their end back to it.
+  const std::time_t days[] = {LocalMidnight(now) - 1, now};
+  int fromDay = 0;
+  std::uint64_t fromRecord = 0;
+  bool found = false;
+  for (int day = 1; day >= 0 && !found; --day) {
+    RiaBaseReader reader(env_);
+    if (!reader.Open(DayFileName(dir_, DayStamp(days[day]))).ok()) continue;
+    reader.Look(false);
+    VirtualIdRecord record;
+    for (std::uint64_t i = reader.size() / rec::kSize; i-- > 0;) {
+      if (!reader.ReadAt(i * rec::kSize, &record)) continue;
+      const std::string keyword = KeywordOf(record);
+      if (!keywordstore::IsCurrent(keyword, now) || !known_.Contains(KeywordDigest::Of(keyword)))
+        continue;
+      fromDay = day;
+      fromRecord = i + 1;
+      found = true;
+      break;
+    }
   }
   std::size_t takenBack = 0;
-  for (std::size_t i = first; i < window.size(); ++i) {
-    if (!keywordstore::IsCurrent(keywords[i], now) || Knows(keywords[i])) continue;
-    // Its IP file may lack it; a second copy there does no harm.
-    Queue(window[i], keywords[i]);
-    queue_.back().inDayFile = true;
-    ++takenBack;
+  for (int day = fromDay; day <= 1; ++day) {
+    RiaBaseReader reader(env_);
+    if (!reader.Open(DayFileName(dir_, DayStamp(days[day]))).ok()) continue;
+    reader.Look(false);
+    VirtualIdRecord record;
+    for (std::uint64_t i = day == fromDay ? fromRecord : 0; reader.ReadAt(i * rec::kSize, &record);
+         ++i) {
+      const std::string keyword = KeywordOf(record);
+      if (!keywordstore::IsCurrent(keyword, now)) continue;
+      if (!known_.Insert(KeywordDigest::Of(keyword), keywordstore::LeaveMemoryAt(keyword, now)))
+        continue;
+      // Saved once its IP file has it too.
+      const std::uint64_t word = AddWord(keyword);
+      VirtualIdRecord copy = record;
+      if (!ReconcileWord(record, keyword, GetNetLogKind(copy), word)) written_.push_back(word);
+      ++takenBack;
+    }
   }
   if (takenBack > 0)
     LogLine("%zu records stored before a stop had no keyword yet; their keywords are saved now",
             takenBack);
 }
 
+bool RecordWriter::ReconcileWord(const VirtualIdRecord& record, const std::string& keyword,
+                                 int kind, std::uint64_t word) {
+  // Only a record written already: one waiting for the day file goes to
+  // its IP file after it anyway.
+  if (!reconciling_ || !known_.Contains(KeywordDigest::Of(keyword))) return false;
+  IpTarget ip;
+  if (!IpTargetOf(record, &ip)) return false;
+  // Its seat's IP file was made an IA file with this session in it.
+  const std::map<std::string, std::time_t>::const_iterator handed = handed_.find(ip.path);
+  if (handed != handed_.end() && GetTimeKey(record.Prefix()) <= handed->second) return false;
+  // In the file already, or waiting for it.
+  if (!KeywordsIn(ip.path).insert(keyword).second) return false;
+  QueueForIpFile(ip, record, HandsOff(kind), false, word);
+  return true;
+}
+
+std::unordered_set<std::string>& RecordWriter::KeywordsIn(const std::string& path) {
+  auto found = ipKeywords_.find(path);
+  if (found != ipKeywords_.end()) return found->second;
+  std::unordered_set<std::string>& keywords = ipKeywords_[path];
+  std::vector<VirtualIdRecord> records;
+  ReadRecords(env_, path, &records);
+  for (const VirtualIdRecord& record : records) keywords.insert(KeywordOf(record));
+  for (const IpItem& item : ipQueues_[path].items) keywords.insert(KeywordOf(item.record));
+  return keywords;
+}
+
+void RecordWriter::AddListedKeywords() {
+  if (!listed_) return;
+  std::vector<std::string> keywords;
+  listed_(&keywords);
+  const std::time_t now = env_->NowSeconds();
+  for (const std::string& keyword : keywords)
+    known_.Insert(KeywordDigest::Of(keyword), keywordstore::LeaveMemoryAt(keyword, now));
+}
+
+void RecordWriter::ReadHandedNotes() {
+  std::vector<std::string> names;
+  env_->GetChildren(dir_, &names);
+  for (const std::string& name : names) {
+    if (!IsHandedFileName(name)) continue;
+    const std::string note = JoinPath(dir_, name);
+    HandOffNote read;
+    if (!ReadHandOffNote(env_, note, &read).ok()) continue;
+    handed_[note.substr(0, note.size() - (sizeof kHandedExtension - 1))] = read.seatTime;
+    notesMade_.push_back(note);
+  }
+}
+
 void RecordWriter::HandOverClosedSeats() {
-  if (worker_ == nullptr) return;
+  if (worker_ == nullptr || !worker_->CanMakeIAFiles()) return;
   std::vector<std::string> names;
   env_->GetChildren(dir_, &names);
   std::string dayStamp;
@@ -316,12 +433,12 @@ void RecordWriter::HandOverClosedSeats() {
     reader.Look(false);
     if (reader.size() < rec::kSize || !reader.ReadAt(reader.size() - rec::kSize, &last)) continue;
     VirtualIdRecord copy = last;
-    // A seat whose log-off was stored, but a crash came before its IP file
-    // was handed over.
-    if (GetNetLogKind(copy) == REALNAME_LOGOFF && known_.Contains(KeywordDigest::Of(KeywordOf(last))))
-      handOffs_.push_back(HandOff{path, name, dayStamp});
+    // A seat whose log-off was stored, but its IP file was not handed over
+    // (a crash came first, or the IA file could not be made).
+    if (GetNetLogKind(copy) == REALNAME_LOGOFF &&
+        known_.Contains(KeywordDigest::Of(KeywordOf(last))))
+      QueueForIpFile(IpTarget{path, name, dayStamp}, last, true, true);
   }
-  HandOverIfSaved();
 }
 
 WriteCounters RecordWriter::Counters() const {
@@ -329,11 +446,17 @@ WriteCounters RecordWriter::Counters() const {
   counters.stored = stored_;
   counters.waiting = waiting();
   counters.keywords = known_.size();
+  counters.unsavedKeywords = unsaved_.size() + words_.size();
   counters.storeRecords = store_.records();
-  if (!failing_.empty()) {
-    counters.failingFile = failing_.begin()->first;
-    counters.failure = failing_.begin()->second.failure;
-    counters.failingSince = failing_.begin()->second.since;
+  for (const auto& entry : ipQueues_)
+    if (!entry.second.items.empty() && entry.second.items.front().handOff &&
+        entry.second.items.front().written)
+      ++counters.handOffsWaiting;
+  counters.faults = faults_.Current();
+  if (!counters.faults.empty()) {
+    counters.failingFile = counters.faults.front().target;
+    counters.failure = counters.faults.front().reason;
+    counters.failingSince = counters.faults.front().since;
   }
   return counters;
 }

@@ -65,7 +65,7 @@ class IPFileTest : public ::testing::Test {
     MakeDirsFor(testing_support::VirtualDbDir());
     ia = site / "up";
     MakeDirsFor(ia + "/");
-    worker = new MakeUpIAFileWorker(testing_support::HomeSite(), 200, 5);
+    worker = new MakeUpIAFileWorker(testing_support::HomeSite());
     worker->SetPaths("ignored", ia);
     worker->SetUnitIdentity("4401020001");
   }
@@ -237,7 +237,7 @@ TEST_F(IPFileTest, NameCutBeforeItsExtensionMakesNothing) {
 }
 
 TEST_F(IPFileTest, WithoutAnIaDirectoryNothingIsConverted) {
-  MakeUpIAFileWorkerPtr unset = new MakeUpIAFileWorker(testing_support::HomeSite(), 200, 5);
+  MakeUpIAFileWorkerPtr unset = new MakeUpIAFileWorker(testing_support::HomeSite());
   unset->SetUnitIdentity("4401020001");
   ASSERT_TRUE(AppendRecord(port::Env::Default(), IpFile(), Interval(2, 10, 50)).ok());
   unset->MakeUpIPFile(IpFile(), "261207_3232235786.RiaBase", "261207");
@@ -269,7 +269,7 @@ TEST_F(IPFileTest, FailedExportKeepsTheIpFile) {
 }
 
 TEST_F(IPFileTest, ShortUnitIdentityStillMakesTheFile) {
-  MakeUpIAFileWorkerPtr shortUnit = new MakeUpIAFileWorker(testing_support::HomeSite(), 200, 5);
+  MakeUpIAFileWorkerPtr shortUnit = new MakeUpIAFileWorker(testing_support::HomeSite());
   shortUnit->SetPaths("", ia);
   shortUnit->SetUnitIdentity("7");
   ASSERT_TRUE(AppendRecord(port::Env::Default(), IpFile(), Interval(2, 10, 50)).ok());

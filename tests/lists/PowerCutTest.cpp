@@ -63,7 +63,7 @@ struct Site {
 class Service {
  public:
   Service(const Site& site, port::Env* env) {
-    worker_ = new MakeUpIAFileWorker(HomeSite(env), 50, 5, true);
+    worker_ = new MakeUpIAFileWorker(HomeSite(env), true);
     worker_->SetPaths("", site.Ia());
     worker_->SetUnitIdentity(kUnit);
     handler_ = new preTreatHandle(HomeSite(env), 10);

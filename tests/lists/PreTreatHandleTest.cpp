@@ -66,7 +66,7 @@ class PreTreatTest : public ::testing::Test {
   PreTreatTest() : home("TESSEL_HOME", site.path()), tz("TZ", "CST-8") {
     ::tzset();
     handler = NewHandler();
-    worker = new MakeUpIAFileWorker(testing_support::HomeSite(), 200, 5);
+    worker = new MakeUpIAFileWorker(testing_support::HomeSite());
     worker->SetPaths("", site / "ia");
     worker->SetUnitIdentity("4401020001");
   }
