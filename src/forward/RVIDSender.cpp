@@ -301,9 +301,13 @@ void RVIDSender::OnePass() {
     shape = reader.Look(false);
     if (shape == tessel::RiaBaseReader::kStillGrowing) return;  // its size cannot be read now
   }
-  if (shape == tessel::RiaBaseReader::kDamaged) {
-    // Set it aside under its name and the time, so that it is kept for
-    // inspection and the day goes on with a fresh file.
+  // Only the writer decides that today's file is damaged (it cuts a torn
+  // tail at start, before any sender looks): a part of a record at its end
+  // is one still being appended, and the whole records before it are sent.
+  if (shape == tessel::RiaBaseReader::kDamaged && day_ < today) {
+    // A past day's file no longer grows: set it aside under its name and
+    // the time, so that it is kept for inspection and the day goes on with
+    // a fresh file.
     reader.Close();
     if (RenameReplace(dayFilePath_.c_str(),
                       tessel::SetAsideFileName(dayFilePath_, env_->NowSeconds()).c_str(), env_) == 0)
