@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <set>
 
 #include "RecordExportReader.h"
 #include "TestEnv.h"
@@ -203,4 +204,80 @@ TEST_F(RecordWriterTest, ACrashLeavesEverySeatHandedOverOnce) {
   const std::string log = testing::internal::GetCapturedStderr();
   EXPECT_NE(log.find("the keyword store cannot be read"), std::string::npos) << log;
   EXPECT_EQ(IaFiles().size(), 4u);
+}
+
+// A keyword store that cannot be written holds nothing: records go on into
+// the day file and the IP files, the seat is handed over, the fault shows
+// while it lasts, and the keywords are saved, in order, once it heals.
+TEST_F(RecordWriterTest, AKeywordStoreThatCannotBeWrittenHoldsNothing) {
+  testing_support::FaultEnv disk;
+  std::unique_ptr<RecordWriter> writer = NewWriter(&disk);
+  writer->Open();
+  disk.Fail(testing_support::FaultEnv::kWrite, "virtualdb.db", EACCES);
+  testing::internal::CaptureStderr();
+  const std::vector<VirtualIdRecord> records = {Logon(7), Im(7, "qq"), Logoff(7), Logon(8)};
+  for (const VirtualIdRecord& record : records) Put(*writer, record);
+  EXPECT_TRUE(writer->WriteQueued());
+  EXPECT_EQ(FileSize(DayFile()), 4 * kRecord);
+  EXPECT_EQ(IaFiles().size(), 1u);
+  EXPECT_EQ(FileSize(IpFile(8)), kRecord);
+  ASSERT_EQ(writer->Counters().faults.size(), 1u);
+  EXPECT_EQ(writer->Counters().faults[0].output, kKeywordStoreOutput);
+  for (const VirtualIdRecord& record : records) EXPECT_TRUE(writer->Knows(KeywordOf(record)));
+  EXPECT_EQ(FileSize(KeywordStoreFileName(Vdb())), 0);
+
+  disk.Heal();
+  EXPECT_TRUE(writer->WriteQueued());
+  testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(writer->Counters().faults.empty());
+  std::set<std::string> saved;
+  keywordstore::Load(port::Env::Default(), KeywordStoreFileName(Vdb()), std::time(nullptr), &saved);
+  EXPECT_EQ(saved.size(), 4u);
+}
+
+// An IA directory that cannot be written: one try per pass, nothing waits
+// inside it; the other seats go on, the seat logged off keeps its IP file
+// and its next session waits behind the hand-off; once the directory can
+// be written the IA file is made and the next session gets its own IP file.
+// Without any IA directory the fault stands from the start.
+TEST_F(RecordWriterTest, AnIaDirectoryThatCannotBeWrittenHoldsOnlyItsSeats) {
+  testing_support::FaultEnv disk;
+  disk.Fail(testing_support::FaultEnv::kRename, "/ia/", EACCES);
+  worker = new MakeUpIAFileWorker(testing_support::HomeSite(&disk));
+  worker->SetPaths("", site / "ia");
+  worker->SetUnitIdentity("4401020001");
+  std::unique_ptr<RecordWriter> writer = NewWriter(&disk);
+  writer->Open();
+  testing::internal::CaptureStderr();
+  const VirtualIdRecord again =
+      SeatRecord("4401020001_7_" + std::to_string(logon + 100) + "_", "seat", logon + 100, 0, 1);
+  for (const VirtualIdRecord& record : {Logon(7), Logoff(7), Logon(8)}) Put(*writer, record);
+  const std::int64_t before = disk.NowMillis();
+  EXPECT_TRUE(writer->WriteQueued());  // every record is in its files
+  Put(*writer, again);
+  EXPECT_FALSE(writer->WriteQueued());  // the next session waits for the hand-off
+  EXPECT_LT(disk.NowMillis() - before, 1000);
+  EXPECT_EQ(FileSize(DayFile()), 4 * kRecord);
+  EXPECT_EQ(FileSize(IpFile(7)), 2 * kRecord);
+  EXPECT_EQ(FileSize(IpFile(8)), kRecord);
+  EXPECT_TRUE(IaFiles().empty());
+  EXPECT_EQ(writer->Counters().handOffsWaiting, 1u);
+  ASSERT_EQ(writer->Counters().faults.size(), 1u);
+  EXPECT_EQ(writer->Counters().faults[0].output, kIaDirectoryOutput);
+
+  disk.Heal();
+  EXPECT_TRUE(writer->WriteQueued());
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(IaFiles().size(), 1u);
+  EXPECT_EQ(FileSize(IpFile(7)), kRecord);  // the next session's, alone
+  EXPECT_TRUE(writer->Counters().faults.empty());
+
+  MakeUpIAFileWorkerPtr unset = new MakeUpIAFileWorker(testing_support::HomeSite());
+  RecordWriter without(port::Env::Default(), Vdb() + "/", WriteOptions());
+  without.SetIAFileWorker(unset.get());
+  testing::internal::CaptureStderr();
+  without.Open();
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("upPath is not set"), std::string::npos);
+  ASSERT_EQ(without.Counters().faults.size(), 1u);
+  EXPECT_EQ(without.Counters().faults[0].output, kIaDirectoryOutput);
 }
