@@ -86,7 +86,8 @@ AccountInfoWriterI::AccountInfoWriterI(const Ice::CommunicatorPtr& communicator,
       env(site.env),
       options(options),
       path(path),
-      upPath(upPath) {
+      upPath(upPath),
+      exportFaults(site.env) {
   try {
     const Ice::PropertiesPtr properties = communicator->getProperties();
     const std::string allowed = properties->getProperty(tessel::kAllowedClientsProperty);
@@ -151,6 +152,10 @@ tessel::ServiceStatus AccountInfoWriterI::Status() const {
   if (senderManager) status.upstreams = senderManager->Statuses();
   status.disallowed = Notes().Disallowed();
   status.malformed = Notes().Malformed();
+  {
+    std::lock_guard<std::mutex> guard(exportMutex);
+    status.exportFaults = exportFaults.Current();
+  }
   return status;
 }
 
@@ -184,9 +189,18 @@ port::Status AccountInfoWriterI::GetAllOnLineVirtualId(Ice::Int& count, std::str
   std::string next;
   const port::Status named = exports->Next(dir, &next);
   if (!named.ok()) return named;
+  // The export library cannot say that it could not make the file: the
+  // file is made here first, so that a directory that cannot be written
+  // fails the call (and shows in the status) instead of a count of 0.
+  std::unique_ptr<port::File> probe;
+  port::Status made = env->OpenFile(next, port::File::kAppend, &probe);
+  if (made.ok()) made = probe->Close();
+  if (!exportFaults.Note(tessel::kOnlineExportOutput, dir, made, "on-line exports fail"))
+    return port::Status::Refused("no on-line export is made: " + made.ToString());
   filePath = next;
   int exported = 0;
   preTreat->ExportToFile(filePath.c_str(), exported);
   count = exported;
+  if (exported == 0) env->RemoveFile(filePath);  // nothing on line: no file, as before
   return port::Status::OK();
 }

@@ -15,10 +15,15 @@
 #include "account/AccountInfoI.h"
 #include "account/OnlineExportFiles.h"
 #include "account/ServiceStatus.h"
+#include "common/Faults.h"
 #include "forward/RVIDSenderManager.h"
 #include "iafile/MakeUpIAFileWorker.h"
 #include "lists/PreTreatHandle.h"
 #include "port/Env.h"
+
+namespace tessel {
+inline constexpr char kOnlineExportOutput[] = "on-line export directory";
+}
 
 class AccountInfoWriterI : public AccountInfoI {
  public:
@@ -61,7 +66,8 @@ class AccountInfoWriterI : public AccountInfoI {
   RVIDSenderManagerPtr senderManager;
 
   // Serialises on-line exports and the choice of their file names.
-  std::mutex exportMutex;
+  mutable std::mutex exportMutex;
+  tessel::Faults exportFaults;  // the export directory, while it cannot be written
   std::unique_ptr<tessel::OnlineExportFiles> exports;
 };
 

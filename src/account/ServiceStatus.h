@@ -8,6 +8,7 @@
 #include <ctime>
 #include <vector>
 
+#include "common/Faults.h"
 #include "common/SiteOptions.h"
 #include "forward/UpstreamStatus.h"
 #include "lists/Intake.h"
@@ -25,6 +26,7 @@ struct ServiceStatus {
   std::vector<UpstreamStatus> upstreams;
   std::uint64_t disallowed = 0;  // calls refused: the client is not allowed
   std::uint64_t malformed = 0;   // records of the wrong shape, ignored
+  std::vector<Fault> exportFaults;  // the on-line export directory, while it fails
 };
 
 }  // namespace tessel

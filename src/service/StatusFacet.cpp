@@ -57,6 +57,19 @@ Tessel::SiteState ToSiteState(const ServiceStatus& status, std::time_t now) {
   out.maxWaitingRecords = Count(status.options.maxWaitingRecords);
   for (const UpstreamStatus& upstream : status.upstreams)
     out.upstreams.push_back(ToUpstreamState(upstream));
+  std::vector<Fault> faults = status.writes.faults;
+  faults.insert(faults.end(), status.exportFaults.begin(), status.exportFaults.end());
+  for (const Fault& fault : faults) {
+    Tessel::OutputFault item = Tessel::OutputFault();
+    item.output = fault.output;
+    item.target = fault.target;
+    item.reason = fault.reason;
+    item.since = fault.since;
+    out.faults.push_back(item);
+  }
+  out.handOffsWaiting = Count(status.writes.handOffsWaiting);
+  out.unsavedKeywords = Count(status.writes.unsavedKeywords);
+  out.unapplied = Count(status.unapplied);
   return out;
 }
 

@@ -61,8 +61,10 @@ TEST(LiveViewsTest, ProblemsFollowTheLimits) {
   EXPECT_EQ(Count(state, limits), 0u);
 
   state.journalFailing = true;
-  state.failingFile = "/srv/site/virtualdb/261208.RiaBase";
-  EXPECT_EQ(Count(state, limits), 2u);
+  state.faults.push_back(Tessel::OutputFault{"day file", "/srv/site/virtualdb/261208.RiaBase",
+                                             "No space left on device", state.serverTime});
+  state.faults.push_back(Tessel::OutputFault{"IA directory", "", "not set", state.serverTime});
+  EXPECT_EQ(Count(state, limits), 3u);
 }
 
 TEST(LiveViewsTest, TextsFromTheServiceAreEscapedInEveryFormat) {
@@ -72,6 +74,7 @@ TEST(LiveViewsTest, TextsFromTheServiceAreEscapedInEveryFormat) {
   state.failingFile = "/srv/a\nb";
   state.failure = "x\"y";
   state.failingSince = state.serverTime;
+  state.faults.push_back(Tessel::OutputFault{"IP file", "/srv/a\nb", "x\"y", state.serverTime});
   const std::vector<std::string> problems = LiveProblems(state, LiveLimits());
   ASSERT_EQ(problems.size(), 1u);
 

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <iomanip>
+#include <map>
 
 #include "TextOut.h"
 
@@ -29,13 +30,19 @@ bool Down(const Tessel::UpstreamState& upstream) {
 
 std::string When(Ice::Long seconds) { return seconds == 0 ? "never" : LocalTimeText(seconds); }
 
+// "records cannot be stored since <when>: the <output> <target>: <reason>".
+std::string FaultText(const Tessel::OutputFault& fault) {
+  return "records cannot be stored since " + When(fault.since) + ": the " +
+         Printable(fault.output) + (fault.target.empty() ? "" : " " + Printable(fault.target)) +
+         ": " + Printable(fault.reason);
+}
+
 }  // namespace
 
 std::vector<std::string> LiveProblems(const Tessel::SiteState& state, const LiveLimits& limits) {
   std::vector<std::string> problems;
-  if (WritesFailing(state))
-    problems.push_back("records cannot be stored since " + When(state.failingSince) + ": " +
-                       Printable(state.failingFile) + ": " + Printable(state.failure));
+  for (const Tessel::OutputFault& fault : state.faults)
+    problems.push_back(FaultText(fault));
   if (state.journalFailing)
     problems.push_back("the intake journal cannot be written since " +
                        When(state.journalFailingSince) + ": " + Printable(state.journalError));
@@ -74,7 +81,10 @@ void ShowLive(const Tessel::SiteState& s, const std::vector<std::string>& proble
                                  Printable(s.failingFile) + ": " + Printable(s.failure)
                            : std::string("written"))
       << "\n"
-      << "keywords: " << s.keywordsHeld << " held, " << s.storeRecords << " records in the store\n"
+      << "keywords: " << s.keywordsHeld << " held, " << s.unsavedKeywords << " of them not yet saved, "
+      << s.storeRecords << " records in the store\n"
+      << "IA files waiting to be made: " << s.handOffsWaiting
+      << "; records set aside, not applicable: " << s.unapplied << "\n"
       << "last pass: " << When(s.lastPassAt) << ", " << s.lastPassMs << " ms\n";
   if (s.upstreams.empty()) out << "no upstream servers\n";
   for (const Tessel::UpstreamState& u : s.upstreams) {
@@ -104,7 +114,16 @@ void ShowLiveJson(const Tessel::SiteState& s, const std::vector<std::string>& pr
       << ",\"failingSince\":" << s.failingSince << ",\"keywordsHeld\":" << s.keywordsHeld
       << ",\"storeRecords\":" << s.storeRecords << ",\"lastPassAt\":" << s.lastPassAt
       << ",\"lastPassMs\":" << s.lastPassMs << ",\"durability\":" << text(s.durability)
-      << ",\"maxWaitingRecords\":" << s.maxWaitingRecords << ",\"upstreams\":[";
+      << ",\"maxWaitingRecords\":" << s.maxWaitingRecords
+      << ",\"handOffsWaiting\":" << s.handOffsWaiting
+      << ",\"unsavedKeywords\":" << s.unsavedKeywords << ",\"unapplied\":" << s.unapplied
+      << ",\"faults\":[";
+  for (std::size_t i = 0; i < s.faults.size(); ++i) {
+    const Tessel::OutputFault& f = s.faults[i];
+    out << (i == 0 ? "" : ",") << "{\"output\":" << text(f.output) << ",\"target\":"
+        << text(f.target) << ",\"reason\":" << text(f.reason) << ",\"since\":" << f.since << "}";
+  }
+  out << "],\"upstreams\":[";
   for (std::size_t i = 0; i < s.upstreams.size(); ++i) {
     const Tessel::UpstreamState& u = s.upstreams[i];
     out << (i == 0 ? "" : ",") << "{\"host\":" << text(u.host) << ",\"port\":" << u.port
@@ -174,6 +193,19 @@ void ShowLivePrometheus(const Tessel::SiteState& s, const std::vector<std::strin
          WritesFailing(s) ? 1 : 0);
   Metric(out, "tessel_write_failing_since_seconds", "gauge",
          "Since when a record file cannot be written (0: they can).", s.failingSince);
+  Family(out, "tessel_output_failing", "gauge",
+         "Outputs of a kind that cannot be written now (a series while one fails).");
+  std::map<std::string, int> failing;
+  for (const Tessel::OutputFault& fault : s.faults) ++failing[Printable(fault.output)];
+  for (const auto& kind : failing)
+    out << "tessel_output_failing{output=\"" << LabelValue(kind.first) << "\"} " << kind.second
+        << "\n";
+  Metric(out, "tessel_ia_files_waiting", "gauge",
+         "Seats logged off whose IA file waits to be made.", s.handOffsWaiting);
+  Metric(out, "tessel_records_unapplied_total", "counter",
+         "Records set aside since the start because they could not be applied.", s.unapplied);
+  Metric(out, "tessel_keywords_unsaved", "gauge", "Keywords in memory not yet in the store.",
+         s.unsavedKeywords);
   Metric(out, "tessel_keywords_held", "gauge", "Keywords held in memory.", s.keywordsHeld);
   Metric(out, "tessel_keyword_store_records", "gauge", "Records in the keyword store.",
          s.storeRecords);
