@@ -154,3 +154,53 @@ TEST_F(StatusFacetTest, RiadumpLiveTellsADayFileThatCannotBeWritten) {
   EXPECT_EQ(gone.status, 3) << gone.out;
   EXPECT_NE(gone.out.find("tessel_up 0"), std::string::npos) << gone.out;
 }
+
+// A keyword store and an IA directory that cannot be written (a directory
+// stands where the store should be, a file where the IA directory should
+// be): the seats' records still reach the day file, the IP files and the
+// upstream server; the seat logged off keeps its IP file; riadump live
+// names both while they last, and once they can be written the keywords are
+// saved and the IA file is made.
+TEST_F(StatusFacetTest, AKeywordStoreAndAnIaDirectoryThatCannotBeWrittenHoldOnlyTheirOwn) {
+  ASSERT_EQ(::mkdir(site.file("virtualdb").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(site.file("virtualdb/virtualdb.db").c_str(), 0755), 0);
+  WriteFile(site.file("ia"), "not a directory");
+  ASSERT_TRUE(site.start()) << site.serverStderr();
+  events::Event on = seat;
+  on.account = "440102199001011234";
+  site.proxy()->write(Bytes(events::SeatEventRecord(on)));
+  site.proxy()->registAccount(Bytes(ImOnRecord("12345")));
+  events::Event off = on;
+  off.logoffTime = seat.seatLogon + 50;
+  site.proxy()->RealNameClientOff(events::InterfaceIp(seat.ip), Bytes(events::SeatEventRecord(off)),
+                                  seat.seatLogon, off.logoffTime);
+  events::Event other = on;
+  events::ParseIPv4("127.0.0.2", &other.ip);
+  site.proxy()->write(Bytes(events::SeatEventRecord(other)));
+
+  // Log-on, IM on, IM off, log-off, the other seat's log-on.
+  ASSERT_TRUE(DayFileHolds(5)) << site.serverStderr();
+  ASSERT_TRUE(UpstreamHolds(5));
+  LiveRun text{0, ""};
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        text = Live({"--max-down", "3600"});
+        return text.out.find("the IA directory") != std::string::npos;
+      },
+      kDeadline))
+      << text.out;
+  EXPECT_EQ(text.status, 1);
+  EXPECT_NE(text.out.find("the keyword store " + site.file("virtualdb/virtualdb.db")),
+            std::string::npos)
+      << text.out;
+  EXPECT_NE(text.out.find("IA files waiting to be made: 1"), std::string::npos) << text.out;
+  EXPECT_TRUE(ListDir(site.file("virtualdb")).size() >= 4u);  // the two seats' IP files stay
+
+  ASSERT_EQ(::rmdir(site.file("virtualdb/virtualdb.db").c_str()), 0);
+  ASSERT_EQ(::unlink(site.file("ia").c_str()), 0);
+  EXPECT_TRUE(WaitUntil([&] { return Live({"--max-down", "3600"}).status == 0; }, kDeadline))
+      << Live({}).out;
+  EXPECT_EQ(ListDir(site.file("ia")).size(), 1u);
+  EXPECT_EQ(FileSize(site.file("virtualdb/virtualdb.db")), 5 * 132);
+  EXPECT_EQ(site.stop(), 0);
+}
