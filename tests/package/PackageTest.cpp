@@ -481,6 +481,7 @@ TEST_F(InstalledTree, UnitRunsTheSiteDirectoryAndPassesVerify) {
            std::string("\nKillSignal=SIGTERM\n"),
            std::string("\nTimeoutStopSec="),
            std::string("\nRestart=on-failure\n"),
+           std::string("\nWatchdogSec="),
            std::string("\nWantedBy=multi-user.target\n"),
        })
     EXPECT_TRUE(Contains(unit, line)) << line;

@@ -32,11 +32,20 @@ namespace {
 
 // Why a site's file is closed to this user: a site is read by its group.
 std::string WhoMayRead(const std::string& config) {
-  const std::string::size_type slash = config.rfind('/');
-  const std::string site = slash == std::string::npos ? "." : config.substr(0, slash);
+  // The closed directory is the deepest one this user can still look at:
+  // the site's own, or the one that holds the sites (/var/lib/tessel).
+  std::string dir = config;
   struct stat st;
+  bool found = false;
+  while (!found) {
+    const std::string::size_type slash = dir.rfind('/');
+    if (slash == std::string::npos) dir = ".";
+    else dir.erase(slash == 0 ? 1 : slash);
+    found = ::stat(dir.c_str(), &st) == 0;
+    if (dir == "/" || dir == ".") break;
+  }
   std::string group = "its group";
-  if (::stat(site.c_str(), &st) == 0) {
+  if (found) {
     const struct group* entry = ::getgrgid(st.st_gid);
     group = entry != nullptr ? std::string("the group ") + entry->gr_name
                              : "the group " + std::to_string(st.st_gid);
