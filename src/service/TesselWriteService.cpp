@@ -9,6 +9,7 @@
 #include "common/Console.h"
 #include "common/PathHelpers.h"
 #include "port/Port.h"
+#include "service/SystemdWatchdog.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -159,6 +160,9 @@ void tesselWriteService::start(const std::string& name, const Ice::CommunicatorP
       server->addAdminFacet(facet, statusFacetName);
       statusFacet = facet;
     }
+    // From here until stop, the unit's watchdog hears that the service runs.
+    watchdog = tessel::SystemdWatchdog::FromEnvironment(env);
+    if (watchdog) watchdog->start();
   } catch (...) {
     // A start that fails leaves nothing behind, so that IceBox can start
     // the service again in this process.
@@ -176,6 +180,10 @@ void tesselWriteService::start(const std::string& name, const Ice::CommunicatorP
 
 void tesselWriteService::stop() {
   PrintString("KavoServer Service : tesselWriteService Start Stop");
+  // No more pings: a stop that is not icebox's own ends in a restart by the
+  // unit once its watchdog time has passed.
+  if (watchdog) watchdog->StopAndJoin();
+  watchdog = 0;
   // The facet's name is free again for a start in this process.
   if (statusFacet) {
     try {

@@ -7,6 +7,7 @@
 
 #include "account/AccountInfoWriterI.h"
 #include "service/StatusFacet.h"
+#include "service/SystemdWatchdog.h"
 
 class tesselWriteService : public IceBox::Service {
  public:
@@ -27,6 +28,7 @@ class tesselWriteService : public IceBox::Service {
   Ice::CommunicatorPtr server;
   tessel::StatusFacetPtr statusFacet;  // while started
   std::string statusFacetName;
+  tessel::SystemdWatchdogPtr watchdog;  // while started, under a unit's watchdog
 };
 
 namespace tessel {

@@ -3,7 +3,11 @@
 // directory: each site's service is reached through its adapter id and stores
 // in its own day file, its status is read through the registry, and a site's
 // server killed with SIGKILL is started again by the node and stores again,
-// with nothing lost. Nothing is left running afterwards.
+// with nothing lost; a server's admin object serves only what reads, so that
+// neither a registry admin nor a local user of the node can stop the service
+// alone or change a setting. Nothing is left running afterwards.
+#include <IceBox/IceBox.h>
+#include <Ice/Metrics.h>
 #include <IceGrid/IceGrid.h>
 #include <gtest/gtest.h>
 #include <limits.h>
@@ -14,6 +18,7 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <set>
 
@@ -197,6 +202,16 @@ class Grid {
     return state;
   }
 
+  // Calls `use` with a site's admin object as the registry routes to it
+  // (an admin session's connection).
+  void withServerAdmin(const std::string& site, const std::function<void(const Ice::ObjectPrx&)>& use) {
+    IceGrid::RegistryPrx registry =
+        IceGrid::LocatorPrx::uncheckedCast(client_->getDefaultLocator())->getLocalRegistry();
+    IceGrid::AdminSessionPrx session = registry->createAdminSession("x", "x");
+    use(session->getAdmin()->getServerAdmin(site));
+    session->destroy();
+  }
+
   // riadump live through the registry; its exit status, and its output in
   // *output.
   int live(const std::string& site, std::string* output) {
@@ -340,4 +355,56 @@ TEST(IceGridDeploymentTest, SitesServeThroughTheRegistryAndAKilledServerIsStarte
   EXPECT_TRUE(DayFileHolds(grid.siteDir(kSites[0]), "grid_a0"));
   EXPECT_TRUE(DayFileHolds(grid.siteDir(kSites[0]), "grid_a1"));
   EXPECT_TRUE(DayFileHolds(grid.siteDir(kSites[1]), "grid_b0"));
+}
+
+// The descriptor's admin facets: the status and the metrics, through the
+// registry's route as on the node's loopback (the same object), and no facet
+// that stops the service, stops the server or changes a setting. The node
+// stops its servers all the same, with SIGTERM.
+TEST(IceGridDeploymentTest, AServersAdminObjectServesOnlyWhatReads) {
+  Grid grid;
+  grid.addSiteDir(kSites[0], "4401020001");
+  grid.addSiteDir(kSites[1], "4401020002");
+  if (HasFatalFailure()) return;
+  std::string why, out;
+  ASSERT_TRUE(grid.start(&why)) << why;
+  ASSERT_EQ(grid.admin(std::string("application add \"") + TESSEL_ICEGRID_DESCRIPTOR +
+                           "\" tessel-module-dir=\"" + TESSEL_MODULE_DIR + "\" sites-root=\"" +
+                           grid.sitesRoot() + "\"",
+                       &out),
+            0)
+      << out << grid.logs();
+  pid_t pid = 0;
+  ASSERT_TRUE(WaitUntil([&] { return (pid = grid.serverPid(kSites[0])) > 0; }, kDeadline))
+      << grid.logs();
+  ASSERT_TRUE(StoredThroughGrid(grid, kSites[0], Record("4401020001", "grid_r0"))) << grid.logs();
+
+  // A facet the server does not serve fails: the registry's route tells it
+  // as ObjectNotExistException, the server itself as FacetNotExistException.
+  grid.withServerAdmin(kSites[0], [&](const Ice::ObjectPrx& admin) {
+    EXPECT_NO_THROW(Tessel::SiteStatusPrx::uncheckedCast(
+                        admin->ice_facet("IceBox.Service.tesselWriteService.Status"))->read());
+    Ice::StringSeq disabled;
+    EXPECT_NO_THROW(IceMX::MetricsAdminPrx::uncheckedCast(
+                        admin->ice_facet("IceBox.Service.tesselWriteService.Metrics"))
+                        ->getMetricsViewNames(disabled));
+    EXPECT_THROW(IceBox::ServiceManagerPrx::uncheckedCast(admin->ice_facet("IceBox.ServiceManager"))
+                     ->stopService("tesselWriteService"),
+                 Ice::RequestFailedException);
+    Ice::PropertyDict change;
+    change["tesselWriteService.DiagnosticLines"] = "1";
+    for (const char* facet : {"Properties", "IceBox.Service.tesselWriteService.Properties"})
+      EXPECT_THROW(Ice::PropertiesAdminPrx::uncheckedCast(admin->ice_facet(facet))->setProperties(change),
+                   Ice::RequestFailedException)
+          << facet;
+    EXPECT_THROW(Ice::ProcessPrx::uncheckedCast(admin->ice_facet("Process"))->shutdown(),
+                 Ice::RequestFailedException);
+  });
+  // The same server, still storing.
+  EXPECT_EQ(grid.serverPid(kSites[0]), pid);
+  EXPECT_TRUE(StoredThroughGrid(grid, kSites[0], Record("4401020001", "grid_r1"))) << grid.logs();
+
+  EXPECT_TRUE(grid.shutdown()) << grid.logs();
+  EXPECT_TRUE(ProcessesWorkingUnder(grid.root()).empty());
+  EXPECT_TRUE(DayFileHolds(grid.siteDir(kSites[0]), "grid_r1"));
 }

@@ -34,6 +34,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kBinDir = TESSEL_INSTALL_BINDIR;
+const std::string kSbinDir = TESSEL_INSTALL_SBINDIR;
 const std::string kLibDir = std::string(TESSEL_INSTALL_LIBDIR) + "/tessel";
 const std::string kDataDir = TESSEL_INSTALL_DATAROOTDIR;
 const std::string kUnit = "lib/systemd/system/tessel@.service";
@@ -110,6 +111,7 @@ TEST_F(InstalledTree, HoldsWhatASiteServerNeedsAndNothingElse) {
       kBinDir + "/netlog-sink",
       kBinDir + "/riadump",
       kBinDir + "/tessel-check",
+      kSbinDir + "/tessel-admin-tls",
       kDataDir + "/doc/tessel/README.md",
       kDataDir + "/tessel/site/icebox.cfg",
       kDataDir + "/tessel/site/siteenv.cfg",
@@ -337,6 +339,123 @@ TEST_F(SampleSite, AdminObjectCountsTheServiceCallsPerOperation) {
   EXPECT_EQ(calls["registAccount"], 1);
 }
 
+// What every local user of the site server may do, and what only root may:
+// the sample's admin object serves the status and the metrics to anyone and
+// nothing that stops the service or changes a setting; the management
+// endpoint that tessel-admin-tls adds takes only the holder of the admin key,
+// with which iceboxadmin stops and starts the service; while the service is
+// stopped, systemd's watchdog hears nothing from it.
+TEST_F(SampleSite, LocalUsersReadTheStatusAndOnlyTheAdminKeyManages) {
+  if (::geteuid() != 0)
+    GTEST_SKIP() << "run as root: the local user's calls are made as nobody (runuser)";
+  const std::string runuser = FindInPath("runuser");
+  ASSERT_FALSE(runuser.empty()) << "no runuser";
+  // nobody reaches the staged tools and a copy of the call maker; the site
+  // is its group's, as a site is the tessel group's.
+  TempDir tools;
+  const std::string adminCall = tools / "AdminCall";
+  fs::copy_file(TESSEL_ADMIN_CALL, adminCall);
+  for (const std::string& dir : {stage_->path(), tools.path()}) ASSERT_EQ(0, ::chmod(dir.c_str(), 0755));
+  ASSERT_EQ(0, ::chown(site.path().c_str(), 0, 65534)) << "no group nogroup (65534)";
+  ASSERT_EQ(0, ::chmod(site.path().c_str(), 0750));
+
+  // The management endpoint, made as the README says.
+  const int managePort = [&] {
+    int candidate = FreePort();
+    while (candidate == port || candidate == adminPort) candidate = FreePort();
+    return candidate;
+  }();
+  TempDir adminHome;
+  const std::string client = adminHome / "cafe";
+  ASSERT_EQ(0, RunToEnd({staged(kSbinDir + "/tessel-admin-tls"), site.path(), "--port",
+                         std::to_string(managePort), "--client-dir", client},
+                        logs, "tls"))
+      << Output(logs, "tls");
+  struct stat key;
+  ASSERT_EQ(0, ::stat((client + "/admin.key").c_str(), &key));
+  EXPECT_EQ(key.st_mode & 0777, 0600u);
+  EXPECT_EQ(key.st_uid, 0u);
+  const std::string manage = "--Ice.Config=" + client + "/iceboxadmin.cfg";
+  // nobody trusts the site's CA but has no certificate of its own.
+  WriteFile(tools / "ca.pem", ReadFile(client + "/ca.pem"));
+  WriteFile(tools / "nobody.cfg", ReadFile(client + "/iceboxadmin.cfg"));
+  std::string nobodyConfig = ReadFile(tools / "nobody.cfg");
+  ASSERT_TRUE(ReplaceOnce(&nobodyConfig, "IceSSL.DefaultDir=" + client, "IceSSL.DefaultDir=" + tools.path()));
+  ASSERT_TRUE(ReplaceOnce(&nobodyConfig, "IceSSL.CertFile=admin.pem\n", ""));
+  ASSERT_TRUE(ReplaceOnce(&nobodyConfig, "IceSSL.KeyFile=admin.key\n", ""));
+  WriteFile(tools / "nobody.cfg", nobodyConfig);
+  for (const std::string& file : {tools / "ca.pem", tools / "nobody.cfg"}) ::chmod(file.c_str(), 0644);
+
+  NotifySocket systemd(logs / "notify");
+  ASSERT_TRUE(systemd.bound()) << std::strerror(errno);
+  std::unique_ptr<ChildProcess> icebox =
+      StartIcebox({{"NOTIFY_SOCKET", logs / "notify"}, {"WATCHDOG_USEC", "400000"}});
+  ASSERT_TRUE(Answers(icebox.get())) << ReadFile(site / "server.err");
+  const auto pings = [&] { return CountOf(systemd.received(), "WATCHDOG=1"); };
+  EXPECT_TRUE(WaitUntil([&] { return pings() >= 2; }, std::chrono::seconds(10)))
+      << "no watchdog pings while the service runs: " << systemd.received();
+
+  const auto asNobody = [&](std::vector<std::string> argv, const std::string& group) {
+    std::vector<std::string> line = {runuser, "-u", "nobody", "-g", group, "--"};
+    line.insert(line.end(), argv.begin(), argv.end());
+    return line;
+  };
+  const std::string riadump = staged(kBinDir + "/riadump");
+  const std::string admin = "tessel-site/admin";
+  const std::string at = ":tcp -h 127.0.0.1 -p " + std::to_string(adminPort);
+  const std::string iceboxadmin = FindInPath("iceboxadmin");
+  ASSERT_FALSE(iceboxadmin.empty());
+
+  // Reading: a member of the site's group through the site, anyone through
+  // the admin object's proxy; one who may not read the site is told why.
+  EXPECT_EQ(0, RunToEnd(asNobody({riadump, "live", "--site", site.path()}, "nogroup"), logs, "member"))
+      << Output(logs, "member");
+  EXPECT_EQ(3, RunToEnd(asNobody({riadump, "live", "--site", site.path()}, "daemon"), logs, "outsider"))
+      << Output(logs, "outsider");
+  EXPECT_TRUE(Contains(Output(logs, "outsider"), "group nogroup")) << Output(logs, "outsider");
+  EXPECT_EQ(0, RunToEnd(asNobody({riadump, "live", "--admin", admin + at}, "daemon"), logs, "proxy"))
+      << Output(logs, "proxy");
+  // Managing: every way a local user could try fails.
+  EXPECT_NE(0, RunToEnd(asNobody({iceboxadmin, "--IceBoxAdmin.ServiceManager.Proxy=" + admin +
+                                  " -f IceBox.ServiceManager" + at, "stop", "tesselWriteService"},
+                                 "nogroup"), logs, "stop-tcp"));
+  EXPECT_NE(0, RunToEnd(asNobody({iceboxadmin, "--Ice.Config=" + tools / "nobody.cfg", "stop",
+                                  "tesselWriteService"}, "nogroup"), logs, "stop-ssl"));
+  EXPECT_NE(0, RunToEnd(asNobody({iceboxadmin, manage, "stop", "tesselWriteService"}, "nogroup"), logs,
+                        "stop-key"));
+  for (const std::string facet : {"Properties", "IceBox.Service.tesselWriteService.Properties"})
+    EXPECT_NE(0, RunToEnd(asNobody({adminCall, admin + " -f " + facet + at, "set-property",
+                                    "tesselWriteService.DiagnosticLines", "1"}, "nogroup"),
+                          logs, "set"))
+        << facet;
+  EXPECT_NE(0, RunToEnd(asNobody({adminCall, admin + " -f Process" + at, "shutdown"}, "nogroup"), logs,
+                        "shutdown"));
+  // The service still answers and stores.
+  ASSERT_TRUE(Answers(icebox.get())) << ReadFile(site / "server.err");
+  ASSERT_EQ(0, Send({"im-on", "--account", "12345"})) << Output(logs, "send");
+  EXPECT_TRUE(WaitUntil([&] { return fs::exists(site / "virtualdb/virtualdb.db"); },
+                        std::chrono::seconds(15)));
+
+  // Root, with the admin key, stops the service; the watchdog hears no more
+  // of it (a unit would restart icebox); and starts it again.
+  ASSERT_EQ(0, RunToEnd({iceboxadmin, manage, "stop", "tesselWriteService"}, logs, "stop"))
+      << Output(logs, "stop");
+  EXPECT_NE(0, Send({"ping"})) << "the service still answers once stopped";
+  const std::size_t whenStopped = pings();
+  EXPECT_FALSE(WaitUntil([&] { return pings() > whenStopped; }, std::chrono::seconds(1)))
+      << "watchdog pings from a stopped service";
+  ASSERT_EQ(0, RunToEnd({iceboxadmin, manage, "start", "tesselWriteService"}, logs, "start"))
+      << Output(logs, "start");
+  EXPECT_TRUE(Answers(icebox.get())) << ReadFile(site / "server.err");
+  const std::size_t whenStarted = pings();
+  EXPECT_TRUE(WaitUntil([&] { return pings() > whenStarted; }, std::chrono::seconds(10)))
+      << "no watchdog pings once started again";
+
+  const int status = icebox->stop(SIGTERM, std::chrono::seconds(15));
+  EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << ReadFile(site / "server.err");
+}
+
 // The unit as it is but for the programs' paths where they are not the
 // installed ones: systemd-analyze checks that they exist.
 std::string UnitAsHere(const std::string& unit, const std::string& bin) {
@@ -362,6 +481,7 @@ TEST_F(InstalledTree, UnitRunsTheSiteDirectoryAndPassesVerify) {
            std::string("\nKillSignal=SIGTERM\n"),
            std::string("\nTimeoutStopSec="),
            std::string("\nRestart=on-failure\n"),
+           std::string("\nWatchdogSec="),
            std::string("\nWantedBy=multi-user.target\n"),
        })
     EXPECT_TRUE(Contains(unit, line)) << line;

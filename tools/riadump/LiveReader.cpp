@@ -2,6 +2,12 @@
 
 #include <IceGrid/IceGrid.h>
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <sstream>
 #include <stdexcept>
 
@@ -23,6 +29,30 @@ std::string ExceptionText(const Ice::Exception& e) {
 }
 
 namespace {
+
+// Why a site's file is closed to this user: a site is read by its group.
+std::string WhoMayRead(const std::string& config) {
+  // The closed directory is the deepest one this user can still look at:
+  // the site's own, or the one that holds the sites (/var/lib/tessel).
+  std::string dir = config;
+  struct stat st;
+  bool found = false;
+  while (!found) {
+    const std::string::size_type slash = dir.rfind('/');
+    if (slash == std::string::npos) dir = ".";
+    else dir.erase(slash == 0 ? 1 : slash);
+    found = ::stat(dir.c_str(), &st) == 0;
+    if (dir == "/" || dir == ".") break;
+  }
+  std::string group = "its group";
+  if (found) {
+    const struct group* entry = ::getgrgid(st.st_gid);
+    group = entry != nullptr ? std::string("the group ") + entry->gr_name
+                             : "the group " + std::to_string(st.st_gid);
+  }
+  return "a site is read by the members of " + group +
+         ", or name its admin object with --admin PROXY";
+}
 
 Tessel::SiteState ReadFacet(const Ice::ObjectPrx& admin) {
   return Tessel::SiteStatusPrx::uncheckedCast(admin->ice_facet(kStatusFacet))->read();
@@ -57,6 +87,10 @@ Tessel::SiteState ReadThroughIceGrid(const Ice::CommunicatorPtr& communicator,
 }  // namespace
 
 bool AdminProxyOfConfig(const std::string& config, std::string* proxy, std::string* error) {
+  if (::access(config.c_str(), R_OK) != 0 && errno == EACCES) {
+    *error = "cannot read " + config + ": " + std::strerror(EACCES) + ": " + WhoMayRead(config);
+    return false;
+  }
   Ice::PropertiesPtr properties = Ice::createProperties();
   try {
     properties->load(config);
@@ -97,7 +131,8 @@ bool ReadLive(const Ice::CommunicatorPtr& communicator, const LiveSource& source
     *error = "the registry knows no server " + source.value;
   } catch (const Ice::FacetNotExistException&) {
     *error = "the admin object has no facet " + std::string(kStatusFacet) +
-             ": the service is stopped, or does not serve its status";
+             ": the service is stopped, or the admin object's Ice.Admin.Facets "
+             "leaves it out";
   } catch (const Ice::Exception& e) {
     *error = ExceptionText(e);
   } catch (const std::exception& e) {
