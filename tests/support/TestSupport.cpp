@@ -1,5 +1,8 @@
 #include "TestSupport.h"
 
+#include <atomic>
+#include <ctime>
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -86,21 +89,25 @@ ScopedCwd::~ScopedCwd() {
 }
 
 int FreePort(bool udp) {
-  int fd = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
-  if (fd < 0) throw std::runtime_error("socket failed");
-  sockaddr_in addr;
-  std::memset(&addr, 0, sizeof addr);
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+  // Below the system's range of ephemeral ports: a site killed and started
+  // again on its port must not find it taken meanwhile by some process's
+  // outgoing connection. Each test process starts at a place of its own.
+  static const int kFirst = 20000, kCount = 12000;
+  static std::atomic<int> next(static_cast<int>((::getpid() * 7919 + std::time(nullptr)) % kCount));
+  for (int tries = 0; tries < kCount; ++tries) {
+    const int port = kFirst + next.fetch_add(1) % kCount;
+    int fd = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
+    if (fd < 0) throw std::runtime_error("socket failed");
+    sockaddr_in addr;
+    std::memset(&addr, 0, sizeof addr);
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<unsigned short>(port));
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     ::close(fd);
-    throw std::runtime_error("bind failed");
+    if (bound) return port;
   }
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
+  throw std::runtime_error("no free port");
 }
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
