@@ -8,6 +8,7 @@
 #include "common/GbkTexts.h"
 #include "common/Console.h"
 #include "common/PathHelpers.h"
+#include "common/ServiceSettings.h"
 #include "port/Port.h"
 
 #include <cerrno>
@@ -45,34 +46,9 @@ void StartFailure::ice_print(std::ostream& out) const { out << "tesselWriteServi
 
 StartFailure* StartFailure::ice_clone() const { return new StartFailure(*this); }
 
-WriteOptions ReadWriteOptions(const Ice::PropertiesPtr& properties, const std::string& service) {
-  WriteOptions options;
-  const std::string durabilityKey = service + ".Durability";
-  const std::string durability = properties->getProperty(durabilityKey);
-  if (!durability.empty() && !ParseDurability(durability, &options.durability))
-    throw StartFailure(durabilityKey + "=" + durability + ": use power or process");
-  const std::string boundKey = service + ".MaxWaitingRecords";
-  const std::string bound = properties->getProperty(boundKey);
-  if (!bound.empty()) {
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long value = std::strtoull(bound.c_str(), &end, 10);
-    if (errno != 0 || end == bound.c_str() || *end != '\0' || value == 0 || bound[0] == '-')
-      throw StartFailure(boundKey + "=" + bound + ": not a whole number above 0");
-    options.maxWaitingRecords = static_cast<std::size_t>(value);
-  }
-  return options;
-}
-
 }  // namespace tessel
 
 namespace {
-
-// The service's own settings, beside the adapter's (<service>.Endpoints and
-// the like) under the same prefix.
-const char* const kServiceSettings[] = {"Durability",      "MaxWaitingRecords",
-                                        "DiagnosticLines", "AllowedClients",
-                                        "OnlineExportKeepSeconds", "OnlineExportMaxFiles"};
 
 // Why the site environment could not be set up: its file and the system's
 // reason.
@@ -90,7 +66,7 @@ Ice::ObjectAdapterPtr CreateAdapter(const Ice::CommunicatorPtr& communicator,
                                     const std::string& name) {
   Ice::PropertiesPtr properties = communicator->getProperties();
   std::vector<std::pair<std::string, std::string> > own;
-  for (const char* setting : kServiceSettings) {
+  for (const std::string& setting : tessel::ServiceOwnKeys()) {
     const std::string key = name + "." + setting;
     const std::string value = properties->getProperty(key);
     if (value.empty()) continue;
@@ -123,8 +99,6 @@ void tesselWriteService::start(const std::string& name, const Ice::CommunicatorP
   tessel::SetOperatorSink([logger, named](const std::string& line) {
     logger->warning(named ? line : "tesselWriteService: " + line);
   });
-  tessel::SetDiagnosticLines(properties->getPropertyAsIntWithDefault(name + ".DiagnosticLines", 1) !=
-                             0);
   PrintString("KavoServer Service : tesselWriteService Begin Start");
   // The one place that looks at the process's environment and working
   // directory: every worker is handed this.
@@ -137,15 +111,23 @@ void tesselWriteService::start(const std::string& name, const Ice::CommunicatorP
   siteEnvReady = true;
 
   try {
+    // Every setting is read and checked here, before anything is started.
+    tessel::ServiceSettings settings;
+    std::vector<std::string> warnings;
+    const tessel::port::Status read =
+        tessel::ReadServiceSettings(properties, name, site, &settings, &warnings);
+    if (!read.ok()) throw tessel::StartFailure(read.ToString());
+    for (const std::string& warning : warnings) tessel::LogLine("%s", warning.c_str());
+    tessel::SetDiagnosticLines(settings.diagnosticLines);
+
     adapter = CreateAdapter(communicator, name);
-    std::string path = properties->getProperty("tesselServiceIA.Path");
+    std::string path = settings.iaPath;
     ExpandPath(path, site);
-    std::string upPath = properties->getProperty("tesselServiceIA.upPath");
+    std::string upPath = settings.iaUpPath;
     ExpandPath(upPath, site);
 
-    const tessel::WriteOptions options = tessel::ReadWriteOptions(properties, name);
     try {
-      servant = new AccountInfoWriterI(communicator, path, upPath, site, options);
+      servant = new AccountInfoWriterI(communicator, path, upPath, site, settings);
     } catch (const IceUtil::Exception&) {
       throw;
     } catch (const std::exception& e) {

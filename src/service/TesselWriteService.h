@@ -63,11 +63,6 @@ class StartFailure : public IceUtil::ExceptionHelper<StartFailure> {
   std::string reason_;
 };
 
-// The write path's settings among the service's properties
-// (<service>.Durability, <service>.MaxWaitingRecords); a value that cannot
-// be used throws StartFailure.
-WriteOptions ReadWriteOptions(const Ice::PropertiesPtr& properties, const std::string& service);
-
 }  // namespace tessel
 
 #endif

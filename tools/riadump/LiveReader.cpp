@@ -2,6 +2,11 @@
 
 #include <IceGrid/IceGrid.h>
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <sstream>
 #include <stdexcept>
 
@@ -57,6 +62,16 @@ Tessel::SiteState ReadThroughIceGrid(const Ice::CommunicatorPtr& communicator,
 }  // namespace
 
 bool AdminProxyOfConfig(const std::string& config, std::string* proxy, std::string* error) {
+  // The system's reason first: Ice's own text for a file it cannot open
+  // does not say why.
+  if (::access(config.c_str(), R_OK) != 0) {
+    const int why = errno;
+    const struct passwd* user = ::getpwuid(::geteuid());
+    *error = "cannot read " + config + " as user " +
+             (user != nullptr ? std::string(user->pw_name) : std::to_string(::geteuid())) + ": " +
+             std::strerror(why);
+    return false;
+  }
   Ice::PropertiesPtr properties = Ice::createProperties();
   try {
     properties->load(config);

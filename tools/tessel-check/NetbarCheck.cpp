@@ -5,6 +5,9 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include <cctype>
+#include <fstream>
+
 #include "SiteCheck.h"
 #include "common/SiteFiles.h"
 #include "forward/Profile.h"
@@ -111,6 +114,54 @@ void CheckEntry(Section* section, int entry, int entries) {
     section->problem(offsetKey, "not a byte offset (-1 for the start of the day file)");
 }
 
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string Trimmed(const std::string& text) {
+  const std::string::size_type start = text.find_first_not_of(" \t\r");
+  if (start == std::string::npos) return std::string();
+  return text.substr(start, text.find_last_not_of(" \t\r") - start + 1);
+}
+
+// A key of the section the service reads: AddrCount, or one of the entry
+// keys followed by the entry's number.
+bool KnownKey(const std::string& key) {
+  const std::string lower = Lower(key);
+  if (lower == "addrcount") return true;
+  for (const char* name : {"isoverdue_", "serveraddr_", "serverport_", "offset_"}) {
+    const std::string prefix = name;
+    if (lower.size() > prefix.size() && lower.compare(0, prefix.size(), prefix) == 0 &&
+        lower.find_first_not_of("0123456789", prefix.size()) == std::string::npos)
+      return true;
+  }
+  return false;
+}
+
+// Sections and keys the service does not read: a misspelt one is a server
+// that is silently not served.
+void CheckUnknownNames(const std::string& path, Problems* problems) {
+  std::ifstream file(path);
+  std::string line, section;
+  while (std::getline(file, line)) {
+    line = Trimmed(line);
+    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+    if (line[0] == '[') {
+      section = Trimmed(line.substr(1, line.find(']') - 1));
+      if (Lower(section) != Lower(kSection))
+        problems->file(path, "section [" + section + "] is not read by the service (it reads [" +
+                                 kSection + "] only)");
+      continue;
+    }
+    if (Lower(section) != Lower(kSection)) continue;
+    const std::string key = Trimmed(line.substr(0, line.find('=')));
+    if (!KnownKey(key))
+      problems->value(path, key, Trimmed(line.substr(line.find('=') + 1)),
+                      "not a key the service reads");
+  }
+}
+
 }  // namespace
 
 void CheckNetbarConfig(const std::string& site, Problems* problems) {
@@ -120,6 +171,7 @@ void CheckNetbarConfig(const std::string& site, Problems* problems) {
     problems->file(path, why + " (no upstream server is served)");
     return;
   }
+  CheckUnknownNames(path, problems);
   Section section(path, problems);
   if (!section.load()) {
     problems->file(path, "cannot be parsed (no upstream server is served)");
@@ -137,6 +189,8 @@ void CheckNetbarConfig(const std::string& site, Problems* problems) {
                                      std::to_string(kEntryNumbersLooked) + ")");
     return;
   }
+  if (count == 0)
+    section.problem("AddrCount", "no upstream server is served: the records stay on this host");
   const int entries = static_cast<int>(count);
   for (int entry = 0; entry < entries; ++entry) CheckEntry(&section, entry, entries);
   for (int entry = entries; entry < kEntryNumbersLooked; ++entry)
