@@ -9,6 +9,7 @@
 #include "common/Console.h"
 #include "common/PathHelpers.h"
 #include "common/ServiceSettings.h"
+#include "common/Version.h"
 #include "port/Port.h"
 
 #include <cerrno>
@@ -27,8 +28,12 @@ SiteEnvInitException::~SiteEnvInitException() throw() {}
 std::string SiteEnvInitException::ice_id() const { return "::tessel::SiteEnvInitException"; }
 
 void SiteEnvInitException::ice_print(std::ostream& out) const {
-  out << ice_file();
-  if (!reason_.empty()) out << reason_;
+  // Printed in ASCII and UTF-8 only, the reason first: logs that take
+  // UTF-8 (the systemd journal) show the line as text. The GBK message
+  // stays the exception's own (ice_file()).
+  out << "tesselWriteService: the site environment cannot be set up: "
+      << (reason_.empty() ? std::string("no reason given") : reason_) << " ("
+      << tessel::gbk::kSiteEnvInitFailedUtf8 << ")";
 }
 
 SiteEnvInitException* SiteEnvInitException::ice_clone() const {
@@ -92,13 +97,25 @@ tesselWriteService::tesselWriteService(const Ice::CommunicatorPtr& server)
 void tesselWriteService::start(const std::string& name, const Ice::CommunicatorPtr& communicator,
                                const Ice::StringSeq&) {
   Ice::PropertiesPtr properties = communicator->getProperties();
-  // Operator lines go to the communicator's logger from here on: stamped,
-  // and where Ice.LogFile or Ice.UseSystemdJournal send the site's lines.
+  // Operator lines go to the communicator's logger from here on, where
+  // Ice.LogFile or Ice.UseSystemdJournal send the site's lines: stamped by
+  // the journal or syslog, which keep the line's priority, else with the
+  // service's own stamp (zone offset included) in place of Ice's.
   Ice::LoggerPtr logger = communicator->getLogger();
   const bool named = !logger->getPrefix().empty();
-  tessel::SetOperatorSink([logger, named](const std::string& line) {
-    logger->warning(named ? line : "tesselWriteService: " + line);
+  const bool systemLog = properties->getPropertyAsInt("Ice.UseSystemdJournal") > 0 ||
+                         properties->getPropertyAsInt("Ice.UseSyslog") > 0;
+  tessel::SetOperatorSink([logger, named, systemLog](const std::string& line) {
+    const std::string text = named ? line : "tesselWriteService: " + line;
+    if (systemLog)
+      logger->warning(text);
+    else
+      logger->print(tessel::LogStamp() + " warning: " + text);
   });
+  // The start and stop lines go through the process's logger: with
+  // Ice.LogFile they go to that file too, until the service has stopped.
+  hostLogger = Ice::getProcessLogger();
+  if (!properties->getProperty("Ice.LogFile").empty()) Ice::setProcessLogger(logger);
   PrintString("KavoServer Service : tesselWriteService Begin Start");
   // The one place that looks at the process's environment and working
   // directory: every worker is handed this.
@@ -106,6 +123,7 @@ void tesselWriteService::start(const std::string& name, const Ice::CommunicatorP
   const tessel::SiteContext site = tessel::SiteAt(env, GetModuleDir(env), tessel::port::CurrentDir());
   if (SiteEnv_Init() != 0) {
     tessel::SetOperatorSink(nullptr);
+    RestoreHostLogger();
     throw tessel::SiteEnvInitException(tessel::gbk::kSiteEnvInitFailed, SiteEnvFailure(site));
   }
   siteEnvReady = true;
@@ -117,6 +135,7 @@ void tesselWriteService::start(const std::string& name, const Ice::CommunicatorP
     const tessel::port::Status read =
         tessel::ReadServiceSettings(properties, name, site, &settings, &warnings);
     if (!read.ok()) throw tessel::StartFailure(read.ToString());
+    startedSite = settings.siteName + " (" + site.siteDir + ")";
     for (const std::string& warning : warnings) tessel::LogLine("%s", warning.c_str());
     tessel::SetDiagnosticLines(settings.diagnosticLines);
 
@@ -151,8 +170,10 @@ void tesselWriteService::start(const std::string& name, const Ice::CommunicatorP
     SiteEnv_Release();
     siteEnvReady = false;
     tessel::SetOperatorSink(nullptr);
+    RestoreHostLogger();
     throw;
   }
+  tessel::LogLine("version %s, site %s", tessel::Version(), startedSite.c_str());
   PrintString("KavoServer Service : tesselWriteService End Start");
 }
 
@@ -185,6 +206,12 @@ void tesselWriteService::stop() {
   siteEnvReady = false;
   PrintString("KavoServer Service : tesselWriteService End Stop");
   tessel::SetOperatorSink(nullptr);
+  RestoreHostLogger();
+}
+
+void tesselWriteService::RestoreHostLogger() {
+  if (hostLogger) Ice::setProcessLogger(hostLogger);
+  hostLogger = 0;
 }
 
 extern "C" ICE_DECLSPEC_EXPORT IceBox::Service* create(const Ice::CommunicatorPtr& communicator) {
