@@ -117,6 +117,7 @@ TEST_F(InstalledTree, HoldsWhatASiteServerNeedsAndNothingElse) {
       kUnit,
   };
   for (const char* library : kLibraries) expected.insert(kLibDir + "/" + library);
+  for (const char* tool : kTools) expected.insert(kDataDir + "/man/man1/" + std::string(tool) + ".1");
   for (const auto& entry : fs::directory_iterator(std::string(TESSEL_SOURCE_DIR) + "/docs"))
     if (entry.path().extension() == ".md")
       expected.insert(kDataDir + "/doc/tessel/docs/" + entry.path().filename().string());

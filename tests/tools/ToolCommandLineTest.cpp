@@ -33,10 +33,14 @@ ToolRun RunTool(const std::vector<std::string>& argv) {
 }  // namespace
 
 TEST(ToolCommandLineTest, HelpAndBadInput) {
-  for (const char* tool : {NETLOG_SINK, VIRTUALID_SEND, RIADUMP}) {
+  for (const char* tool : {NETLOG_SINK, VIRTUALID_SEND, RIADUMP, TESSEL_CHECK}) {
     ToolRun help = RunTool({tool, "--help"});
     EXPECT_EQ(help.status, 0) << tool;
     EXPECT_NE(help.out.find("usage:"), std::string::npos) << tool;
+    ToolRun version = RunTool({tool, "--version"});
+    EXPECT_EQ(version.status, 0) << tool;
+    EXPECT_NE(version.out.find(std::string(" ") + TESSEL_VERSION + "\n"), std::string::npos)
+        << tool << ": " << version.out;
   }
   EXPECT_EQ(RunTool({NETLOG_SINK, "--mode", "loud"}).status, 2);
   EXPECT_EQ(RunTool({NETLOG_SINK, "--port", "70000"}).status, 2);
