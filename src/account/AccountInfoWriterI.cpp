@@ -86,6 +86,7 @@ AccountInfoWriterI::AccountInfoWriterI(const Ice::CommunicatorPtr& communicator,
     preTreat->start();
 
     senderManager = new RVIDSenderManager(site);
+    senderManager->SetDayFileKeepDays(settings.dayFileKeepDays);
     senderManager->start();
   } catch (...) {
     // A servant that could not set itself up must not answer: the service's

@@ -183,6 +183,12 @@ const BadConfig kBadConfigs[] = {
     {"NetbarSectionMisspelt",
      [](SiteCheckTest* t) { AppendFile(t->site / "netbarcfg.ini", "[P2PVIRTUALD]\nAddrCount=1\n"); },
      "netbarcfg.ini", "section [P2PVIRTUALD] is not read", false},
+    {"ServerSpeltAnotherWay",
+     [](SiteCheckTest* t) {
+       ::mkdir((t->site / "virtualdb").c_str(), 0755);
+       WriteFile(t->site / "virtualdb/127.0.0.1_8001.spg", std::string(8, '\0'));
+     },
+     "netbarcfg.ini", "ServerAddr_1=localhost: has no progress file, but ", false},
     {"SiteNotWritable", [](SiteCheckTest* t) { ::chmod(t->site.path().c_str(), 0555); },
      "", "not writable by", true},
 };

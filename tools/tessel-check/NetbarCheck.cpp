@@ -11,6 +11,7 @@
 #include "SiteCheck.h"
 #include "common/SiteFiles.h"
 #include "forward/Profile.h"
+#include "forward/ProgressSpelling.h"
 
 namespace sitecheck {
 
@@ -26,7 +27,10 @@ const char kMissing[] = "\n";
 
 class Section {
  public:
-  Section(const std::string& path, Problems* problems) : path_(path), problems_(problems) {}
+  Section(const std::string& path, const std::string& progressDir, Problems* problems)
+      : path_(path), progressDir_(progressDir), problems_(problems) {}
+  // Where the senders keep their progress files.
+  const std::string& progressDir() const { return progressDir_; }
   bool load() { return profile_.Load(path_, kSection, tessel::port::Env::Default()); }
 
   bool has(const std::string& key) const { return text(key) != kMissing; }
@@ -59,6 +63,7 @@ class Section {
 
  private:
   std::string path_;
+  std::string progressDir_;
   Problems* problems_;
   tessel::ProfileSection profile_;
 };
@@ -105,10 +110,23 @@ void CheckEntry(Section* section, int entry, int entries) {
     return;  // expired: not served, nothing else of it is read
   CheckAddress(section, entry, entries);
   const std::string portKey = Key("ServerPort_", entry);
-  if (!section->has(portKey))
+  bool portRight = false;
+  if (!section->has(portKey)) {
     section->missing(portKey, "missing" + Listed(entries));
-  else if (section->number(portKey, true, &value) && (value < 1 || value > 65535))
-    section->problem(portKey, "not a port (1 to 65535)");
+  } else if (section->number(portKey, true, &value)) {
+    portRight = value >= 1 && value <= 65535;
+    if (!portRight) section->problem(portKey, "not a port (1 to 65535)");
+  }
+  if (portRight && section->has(Key("ServerAddr_", entry))) {
+    const std::string other = tessel::OtherSpellingProgress(
+        tessel::port::Env::Default(), section->progressDir(), section->text(Key("ServerAddr_", entry)),
+        static_cast<unsigned short>(value));
+    if (!other.empty())
+      section->problem(Key("ServerAddr_", entry),
+                       "has no progress file, but " + other +
+                           " is the same server spelt otherwise: it would be sent today's "
+                           "records again from the start; spell it as before");
+  }
   const std::string offsetKey = Key("OffSet_", entry);
   if (section->number(offsetKey, false, &value) && value < -1)
     section->problem(offsetKey, "not a byte offset (-1 for the start of the day file)");
@@ -172,7 +190,7 @@ void CheckNetbarConfig(const std::string& site, Problems* problems) {
     return;
   }
   CheckUnknownNames(path, problems);
-  Section section(path, problems);
+  Section section(path, tessel::JoinPath(site, tessel::kVirtualDbDirName), problems);
   if (!section.load()) {
     problems->file(path, "cannot be parsed (no upstream server is served)");
     return;
