@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -139,7 +140,15 @@ void tesselWriteService::start(const std::string& name, const Ice::CommunicatorP
     for (const std::string& warning : warnings) tessel::LogLine("%s", warning.c_str());
     tessel::SetDiagnosticLines(settings.diagnosticLines);
 
-    adapter = CreateAdapter(communicator, name);
+    try {
+      adapter = CreateAdapter(communicator, name);
+    } catch (const Ice::SocketException& e) {
+      // Ice's own words do not say which port: a second site on the host
+      // with the same one must be told.
+      const std::string key = name + ".Endpoints";
+      throw tessel::StartFailure(key + "=" + properties->getProperty(key) +
+                                 ": cannot listen: " + std::strerror(e.error));
+    }
     std::string path = settings.iaPath;
     ExpandPath(path, site);
     std::string upPath = settings.iaUpPath;

@@ -94,3 +94,17 @@ TEST(TesselWriteServiceTest, LogFileTakesEveryLineStampedWithItsZone) {
     EXPECT_EQ(site.serverStderr().find(line), std::string::npos) << line;
   }
 }
+
+// A port another program holds: the start fails naming the endpoints.
+TEST(TesselWriteServiceTest, APortInUseIsNamed) {
+  IceBoxSite first;
+  ASSERT_TRUE(first.start()) << first.serverStderr();
+  IceBoxSite second;
+  const std::string endpoints = "tcp -h 127.0.0.1 -p " + std::to_string(first.port());
+  second.setProperty("tesselWriteService.Endpoints", endpoints);
+  EXPECT_FALSE(second.start());
+  EXPECT_NE(second.serverStderr().find("tesselWriteService.Endpoints=" + endpoints +
+                                       ": cannot listen: Address already in use"),
+            std::string::npos)
+      << second.serverStderr();
+}
