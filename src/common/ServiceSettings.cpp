@@ -12,13 +12,14 @@ namespace tessel {
 namespace {
 
 // The service's own keys under <service>.
-const char* const kOwnKeys[] = {"Durability",      "MaxWaitingRecords",       "DiagnosticLines",
-                                "AllowedClients",  "OnlineExportKeepSeconds", "OnlineExportMaxFiles",
-                                "DayFileKeepDays", "MinFreeMegabytes",        "SiteName"};
+const char* const kOwnKeys[] = {
+    "Durability",      "MaxWaitingRecords",       "DiagnosticLines",
+    "AllowedClients",  "OnlineExportKeepSeconds", "OnlineExportMaxFiles",
+    "DayFileKeepDays", "MinFreeMegabytes",        "SiteName"};
 // The object adapter's, under the same prefix: Ice checks what lies below them.
-const char* const kAdapterKeys[] = {"ACM",        "AdapterId",          "Endpoints",
-                                    "Locator",    "MessageSizeMax",     "PublishedEndpoints",
-                                    "ProxyOptions", "ReplicaGroupId",   "Router",
+const char* const kAdapterKeys[] = {"ACM",          "AdapterId",      "Endpoints",
+                                    "Locator",      "MessageSizeMax", "PublishedEndpoints",
+                                    "ProxyOptions", "ReplicaGroupId", "Router",
                                     "ThreadPool"};
 const char* const kIaKeys[] = {"Path", "upPath"};
 
@@ -53,7 +54,8 @@ class Reader {
     return port::Status::OK();
   }
 
-  static port::Status Bad(const std::string& key, const std::string& value, const std::string& why) {
+  static port::Status Bad(const std::string& key, const std::string& value,
+                          const std::string& why) {
     return port::Status::Refused(key + "=" + value + ": " + why);
   }
 
@@ -117,31 +119,32 @@ port::Status ReadServiceSettings(const Ice::PropertiesPtr& properties, const std
                                  std::vector<std::string>* warnings) {
   ServiceSettings out;
   const Reader read(properties, service);
+  // The first value that cannot be used ends the reading.
   port::Status status;
+  const auto number = [&](const char* name, std::int64_t min, std::int64_t max, auto* value) {
+    status = read.number(name, min, max, value);
+    return status.ok();
+  };
 
   const std::string durability = read.get(read.key("Durability"));
   if (!durability.empty() && !ParseDurability(durability, &out.write.durability))
     return Reader::Bad(read.key("Durability"), durability, "use power or process");
-  if (!(status = read.number("MaxWaitingRecords", 1, 100000000, &out.write.maxWaitingRecords)).ok())
-    return status;
   int diagnostic = 1;
-  if (!(status = read.number("DiagnosticLines", 0, 1, &diagnostic)).ok()) return status;
+  std::int64_t minFreeMegabytes = kDefaultMinFreeMegabytes;
+  if (!number("MaxWaitingRecords", 1, 100000000, &out.write.maxWaitingRecords) ||
+      !number("DiagnosticLines", 0, 1, &diagnostic) ||
+      !number("OnlineExportKeepSeconds", 1, 0x7FFFFFFF, &out.onlineExportKeepSeconds) ||
+      !number("OnlineExportMaxFiles", 1, 1000000, &out.onlineExportMaxFiles) ||
+      !number("DayFileKeepDays", 1, 36500, &out.dayFileKeepDays) ||
+      !number("MinFreeMegabytes", 0, 1 << 30, &minFreeMegabytes))
+    return status;
   out.diagnosticLines = diagnostic != 0;
+  out.minFreeBytes = minFreeMegabytes * 1024 * 1024;
 
   out.allowedClientsText = read.get(read.key("AllowedClients"));
   const port::Status parsed = AddressList::Parse(out.allowedClientsText, &out.allowedClients);
   if (!parsed.ok())
     return Reader::Bad(read.key("AllowedClients"), out.allowedClientsText, parsed.ToString());
-
-  if (!(status = read.number("OnlineExportKeepSeconds", 1, 0x7FFFFFFF, &out.onlineExportKeepSeconds))
-           .ok())
-    return status;
-  if (!(status = read.number("OnlineExportMaxFiles", 1, 1000000, &out.onlineExportMaxFiles)).ok())
-    return status;
-  if (!(status = read.number("DayFileKeepDays", 1, 36500, &out.dayFileKeepDays)).ok()) return status;
-  std::int64_t minFreeMegabytes = kDefaultMinFreeMegabytes;
-  if (!(status = read.number("MinFreeMegabytes", 0, 1 << 30, &minFreeMegabytes)).ok()) return status;
-  out.minFreeBytes = minFreeMegabytes * 1024 * 1024;
 
   const std::string siteName = read.get(read.key("SiteName"));
   if (!siteName.empty() && !LabelSafe(siteName))

@@ -45,8 +45,7 @@ std::time_t DayFileRetention::EarliestProgress(const ServerList& list) const {
     std::size_t read = 0;
     Progress progress;
     if (!site_.env->OpenFile(path, port::File::kRead, &file).ok() ||
-        !file->Read(bytes, sizeof bytes, 0, &read).ok() ||
-        !DecodeProgress(bytes, read, &progress))
+        !file->Read(bytes, sizeof bytes, 0, &read).ok() || !DecodeProgress(bytes, read, &progress))
       return 0;
     if (progress.day < earliest) earliest = progress.day;
   }
@@ -72,8 +71,9 @@ int DayFileRetention::Pass(const ServerList& list) {
   for (const std::string& name : names) {
     std::string stamp;
     const std::string base =
-        IsHandOffFileName(name) ? name.substr(0, name.size() - std::string(kHandOffExtension).size())
-                                : name;
+        IsHandOffFileName(name)
+            ? name.substr(0, name.size() - std::string(kHandOffExtension).size())
+            : name;
     if (ParseIpFileName(base, &stamp)) waitingDays.insert(stamp);
   }
 
@@ -107,7 +107,8 @@ int DayFileRetention::Pass(const ServerList& list) {
   if (removed > 0)
     LogLine("removed %d files of days older than %d days (%llu bytes): every upstream has them",
             removed, keepDays_, static_cast<unsigned long long>(bytes));
-  if (!failed.empty()) LogLine("an old day's file cannot be removed: %s", Printable(failed).c_str());
+  if (!failed.empty())
+    LogLine("an old day's file cannot be removed: %s", Printable(failed).c_str());
   return removed;
 }
 

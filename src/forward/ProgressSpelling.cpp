@@ -22,8 +22,8 @@ std::set<std::string> AddressesOf(const std::string& host) {
   if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0) return addresses;
   for (struct addrinfo* at = found; at != nullptr; at = at->ai_next) {
     char text[NI_MAXHOST];
-    if (::getnameinfo(at->ai_addr, at->ai_addrlen, text, sizeof text, nullptr, 0,
-                      NI_NUMERICHOST) == 0)
+    if (::getnameinfo(at->ai_addr, at->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST) ==
+        0)
       addresses.insert(text);
   }
   ::freeaddrinfo(found);

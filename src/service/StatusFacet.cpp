@@ -28,8 +28,9 @@ Tessel::UpstreamState ToUpstreamState(const UpstreamStatus& in, std::time_t now)
   out.lastError = in.lastError;
   out.downSince = in.downSince;
   out.retries = Count(in.retries);
-  out.oldestWaitingSeconds =
-      in.waitingSince == 0 || in.waitingSince > now ? 0 : static_cast<Ice::Long>(now - in.waitingSince);
+  out.oldestWaitingSeconds = in.waitingSince == 0 || in.waitingSince > now
+                                 ? 0
+                                 : static_cast<Ice::Long>(now - in.waitingSince);
   return out;
 }
 

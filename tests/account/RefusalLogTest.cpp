@@ -1,14 +1,13 @@
 // Refused calls told by the service once a minute per reason with their
 // count, instead of once per call; records refused counted per minute for
 // the status's window, on a clock the test moves.
-#include "account/RefusalLog.h"
-
 #include <gtest/gtest.h>
 
 #include <numeric>
 
 #include "TestEnv.h"
 #include "TestSupport.h"
+#include "account/RefusalLog.h"
 
 using tessel::RefusalLog;
 using testing_support::CountOf;
@@ -58,7 +57,7 @@ TEST(RefusalLogTest, RecordsRefusedAreCountedPerMinuteForAnHour) {
   clock.Advance(10 * 60 * 1000);
   log.Note("disk full", true, true);
   std::vector<std::uint64_t> later = log.RecordsPerMinute();
-  EXPECT_EQ(InFirst(later, 5), 1u);    // the episode ten minutes ago is out of a 5-minute window
+  EXPECT_EQ(InFirst(later, 5), 1u);  // the episode ten minutes ago is out of a 5-minute window
   EXPECT_EQ(InFirst(later, 60), 17u);
 
   clock.Advance(61 * 60 * 1000);  // past the hour kept: nothing is left of them

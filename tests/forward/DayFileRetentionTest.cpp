@@ -1,12 +1,11 @@
 // Day files removed once older than the days kept and sent to every
 // upstream; what is not theirs to remove, or not yet sent, stays. And the
 // progress file of a server spelt another way.
-#include "forward/DayFileRetention.h"
-
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
 #include "common/SiteFiles.h"
+#include "forward/DayFileRetention.h"
 #include "forward/ProgressSpelling.h"
 #include "record/DayStamp.h"
 #include "record/ProgressFile.h"
@@ -28,7 +27,9 @@ class DayFileRetentionTest : public ::testing::Test {
   // The local midnight `days` before today's (noon first: a day of summer
   // time's change is not 24 hours long).
   std::time_t DaysAgo(int days) const { return LocalMidnight(today + kDay / 2 - days * kDay); }
-  std::string InDb(const std::string& name) const { return JoinPath(site / kVirtualDbDirName, name); }
+  std::string InDb(const std::string& name) const {
+    return JoinPath(site / kVirtualDbDirName, name);
+  }
   std::string Day(int daysAgo) const { return DayStamp(DaysAgo(daysAgo)); }
   void Progress(const std::string& host, int port, int daysAgo) {
     tessel::Progress progress;
@@ -50,14 +51,17 @@ class DayFileRetentionTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(DayFileRetentionTest, RemovesOldDaysEveryUpstreamHasAndNothingElse) {
-  for (int days : {10, 3, 1, 0}) WriteFile(InDb(Day(days) + kRecordFileExtension), std::string(1247, 'r'));
+  for (int days : {10, 3, 1, 0})
+    WriteFile(InDb(Day(days) + kRecordFileExtension), std::string(1247, 'r'));
   WriteFile(InDb(Day(10) + ".RiaBase.1700000000"), "damaged");
   WriteFile(InDb(Day(10) + "_iaFileNum.dat"), "3");
   WriteFile(InDb(Day(3) + "_iaFileNum.dat"), "1");
   WriteFile(InDb(Day(3) + "_3232235786.RiaBase"), std::string(1247, 'i'));  // its seat not yet off
   WriteFile(InDb("4401027777_" + Day(10) + "_3232235786_1.ria"), "ia");
-  const ServerList list = Servers("ServerAddr_0=10.0.0.1\nServerPort_0=9000\n"
-                                  "ServerAddr_1=10.0.0.2\nServerPort_1=9001\nIsOverdue_1=1\n", 2);
+  const ServerList list = Servers(
+      "ServerAddr_0=10.0.0.1\nServerPort_0=9000\n"
+      "ServerAddr_1=10.0.0.2\nServerPort_1=9001\nIsOverdue_1=1\n",
+      2);
   Progress("10.0.0.1", 9000, 2);  // past day -3; the overdue server's progress is not asked
 
   // Off, and unusable lists, remove nothing.
@@ -79,12 +83,14 @@ TEST_F(DayFileRetentionTest, RemovesOldDaysEveryUpstreamHasAndNothingElse) {
 
 TEST_F(DayFileRetentionTest, AServerBehindOrWithoutProgressKeepsWhatItHasNotSent) {
   WriteFile(InDb(Day(10) + kRecordFileExtension), std::string(1247, 'r'));
-  const ServerList list = Servers("ServerAddr_0=10.0.0.1\nServerPort_0=9000\n"
-                                  "ServerAddr_1=10.0.0.2\nServerPort_1=9001\n", 2);
+  const ServerList list = Servers(
+      "ServerAddr_0=10.0.0.1\nServerPort_0=9000\n"
+      "ServerAddr_1=10.0.0.2\nServerPort_1=9001\n",
+      2);
   Progress("10.0.0.1", 9000, 0);
   DayFileRetention retention(context, 2);
   EXPECT_EQ(retention.Pass(list), 0);  // 10.0.0.2 has no progress yet
-  Progress("10.0.0.2", 9001, 10);       // still on that day
+  Progress("10.0.0.2", 9001, 10);      // still on that day
   EXPECT_EQ(DayFileRetention(context, 2).Pass(list), 0);
   Progress("10.0.0.2", 9001, 9);
   EXPECT_EQ(retention.Pass(list), 0);  // once an hour

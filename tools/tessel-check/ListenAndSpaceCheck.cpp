@@ -39,7 +39,8 @@ bool ListenOf(const std::string& endpoint, Listen* listen) {
       (word == "-h" ? listen->host : listen->port) = value;
     }
   }
-  if (listen->host == "*" || listen->host == "0.0.0.0" || listen->host == "::") listen->host.clear();
+  if (listen->host == "*" || listen->host == "0.0.0.0" || listen->host == "::")
+    listen->host.clear();
   return !listen->port.empty() && listen->port != "0";
 }
 
@@ -65,8 +66,9 @@ std::string WhyNotBindable(const Listen& listen) {
       const int error = errno;
       const std::string where =
           "port " + listen.port + (listen.host.empty() ? std::string() : " on " + listen.host);
-      why = error == EADDRINUSE ? where + " is in use by another program"
-                                : where + " cannot be listened on: " + std::strerror(error);
+      why = error == EADDRINUSE
+                ? where + " is in use (by another program, or by this site's icebox if it runs)"
+                : where + " cannot be listened on: " + std::strerror(error);
     }
     ::close(fd);
   }
