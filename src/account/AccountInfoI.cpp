@@ -50,7 +50,12 @@ std::string PlainHostAddress(const std::string& address) {
 }  // namespace tessel
 
 AccountInfoI::AccountInfoI(const Ice::CommunicatorPtr& communicator, tessel::port::Env* env)
-    : communicator(communicator), clientNotes(env) {}
+    : communicator(communicator), clientNotes(env), refusalLog(env) {}
+
+Ice::UnknownException AccountInfoI::Refuse(const tessel::port::Status& status, bool record) {
+  refusalLog.Note(status.ToString(), record, true);
+  return tessel::Refusal(status);
+}
 
 std::string AccountInfoI::clientAddressOf(const Ice::Current& current) {
   if (!current.con) return std::string();
@@ -92,14 +97,16 @@ void AccountInfoI::WhenSafe(const tessel::Receipt&, Done done) { done(tessel::po
 template <typename Callback>
 void AccountInfoI::Answer(const Callback& callback, const tessel::Receipt& receipt) {
   if (!receipt.status.ok()) {
-    callback->ice_exception(tessel::Refusal(receipt.status));
+    callback->ice_exception(Refuse(receipt.status, true));
     return;
   }
-  WhenSafe(receipt, [callback](const tessel::port::Status& status) {
+  // The servant outlives the intake's answers: its threads are joined
+  // before it goes.
+  WhenSafe(receipt, [this, callback](const tessel::port::Status& status) {
     if (status.ok())
       callback->ice_response();
     else
-      callback->ice_exception(tessel::Refusal(status));
+      callback->ice_exception(Refuse(status, true));
   });
 }
 
@@ -112,8 +119,11 @@ bool AccountInfoI::Admitted(const Callback& callback, const char* operation,
   clientNotes.Note(address, tessel::ClientNotes::kNotAllowed,
                    std::string(operation) + ": the address is not in " +
                        tessel::kAllowedClientsProperty);
-  callback->ice_exception(tessel::Refusal(tessel::port::Status::Refused(
-      "calls from " + address + " are not taken: the address is not among the allowed clients")));
+  const tessel::port::Status refused = tessel::port::Status::Refused(
+      "calls from " + address + " are not taken: the address is not among the allowed clients");
+  // Told by the client notes, once an hour per address.
+  refusalLog.Note(refused.ToString(), false, false);
+  callback->ice_exception(tessel::Refusal(refused));
   return false;
 }
 
@@ -213,7 +223,7 @@ void AccountInfoI::GetAllOnLineVirtualId_async(
   if (status.ok())
     callback->ice_response(count, filePath);
   else
-    callback->ice_exception(tessel::Refusal(status));
+    callback->ice_exception(Refuse(status, false));
 }
 
 tessel::Receipt AccountInfoI::write(const Ice::ByteSeq& record, const Ice::Current&) {

@@ -25,6 +25,7 @@
 
 #include "VirtualAccount.h"
 #include "account/ClientNotes.h"
+#include "account/RefusalLog.h"
 #include "common/AddressList.h"
 #include "lists/Intake.h"
 #include "record/CompactRecord.h"
@@ -99,6 +100,8 @@ class AccountInfoI : public Audit::VirtualPersion::AccountInfo {
 
   // Calls refused and malformed records, by client (any thread).
   const tessel::ClientNotes& Notes() const { return clientNotes; }
+  // Calls refused, told once a minute per reason (any thread).
+  const tessel::RefusalLog& Refusals() const { return refusalLog; }
 
  protected:
   std::string unitIdentity;
@@ -117,6 +120,11 @@ class AccountInfoI : public Audit::VirtualPersion::AccountInfo {
 
  private:
   tessel::ClientNotes clientNotes;
+  tessel::RefusalLog refusalLog;
+
+  // The failure a caller is told, noted in the refusal log first.
+  // `record`: the call carried a record.
+  Ice::UnknownException Refuse(const tessel::port::Status& status, bool record);
 
   // The unit-identity query has failed and the failure was logged.
   bool identityFailureLogged = false;

@@ -2,44 +2,18 @@
 
 #include <Ice/Ice.h>
 
-#include <cerrno>
-#include <cstdlib>
 #include <stdexcept>
 
+#include "common/DiskUse.h"
 #include "common/PathHelpers.h"
 #include "common/SiteFiles.h"
+#include "common/Version.h"
 #include "port/Port.h"
 #include "record/VirtualIdRecord.h"
 
 namespace port = tessel::port;
 namespace rec = tessel::rec;
 
-namespace {
-
-// A property holding a whole number from 1 to `max`; `fallback` when unset.
-std::int64_t ReadCount(const Ice::PropertiesPtr& properties, const char* name,
-                       std::int64_t fallback, std::int64_t max) {
-  const std::string text = properties->getProperty(name);
-  if (text.empty()) return fallback;
-  char* end = nullptr;
-  errno = 0;
-  const long long value = std::strtoll(text.c_str(), &end, 10);
-  if (errno != 0 || end == text.c_str() || *end != '\0' || value < 1 || value > max)
-    throw std::runtime_error(std::string(name) + "=" + text + ": not a whole number from 1 to " +
-                             std::to_string(max));
-  return value;
-}
-
-tessel::ExportRetention ReadExportRetention(const Ice::PropertiesPtr& properties) {
-  tessel::ExportRetention retention;
-  retention.keepSeconds = ReadCount(properties, tessel::kExportKeepSecondsProperty,
-                                    retention.keepSeconds, 0x7FFFFFFF);
-  retention.maxFiles = static_cast<std::size_t>(ReadCount(
-      properties, tessel::kExportMaxFilesProperty, retention.maxFiles, 1000000));
-  return retention;
-}
-
-}  // namespace
 
 // Threads. The servant owns every thread of the service:
 //
@@ -80,23 +54,22 @@ tessel::ExportRetention ReadExportRetention(const Ice::PropertiesPtr& properties
 AccountInfoWriterI::AccountInfoWriterI(const Ice::CommunicatorPtr& communicator,
                                        const std::string& path, const std::string& upPath,
                                        const tessel::SiteContext& site,
-                                       const tessel::WriteOptions& options)
+                                       const tessel::ServiceSettings& settings)
     : AccountInfoI(communicator, site.env),
       site(site),
       env(site.env),
-      options(options),
+      settings(settings),
+      options(settings.write),
       path(path),
       upPath(upPath),
       exportFaults(site.env) {
   try {
-    const Ice::PropertiesPtr properties = communicator->getProperties();
-    const std::string allowed = properties->getProperty(tessel::kAllowedClientsProperty);
-    const port::Status parsed = tessel::AddressList::Parse(allowed, &allowedClients);
-    if (!parsed.ok())
-      throw std::runtime_error(std::string(tessel::kAllowedClientsProperty) + "=" + allowed + ": " +
-                               parsed.ToString());
-    exports.reset(new tessel::OnlineExportFiles(env, ReadExportRetention(properties)));
-    qqRecordPath = communicator->getProperties()->getProperty("QQRecordFilePath");
+    allowedClients = settings.allowedClients;
+    tessel::ExportRetention retention;
+    retention.keepSeconds = settings.onlineExportKeepSeconds;
+    retention.maxFiles = settings.onlineExportMaxFiles;
+    exports.reset(new tessel::OnlineExportFiles(env, retention));
+    qqRecordPath = settings.qqRecordPath;
     ExpandPath(qqRecordPath, site);
     loadUnitIdentity();
 
@@ -115,6 +88,7 @@ AccountInfoWriterI::AccountInfoWriterI(const Ice::CommunicatorPtr& communicator,
     preTreat->start();
 
     senderManager = new RVIDSenderManager(site);
+    senderManager->SetDayFileKeepDays(settings.dayFileKeepDays);
     senderManager->start();
   } catch (...) {
     // A servant that could not set itself up must not answer: the service's
@@ -156,6 +130,11 @@ tessel::ServiceStatus AccountInfoWriterI::Status() const {
     std::lock_guard<std::mutex> guard(exportMutex);
     status.exportFaults = exportFaults.Current();
   }
+  status.refusedPerMinute = Refusals().RecordsPerMinute();
+  status.siteName = settings.siteName;
+  status.version = tessel::Version();
+  status.virtualDbBytes = tessel::BytesInDir(env, site.VirtualDbDir());
+  status.virtualDbFreeBytes = tessel::FreeBytesAt(site.VirtualDbDir());
   return status;
 }
 

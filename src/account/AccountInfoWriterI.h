@@ -16,6 +16,7 @@
 #include "account/OnlineExportFiles.h"
 #include "account/ServiceStatus.h"
 #include "common/Faults.h"
+#include "common/ServiceSettings.h"
 #include "forward/RVIDSenderManager.h"
 #include "iafile/MakeUpIAFileWorker.h"
 #include "lists/PreTreatHandle.h"
@@ -28,13 +29,13 @@ inline constexpr char kOnlineExportOutput[] = "on-line export directory";
 class AccountInfoWriterI : public AccountInfoI {
  public:
   // Works on `site` (its Env, directories), which every worker is given
-  // too; `options` shape the write path. A set-up that fails throws with
-  // the reason, after undoing what it had started: a bad value of
-  // tesselWriteService.AllowedClients, .OnlineExportKeepSeconds or
-  // .OnlineExportMaxFiles among them (std::runtime_error naming it).
+  // too, with the settings read at start (`path` and `upPath` expanded; the
+  // write options, allowed clients and export retention taken from
+  // `settings`). A set-up that fails throws with the reason, after undoing
+  // what it had started.
   AccountInfoWriterI(const Ice::CommunicatorPtr& communicator, const std::string& path,
                      const std::string& upPath, const tessel::SiteContext& site,
-                     const tessel::WriteOptions& options = tessel::WriteOptions());
+                     const tessel::ServiceSettings& settings = tessel::ServiceSettings());
   virtual ~AccountInfoWriterI();
 
   virtual tessel::port::Status GetAllOnLineVirtualId(Ice::Int& count, std::string& filePath,
@@ -57,6 +58,7 @@ class AccountInfoWriterI : public AccountInfoI {
  private:
   const tessel::SiteContext site;
   tessel::port::Env* const env;
+  const tessel::ServiceSettings settings;
   const tessel::WriteOptions options;
   std::string path;          // expanded "tesselServiceIA.Path"
   std::string upPath;        // expanded "tesselServiceIA.upPath": the IA output directory

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <string>
 #include <vector>
 
 #include "common/Faults.h"
@@ -27,6 +28,13 @@ struct ServiceStatus {
   std::uint64_t disallowed = 0;  // calls refused: the client is not allowed
   std::uint64_t malformed = 0;   // records of the wrong shape, ignored
   std::vector<Fault> exportFaults;  // the on-line export directory, while it fails
+
+  // Records refused in each of the last minutes, this minute first.
+  std::vector<std::uint64_t> refusedPerMinute;
+  std::string siteName;  // the label of this site's metrics
+  std::string version;
+  std::int64_t virtualDbBytes = -1;      // in the files of virtualdb; -1: unknown
+  std::int64_t virtualDbFreeBytes = -1;  // free on virtualdb's file system; -1: unknown
 };
 
 }  // namespace tessel

@@ -1,6 +1,8 @@
 #include "common/Console.h"
 
 #include <atomic>
+#include <chrono>
+#include <ctime>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -67,6 +69,21 @@ void LogLine(const char* format, ...) {
   const std::string line = std::string("tesselWriteService: ") + text + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
+}
+
+std::string LogStamp() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const long millis = static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+  std::tm local;
+  if (::localtime_r(&seconds, &local) == nullptr) return "?";
+  char date[32], zone[8];
+  std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
+  std::strftime(zone, sizeof zone, "%z", &local);
+  char text[48];
+  std::snprintf(text, sizeof text, "%s.%03ld%s", date, millis, zone);
+  return text;
 }
 
 void SetOperatorSink(std::function<void(const std::string&)> sink) {

@@ -37,6 +37,11 @@ std::string Printable(const std::string& text);
 // the logger's own prefix.
 void LogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// The stamp of the service's own lines: local time with its offset from
+// UTC, to the millisecond ("2026-12-09T11:14:35.120+0800"), as the start and
+// stop lines have it too.
+std::string LogStamp();
+
 // Where operator lines go from now on: `sink` gets each line's text without
 // the service's name; an empty sink means standard error again.
 void SetOperatorSink(std::function<void(const std::string&)> sink);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "common/ServiceSettings.h"
 #include "common/SiteFiles.h"
 #include "port/Port.h"
 
@@ -37,16 +38,7 @@ port::Status CreateDirs(const std::string& path, port::Env* env) {
 }  // namespace tessel
 
 void ExpandPath(std::string& path, const tessel::SiteContext& site) {
-  if (path.empty()) return;
-  const std::string::size_type open = path.find('<');
-  const std::string::size_type close = path.find('>');
-  // A ">" before the first "<" is no reference: the text is left as it is.
-  if (open != std::string::npos && close != std::string::npos && open < close) {
-    const std::string name = path.substr(open + 1, close - open - 1);
-    path.replace(open, close - open + 1, site.env->GetVariable(name));
-  }
-  const std::string::size_type star = path.find('*');
-  if (star != std::string::npos) path.replace(star, 1, site.siteDir);
+  path = tessel::ExpandedPathText(path, site);
   if (!path.empty() && !site.env->FileExists(path)) MakeDirs(path.c_str(), site.env);
 }
 

@@ -152,10 +152,17 @@ void RVIDSender::Publish() {
   std::uint64_t behind = offset_ < dayFileSize_ ? (dayFileSize_ - offset_) / kRecordSize : 0;
   behind += laterRecords_;
   const std::string stamp = tessel::DayStamp(day_);
+  const std::time_t now = env_->NowSeconds();
   std::lock_guard<std::mutex> guard(statusLock_);
   status_.dayStamp = stamp;
   status_.offset = offset_;
   status_.recordsBehind = behind;
+  if (behind == 0) {
+    status_.waitingSince = 0;
+  } else if (status_.waitingSince == 0) {
+    const std::time_t dayEnd = static_cast<std::time_t>(day_) + 24 * 3600;
+    status_.waitingSince = dayEnd < now ? dayEnd : now;
+  }
 }
 
 void RVIDSender::SetDayFileSize(std::uint64_t size) {

@@ -6,6 +6,8 @@
 
 #include "common/Console.h"
 #include "common/PathHelpers.h"
+#include "common/SiteFiles.h"
+#include "forward/ProgressSpelling.h"
 
 RVIDSenderManager::RVIDSenderManager(const tessel::SiteContext& site, int passPauseMs,
                                      const RVIDSender::Pacing& senderPacing)
@@ -70,6 +72,11 @@ void RVIDSenderManager::OnePass() {
   // A file that vanished or is being rewritten names no list: the servers
   // served go on being served until it names one again.
   if (list.usable) Follow(list);
+  if (retention_) retention_->Pass(list);
+}
+
+void RVIDSenderManager::SetDayFileKeepDays(int days) {
+  retention_.reset(days > 0 ? new tessel::DayFileRetention(site_, days) : nullptr);
 }
 
 void RVIDSenderManager::Report(const std::string& path, const tessel::ServerList& list) {
@@ -96,6 +103,17 @@ void RVIDSenderManager::Report(const std::string& path, const tessel::ServerList
       tessel::LogLine("%s: %s", shown.c_str(), note.text.c_str());
 }
 
+void RVIDSenderManager::WarnOfOtherSpelling(const tessel::ServerEntry& entry) {
+  const std::string other = tessel::OtherSpellingProgress(
+      env_, tessel::JoinPath(site_.workDir, tessel::kVirtualDbDirName), entry.address,
+      static_cast<unsigned short>(entry.port));
+  if (other.empty() || !noted_.insert("spelling " + entry.key + " " + other).second) return;
+  tessel::LogLine("upstream %s has no progress file, but %s is the progress of the same server "
+                  "spelt otherwise: a new one starts at today's day file and sends again what "
+                  "that spelling had sent; spell the server as before to go on from it",
+                  tessel::Printable(entry.key).c_str(), tessel::Printable(other).c_str());
+}
+
 void RVIDSenderManager::Follow(const tessel::ServerList& list) {
   stale.clear();
   for (const auto& entry : senders) stale.insert(entry.first);
@@ -115,6 +133,7 @@ void RVIDSenderManager::Follow(const tessel::ServerList& list) {
       sender = nullptr;
     }
     if (!sender) {
+      WarnOfOtherSpelling(entry);
       sender = new RVIDSender(entry.address.c_str(), entry.port, entry.offset, site_, senderPacing_);
       std::lock_guard<std::mutex> guard(tableLock_);
       senders[entry.key] = sender;

@@ -7,12 +7,14 @@
 #include <IceUtil/Handle.h>
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "common/SiteContext.h"
+#include "forward/DayFileRetention.h"
 #include "forward/RVIDSender.h"
 #include "forward/ServerList.h"
 #include "common/StoppableThread.h"
@@ -32,6 +34,10 @@ class RVIDSenderManager : public tessel::StoppableThread {
 
   virtual void run();
 
+  // Removes day files older than `days` once every upstream has them (0,
+  // the default, keeps them all). Called before start.
+  void SetDayFileKeepDays(int days);
+
   // Ends the list-following loop and stops and joins every sender. Returns
   // when all of them have ended; the progress files stay for a later start.
   void Stop();
@@ -45,6 +51,9 @@ class RVIDSenderManager : public tessel::StoppableThread {
   void Follow(const tessel::ServerList& list);
   void Report(const std::string& path, const tessel::ServerList& list);
   void StopSenders(const std::vector<std::string>& keys);
+  // One line when a server has no progress file but another spelling of it
+  // has.
+  void WarnOfOtherSpelling(const tessel::ServerEntry& entry);
   void StopAll();
 
   tessel::port::Env* const env_;
@@ -63,6 +72,8 @@ class RVIDSenderManager : public tessel::StoppableThread {
   // whether it is unusable now (one line when it goes, one when it is back).
   std::set<std::string> noted_;
   bool listLost_ = false;
+  // Runs in this thread, between passes; none when day files are kept.
+  std::unique_ptr<tessel::DayFileRetention> retention_;
 };
 
 typedef IceUtil::Handle<RVIDSenderManager> RVIDSenderManagerPtr;

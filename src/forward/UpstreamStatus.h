@@ -24,6 +24,11 @@ struct UpstreamStatus {
   std::string lastError;
   std::time_t downSince = 0;
   std::uint64_t retries = 0;  // sends of the waiting record since it went down; 0 once back
+  // Since when records have waited without a break (0: none waits): the
+  // age of the oldest record not yet acknowledged, as far as the sender
+  // can tell (one found in a past day's file is at least as old as the
+  // end of that day).
+  std::time_t waitingSince = 0;
 };
 
 }  // namespace tessel

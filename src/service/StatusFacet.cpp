@@ -16,7 +16,7 @@ Ice::Long Count(std::uint64_t value) {
   return value > static_cast<std::uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<Ice::Long>(value);
 }
 
-Tessel::UpstreamState ToUpstreamState(const UpstreamStatus& in) {
+Tessel::UpstreamState ToUpstreamState(const UpstreamStatus& in, std::time_t now) {
   Tessel::UpstreamState out = Tessel::UpstreamState();
   out.host = in.host;
   out.port = in.port;
@@ -28,6 +28,9 @@ Tessel::UpstreamState ToUpstreamState(const UpstreamStatus& in) {
   out.lastError = in.lastError;
   out.downSince = in.downSince;
   out.retries = Count(in.retries);
+  out.oldestWaitingSeconds = in.waitingSince == 0 || in.waitingSince > now
+                                 ? 0
+                                 : static_cast<Ice::Long>(now - in.waitingSince);
   return out;
 }
 
@@ -56,7 +59,7 @@ Tessel::SiteState ToSiteState(const ServiceStatus& status, std::time_t now) {
   out.durability = DurabilityName(status.options.durability);
   out.maxWaitingRecords = Count(status.options.maxWaitingRecords);
   for (const UpstreamStatus& upstream : status.upstreams)
-    out.upstreams.push_back(ToUpstreamState(upstream));
+    out.upstreams.push_back(ToUpstreamState(upstream, now));
   std::vector<Fault> faults = status.writes.faults;
   faults.insert(faults.end(), status.exportFaults.begin(), status.exportFaults.end());
   for (const Fault& fault : faults) {
@@ -70,6 +73,11 @@ Tessel::SiteState ToSiteState(const ServiceStatus& status, std::time_t now) {
   out.handOffsWaiting = Count(status.writes.handOffsWaiting);
   out.unsavedKeywords = Count(status.writes.unsavedKeywords);
   out.unapplied = Count(status.unapplied);
+  for (std::uint64_t count : status.refusedPerMinute) out.refusedPerMinute.push_back(Count(count));
+  out.siteName = status.siteName;
+  out.version = status.version;
+  out.virtualDbBytes = status.virtualDbBytes;
+  out.virtualDbFreeBytes = status.virtualDbFreeBytes;
   return out;
 }
 

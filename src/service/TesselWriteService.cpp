@@ -8,11 +8,14 @@
 #include "common/GbkTexts.h"
 #include "common/Console.h"
 #include "common/PathHelpers.h"
+#include "common/ServiceSettings.h"
+#include "common/Version.h"
 #include "port/Port.h"
 #include "service/SystemdWatchdog.h"
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -27,8 +30,12 @@ SiteEnvInitException::~SiteEnvInitException() throw() {}
 std::string SiteEnvInitException::ice_id() const { return "::tessel::SiteEnvInitException"; }
 
 void SiteEnvInitException::ice_print(std::ostream& out) const {
-  out << ice_file();
-  if (!reason_.empty()) out << reason_;
+  // Printed in ASCII and UTF-8 only, the reason first: logs that take
+  // UTF-8 (the systemd journal) show the line as text. The GBK message
+  // stays the exception's own (ice_file()).
+  out << "tesselWriteService: the site environment cannot be set up: "
+      << (reason_.empty() ? std::string("no reason given") : reason_) << " ("
+      << tessel::gbk::kSiteEnvInitFailedUtf8 << ")";
 }
 
 SiteEnvInitException* SiteEnvInitException::ice_clone() const {
@@ -46,34 +53,9 @@ void StartFailure::ice_print(std::ostream& out) const { out << "tesselWriteServi
 
 StartFailure* StartFailure::ice_clone() const { return new StartFailure(*this); }
 
-WriteOptions ReadWriteOptions(const Ice::PropertiesPtr& properties, const std::string& service) {
-  WriteOptions options;
-  const std::string durabilityKey = service + ".Durability";
-  const std::string durability = properties->getProperty(durabilityKey);
-  if (!durability.empty() && !ParseDurability(durability, &options.durability))
-    throw StartFailure(durabilityKey + "=" + durability + ": use power or process");
-  const std::string boundKey = service + ".MaxWaitingRecords";
-  const std::string bound = properties->getProperty(boundKey);
-  if (!bound.empty()) {
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long value = std::strtoull(bound.c_str(), &end, 10);
-    if (errno != 0 || end == bound.c_str() || *end != '\0' || value == 0 || bound[0] == '-')
-      throw StartFailure(boundKey + "=" + bound + ": not a whole number above 0");
-    options.maxWaitingRecords = static_cast<std::size_t>(value);
-  }
-  return options;
-}
-
 }  // namespace tessel
 
 namespace {
-
-// The service's own settings, beside the adapter's (<service>.Endpoints and
-// the like) under the same prefix.
-const char* const kServiceSettings[] = {"Durability",      "MaxWaitingRecords",
-                                        "DiagnosticLines", "AllowedClients",
-                                        "OnlineExportKeepSeconds", "OnlineExportMaxFiles"};
 
 // Why the site environment could not be set up: its file and the system's
 // reason.
@@ -91,7 +73,7 @@ Ice::ObjectAdapterPtr CreateAdapter(const Ice::CommunicatorPtr& communicator,
                                     const std::string& name) {
   Ice::PropertiesPtr properties = communicator->getProperties();
   std::vector<std::pair<std::string, std::string> > own;
-  for (const char* setting : kServiceSettings) {
+  for (const std::string& setting : tessel::ServiceOwnKeys()) {
     const std::string key = name + "." + setting;
     const std::string value = properties->getProperty(key);
     if (value.empty()) continue;
@@ -117,15 +99,25 @@ tesselWriteService::tesselWriteService(const Ice::CommunicatorPtr& server)
 void tesselWriteService::start(const std::string& name, const Ice::CommunicatorPtr& communicator,
                                const Ice::StringSeq&) {
   Ice::PropertiesPtr properties = communicator->getProperties();
-  // Operator lines go to the communicator's logger from here on: stamped,
-  // and where Ice.LogFile or Ice.UseSystemdJournal send the site's lines.
+  // Operator lines go to the communicator's logger from here on, where
+  // Ice.LogFile or Ice.UseSystemdJournal send the site's lines: stamped by
+  // the journal or syslog, which keep the line's priority, else with the
+  // service's own stamp (zone offset included) in place of Ice's.
   Ice::LoggerPtr logger = communicator->getLogger();
   const bool named = !logger->getPrefix().empty();
-  tessel::SetOperatorSink([logger, named](const std::string& line) {
-    logger->warning(named ? line : "tesselWriteService: " + line);
+  const bool systemLog = properties->getPropertyAsInt("Ice.UseSystemdJournal") > 0 ||
+                         properties->getPropertyAsInt("Ice.UseSyslog") > 0;
+  tessel::SetOperatorSink([logger, named, systemLog](const std::string& line) {
+    const std::string text = named ? line : "tesselWriteService: " + line;
+    if (systemLog)
+      logger->warning(text);
+    else
+      logger->print(tessel::LogStamp() + " warning: " + text);
   });
-  tessel::SetDiagnosticLines(properties->getPropertyAsIntWithDefault(name + ".DiagnosticLines", 1) !=
-                             0);
+  // The start and stop lines go through the process's logger: with
+  // Ice.LogFile they go to that file too, until the service has stopped.
+  hostLogger = Ice::getProcessLogger();
+  if (!properties->getProperty("Ice.LogFile").empty()) Ice::setProcessLogger(logger);
   PrintString("KavoServer Service : tesselWriteService Begin Start");
   // The one place that looks at the process's environment and working
   // directory: every worker is handed this.
@@ -133,20 +125,38 @@ void tesselWriteService::start(const std::string& name, const Ice::CommunicatorP
   const tessel::SiteContext site = tessel::SiteAt(env, GetModuleDir(env), tessel::port::CurrentDir());
   if (SiteEnv_Init() != 0) {
     tessel::SetOperatorSink(nullptr);
+    RestoreHostLogger();
     throw tessel::SiteEnvInitException(tessel::gbk::kSiteEnvInitFailed, SiteEnvFailure(site));
   }
   siteEnvReady = true;
 
   try {
-    adapter = CreateAdapter(communicator, name);
-    std::string path = properties->getProperty("tesselServiceIA.Path");
+    // Every setting is read and checked here, before anything is started.
+    tessel::ServiceSettings settings;
+    std::vector<std::string> warnings;
+    const tessel::port::Status read =
+        tessel::ReadServiceSettings(properties, name, site, &settings, &warnings);
+    if (!read.ok()) throw tessel::StartFailure(read.ToString());
+    startedSite = settings.siteName + " (" + site.siteDir + ")";
+    for (const std::string& warning : warnings) tessel::LogLine("%s", warning.c_str());
+    tessel::SetDiagnosticLines(settings.diagnosticLines);
+
+    try {
+      adapter = CreateAdapter(communicator, name);
+    } catch (const Ice::SocketException& e) {
+      // Ice's own words do not say which port: a second site on the host
+      // with the same one must be told.
+      const std::string key = name + ".Endpoints";
+      throw tessel::StartFailure(key + "=" + properties->getProperty(key) +
+                                 ": cannot listen: " + std::strerror(e.error));
+    }
+    std::string path = settings.iaPath;
     ExpandPath(path, site);
-    std::string upPath = properties->getProperty("tesselServiceIA.upPath");
+    std::string upPath = settings.iaUpPath;
     ExpandPath(upPath, site);
 
-    const tessel::WriteOptions options = tessel::ReadWriteOptions(properties, name);
     try {
-      servant = new AccountInfoWriterI(communicator, path, upPath, site, options);
+      servant = new AccountInfoWriterI(communicator, path, upPath, site, settings);
     } catch (const IceUtil::Exception&) {
       throw;
     } catch (const std::exception& e) {
@@ -173,8 +183,10 @@ void tesselWriteService::start(const std::string& name, const Ice::CommunicatorP
     SiteEnv_Release();
     siteEnvReady = false;
     tessel::SetOperatorSink(nullptr);
+    RestoreHostLogger();
     throw;
   }
+  tessel::LogLine("version %s, site %s", tessel::Version(), startedSite.c_str());
   PrintString("KavoServer Service : tesselWriteService End Start");
 }
 
@@ -211,6 +223,12 @@ void tesselWriteService::stop() {
   siteEnvReady = false;
   PrintString("KavoServer Service : tesselWriteService End Stop");
   tessel::SetOperatorSink(nullptr);
+  RestoreHostLogger();
+}
+
+void tesselWriteService::RestoreHostLogger() {
+  if (hostLogger) Ice::setProcessLogger(hostLogger);
+  hostLogger = 0;
 }
 
 extern "C" ICE_DECLSPEC_EXPORT IceBox::Service* create(const Ice::CommunicatorPtr& communicator) {

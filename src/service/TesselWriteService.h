@@ -29,6 +29,10 @@ class tesselWriteService : public IceBox::Service {
   tessel::StatusFacetPtr statusFacet;  // while started
   std::string statusFacetName;
   tessel::SystemdWatchdogPtr watchdog;  // while started, under a unit's watchdog
+  // The process's logger before start, given back at stop.
+  Ice::LoggerPtr hostLogger;
+  std::string startedSite;  // its name and directory, for the start's lines
+  void RestoreHostLogger();
 };
 
 namespace tessel {
@@ -36,8 +40,8 @@ namespace tessel {
 // The failure of start() when the site environment cannot be initialised.
 // Ice 3.7's IceUtil::Exception is abstract; this one carries the message
 // where the service has always carried it (as the exception's file name)
-// and prints it followed by the reason (the file and the system's words),
-// so the IceBox server shows both in its report.
+// and prints the reason (the file and the system's words) followed by the
+// message in UTF-8, so the IceBox server's report reads as text anywhere.
 class SiteEnvInitException : public IceUtil::ExceptionHelper<SiteEnvInitException> {
  public:
   // `message` must outlive the exception (a text of the service's own).
@@ -64,11 +68,6 @@ class StartFailure : public IceUtil::ExceptionHelper<StartFailure> {
  private:
   std::string reason_;
 };
-
-// The write path's settings among the service's properties
-// (<service>.Durability, <service>.MaxWaitingRecords); a value that cannot
-// be used throws StartFailure.
-WriteOptions ReadWriteOptions(const Ice::PropertiesPtr& properties, const std::string& service);
 
 }  // namespace tessel
 

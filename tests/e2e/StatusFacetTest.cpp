@@ -112,12 +112,22 @@ TEST_F(StatusFacetTest, CountsRecordsAndTellsAnUpstreamDown) {
       << text.out;
   EXPECT_EQ(Live({"--max-down", "3600"}).status, 0);
   EXPECT_EQ(Live({"--max-down", "3600", "--max-behind", "2"}).status, 1);
+  // Every series names its site: the site directory's name unless set.
+  const std::string dir = site.dir();
+  EXPECT_EQ(state.siteName, dir.substr(dir.find_last_of('/') + 1));
+  EXPECT_FALSE(state.version.empty());
+  EXPECT_GE(state.virtualDbBytes, 3 * 1247);
+  EXPECT_GT(state.virtualDbFreeBytes, 0);
+  const std::string label = "site=\"" + state.siteName + "\"";
   LiveRun prometheus = Live({"--prometheus", "--max-down", "3600"});
   EXPECT_EQ(prometheus.status, 0);
-  for (const std::string& line :
-       std::vector<std::string>{"\ntessel_records_stored_total 3\n", "\ntessel_healthy 1\n",
-        "\ntessel_upstream_connected{server=\"" + server + "\"} 0\n",
-        "\ntessel_upstream_records_behind{server=\"" + server + "\"} 3\n"})
+  for (const std::string& line : std::vector<std::string>{
+           "\ntessel_records_stored_total{" + label + "} 3\n", "\ntessel_healthy{" + label + "} 1\n",
+           "\ntessel_upstream_connected{" + label + ",server=\"" + server + "\"} 0\n",
+           "\ntessel_upstream_records_behind{" + label + ",server=\"" + server + "\"} 3\n",
+           "\ntessel_upstream_oldest_unacknowledged_age_seconds{" + label + ",server=\"" + server +
+               "\"} ",
+           "\ntessel_virtualdb_free_bytes{" + label + "} "})
     EXPECT_NE(prometheus.out.find(line), std::string::npos) << line << prometheus.out;
 }
 
@@ -144,7 +154,7 @@ TEST_F(StatusFacetTest, RiadumpLiveTellsADayFileThatCannotBeWritten) {
   EXPECT_NE(json.out.find("\"failingFile\":\"" + dayFile + "\""), std::string::npos) << json.out;
   LiveRun prometheus = Live({"--prometheus"});
   EXPECT_EQ(prometheus.status, 1);
-  EXPECT_NE(prometheus.out.find("\ntessel_write_failing 1\n"), std::string::npos)
+  EXPECT_NE(prometheus.out.find("\ntessel_write_failing{site=\""), std::string::npos)
       << prometheus.out;
 
   ASSERT_EQ(::rmdir(dayFile.c_str()), 0);
@@ -152,7 +162,8 @@ TEST_F(StatusFacetTest, RiadumpLiveTellsADayFileThatCannotBeWritten) {
   EXPECT_EQ(site.stop(), 0);
   LiveRun gone = Live({"--prometheus"});
   EXPECT_EQ(gone.status, 3) << gone.out;
-  EXPECT_NE(gone.out.find("tessel_up 0"), std::string::npos) << gone.out;
+  EXPECT_NE(gone.out.find("tessel_up{site=\""), std::string::npos) << gone.out;
+  EXPECT_NE(gone.out.find("\"} 0\n"), std::string::npos) << gone.out;
 }
 
 // A keyword store and an IA directory that cannot be written (a directory

@@ -261,3 +261,29 @@ TEST(ProfileTest, ReadsLikeTheProfileFunctions) {
   EXPECT_FALSE(profile.Load(dir / "missing.ini", "P2PVIRTUALID", port::Env::Default()));
   EXPECT_EQ(0, profile.GetInt("AddrCount", 0));
 }
+
+// A server spelt otherwise than its progress file: one line names both.
+TEST(RVIDSenderManagerTest, AnotherSpellingOfAServerIsToldOnce) {
+  Site site;
+  NetlogTestServer server;
+  site.Append(Midnight(0), {"a"});
+  WriteConfig(site, 1, {Entry{server.port()}});
+  {
+    RVIDSenderManagerPtr manager = StartManager();
+    ASSERT_TRUE(server.WaitForCount(1, kWait));
+    manager->Stop();
+  }
+  Entry renamed{server.port()};
+  renamed.address = "localhost";
+  WriteConfig(site, 1, {renamed});
+  site.Append(Midnight(0), {"b"});
+  testing::internal::CaptureStderr();
+  RVIDSenderManagerPtr manager = StartManager();
+  ASSERT_TRUE(server.WaitForCount(2, kWait));
+  ASSERT_TRUE(WaitUntil([&] { return testing_support::Exists(ProgressPath("localhost", server.port())); },
+                        kWait));
+  manager->Stop();
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(1, Occurrences(log, "is the progress of the same server spelt otherwise")) << log;
+  EXPECT_EQ(1, Occurrences(log, ProgressPath("127.0.0.1", server.port()))) << log;
+}

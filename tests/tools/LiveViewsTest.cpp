@@ -2,12 +2,19 @@
 // from the service escaped in every format.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <regex>
 #include <sstream>
 
 #include "LiveViews.h"
+#include "TestSupport.h"
 
 using namespace views;
+using testing_support::CountOf;
+using testing_support::TempDir;
+using testing_support::WriteFile;
 
 namespace {
 
@@ -92,15 +99,70 @@ TEST(LiveViewsTest, TextsFromTheServiceAreEscapedInEveryFormat) {
   EXPECT_NE(json.str().find(R"("failingFile":"/srv/a\\x0ab","failure":"x\"y")"), std::string::npos)
       << json.str();
   EXPECT_NE(json.str().find(R"("host":"h\"\\\\x0a\\x9b")"), std::string::npos) << json.str();
-  EXPECT_NE(prometheus.str().find(R"(tessel_upstream_connected{server="h\"\\\\x0a\\x9b:8000"} 1)"),
+  EXPECT_NE(prometheus.str().find(R"(tessel_upstream_connected{site="",server="h\"\\\\x0a\\x9b:8000"} 1)"),
             std::string::npos)
       << prometheus.str();
   // Every line a comment or one sample of the text format.
-  const std::regex sample(R"([a-z_]+(\{[a-z]+="([^"\\\n]|\\.)*"\})? -?[0-9]+(\.[0-9]+)?)");
+  const std::regex sample(
+      R"([a-z_]+\{[a-z]+="([^"\\\n]|\\.)*"(,[a-z]+="([^"\\\n]|\\.)*")*\} -?[0-9]+(\.[0-9]+)?)");
   std::istringstream lines(prometheus.str());
   for (std::string line; std::getline(lines, line);) {
     if (line.compare(0, 2, "# ") != 0) {
       EXPECT_TRUE(std::regex_match(line, sample)) << line;
     }
   }
+}
+
+TEST(LiveViewsTest, RefusalsCountWithinTheWindowOnly) {
+  LiveLimits limits;
+  Tessel::SiteState state = Healthy();
+  state.refused = 16;  // a disk-full episode, an hour ago
+  state.refusedPerMinute.assign(60, 0);
+  state.refusedPerMinute[59] = 16;
+  EXPECT_EQ(Count(state, limits), 0u);
+  state.refusedPerMinute[4] = 1;  // within the default 5 minutes
+  EXPECT_EQ(Count(state, limits), 1u);
+  limits.windowMinutes = 4;
+  EXPECT_EQ(Count(state, limits), 0u);
+  limits.windowMinutes = 60;
+  limits.maxRefused = 16;
+  EXPECT_EQ(Count(state, limits), 1u);  // 17 in the hour
+}
+
+namespace {
+
+// Two sites answering, with an upstream each, and one that does not.
+std::string TwoSitesAndOneGone() {
+  LiveSite a, b, gone;
+  a.up = b.up = true;
+  a.state = b.state = Healthy();
+  a.label = "north";
+  b.label = "south";
+  gone.label = "west";
+  gone.error = "cannot read /var/lib/tessel/west/icebox.cfg: Permission denied";
+  std::ostringstream out;
+  ShowLivePrometheus({a, b, gone}, out);
+  return out.str();
+}
+
+}  // namespace
+
+TEST(LiveViewsTest, TwoSitesMakeOneExpositionWithEachFamilyOnce) {
+  const std::string text = TwoSitesAndOneGone();
+  EXPECT_EQ(CountOf(text, "# HELP tessel_up "), 1u) << text;
+  EXPECT_EQ(CountOf(text, "# TYPE tessel_records_stored_total "), 1u) << text;
+  EXPECT_NE(text.find("tessel_records_stored_total{site=\"north\"} 5\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("tessel_records_stored_total{site=\"south\"} 5\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("tessel_up{site=\"west\"} 0\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Permission denied"), std::string::npos) << text;
+  EXPECT_EQ(text.find("tessel_records_stored_total{site=\"west\"}"), std::string::npos) << text;
+}
+
+TEST(LiveViewsTest, PromtoolAcceptsTwoSites) {
+  const std::string text = TwoSitesAndOneGone();
+  // Prometheus's own check, where it is installed (Debian: prometheus).
+  if (::access("/usr/bin/promtool", X_OK) != 0) GTEST_SKIP() << "no promtool";
+  TempDir dir;
+  WriteFile(dir / "sites.prom", text);
+  EXPECT_EQ(std::system(("/usr/bin/promtool check metrics < " + (dir / "sites.prom")).c_str()), 0);
 }

@@ -2,6 +2,8 @@
 // wrong at a time: each gives exit 78 and one line naming the file, the key
 // and its value.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,16 +33,23 @@ struct Checked {
 class SiteCheckTest : public ::testing::Test {
  public:
   void SetUp() override {
-    WriteFile(site / "siteenv.cfg", "Audit.Unit.Identity=4401020001\n");
+    WriteFile(site / "siteenv.cfg", "Audit.Unit.Identity=4401027777\n");
     WriteFile(site / "netbarcfg.ini", kNetbar);
-    WriteIceBoxConfig("tcp -h 127.0.0.1 -p 10010", kModule);
+    WriteIceBoxConfig(Endpoint(servicePort), kModule);
   }
 
-  void WriteIceBoxConfig(const std::string& endpoints, const std::string& module) {
+  static std::string Endpoint(int port) { return "tcp -h 127.0.0.1 -p " + std::to_string(port); }
+
+  void WriteIceBoxConfig(const std::string& endpoints, const std::string& module,
+                         const std::string& more = "") {
     WriteFile(site / "icebox.cfg", "IceBox.Service.tesselWriteService=" + module + "\n" +
                                        "tesselWriteService.Endpoints=" + endpoints + "\n" +
-                                       "Ice.Admin.Endpoints=tcp -h 127.0.0.1 -p 10011\n" +
-                                       "tesselServiceIA.upPath=*ia/\n");
+                                       "Ice.Admin.Endpoints=" + Endpoint(adminPort) + "\n" +
+                                       "tesselServiceIA.upPath=*ia/\n" + more);
+  }
+  // One more line of icebox.cfg.
+  void AddSetting(const std::string& line) {
+    WriteIceBoxConfig(Endpoint(servicePort), kModule, line + "\n");
   }
   void ReplaceInNetbar(const std::string& from, const std::string& to) {
     std::string text = ReadFile(site / "netbarcfg.ini");
@@ -61,7 +70,24 @@ class SiteCheckTest : public ::testing::Test {
   }
 
   TempDir site, logs;
+  int servicePort = FreePort();
+  int adminPort = FreePort();
+  int heldFd = -1;  // a listener of another program
+  ~SiteCheckTest() override {
+    if (heldFd >= 0) ::close(heldFd);
+  }
 };
+
+// Listens on the service's port, as another program would.
+void HoldServicePort(SiteCheckTest* t) {
+  t->heldFd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(t->servicePort));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(t->heldFd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(t->heldFd, 1), 0);
+}
 
 TEST_F(SiteCheckTest, ARightSiteHasNoProblem) {
   const Checked checked = Check();
@@ -112,7 +138,7 @@ const BadConfig kBadConfigs[] = {
     {"UnitIdentityMissing", [](SiteCheckTest* t) { WriteFile(t->site / "siteenv.cfg", "Audit.Other=1\n"); },
      "siteenv.cfg", "Audit.Unit.Identity: missing", false},
     {"ModuleMissing",
-     [](SiteCheckTest* t) { t->WriteIceBoxConfig("tcp -h 127.0.0.1 -p 10010", "/nonexistent/tesselWriteService:create"); },
+     [](SiteCheckTest* t) { t->WriteIceBoxConfig(t->Endpoint(t->servicePort), "/nonexistent/tesselWriteService:create"); },
      "icebox.cfg",
      "IceBox.Service.tesselWriteService=/nonexistent/tesselWriteService:create: module "
      "/nonexistent/libtesselWriteService.so does not exist",
@@ -120,6 +146,49 @@ const BadConfig kBadConfigs[] = {
     {"EndpointDoesNotParse",
      [](SiteCheckTest* t) { t->WriteIceBoxConfig("tcp -h 127.0.0.1 -p 10O10", kModule); },
      "icebox.cfg", "tesselWriteService.Endpoints=tcp -h 127.0.0.1 -p 10O10: does not parse", false},
+    // What the service itself refuses at start, told by its own reader.
+    {"DurabilityUnknown", [](SiteCheckTest* t) { t->AddSetting("tesselWriteService.Durability=fast"); },
+     "icebox.cfg", "tesselWriteService.Durability=fast: use power or process", false},
+    {"BoundNotANumber", [](SiteCheckTest* t) { t->AddSetting("tesselWriteService.MaxWaitingRecords=abc"); },
+     "icebox.cfg", "tesselWriteService.MaxWaitingRecords=abc: not a whole number", false},
+    {"ClientAddressBad",
+     [](SiteCheckTest* t) { t->AddSetting("tesselWriteService.AllowedClients=10.0.0.300"); },
+     "icebox.cfg", "tesselWriteService.AllowedClients=10.0.0.300: 10.0.0.300: not an IPv4", false},
+    {"KeepSecondsZero",
+     [](SiteCheckTest* t) { t->AddSetting("tesselWriteService.OnlineExportKeepSeconds=0"); },
+     "icebox.cfg", "tesselWriteService.OnlineExportKeepSeconds=0: not a whole number from 1", false},
+    {"KeyMisspelt", [](SiteCheckTest* t) { t->AddSetting("tesselWriteService.Durabilty=process"); },
+     "icebox.cfg", "tesselWriteService.Durabilty: no such setting", false},
+    {"IaKeyMisspelt", [](SiteCheckTest* t) { t->AddSetting("tesselServiceIA.uppath=*ia/"); },
+     "icebox.cfg", "tesselServiceIA.uppath: no such setting", false},
+    {"IaOutputUnset",
+     [](SiteCheckTest* t) {
+       WriteFile(t->site / "icebox.cfg", "IceBox.Service.tesselWriteService=" + kModule +
+                                             "\ntesselWriteService.Endpoints=" +
+                                             t->Endpoint(t->servicePort) + "\n");
+     },
+     "icebox.cfg", "tesselServiceIA.upPath: unset", false},
+    // What the service meets only once it runs.
+    {"PortInUse", HoldServicePort, "icebox.cfg", "tesselWriteService.Endpoints=tcp -h 127.0.0.1 -p ",
+     false},
+    {"FileSystemFull",
+     [](SiteCheckTest* t) { t->AddSetting("tesselWriteService.MinFreeMegabytes=1073741824"); },
+     "virtualdb", "only ", false},
+    {"SampleIdentity", [](SiteCheckTest* t) { WriteFile(t->site / "siteenv.cfg", "Audit.Unit.Identity=4401020001\n"); },
+     "siteenv.cfg", "Audit.Unit.Identity=4401020001: the sample's identity", false},
+    {"NoServer", [](SiteCheckTest* t) { WriteFile(t->site / "netbarcfg.ini", "[P2PVIRTUALID]\nAddrCount=0\n"); },
+     "netbarcfg.ini", "AddrCount=0: no upstream server is served", false},
+    {"NetbarKeyMisspelt", [](SiteCheckTest* t) { AppendFile(t->site / "netbarcfg.ini", "ServerAdress_0=10.0.0.1\n"); },
+     "netbarcfg.ini", "ServerAdress_0=10.0.0.1: not a key the service reads", false},
+    {"NetbarSectionMisspelt",
+     [](SiteCheckTest* t) { AppendFile(t->site / "netbarcfg.ini", "[P2PVIRTUALD]\nAddrCount=1\n"); },
+     "netbarcfg.ini", "section [P2PVIRTUALD] is not read", false},
+    {"ServerSpeltAnotherWay",
+     [](SiteCheckTest* t) {
+       ::mkdir((t->site / "virtualdb").c_str(), 0755);
+       WriteFile(t->site / "virtualdb/127.0.0.1_8001.spg", std::string(8, '\0'));
+     },
+     "netbarcfg.ini", "ServerAddr_1=localhost: has no progress file, but ", false},
     {"SiteNotWritable", [](SiteCheckTest* t) { ::chmod(t->site.path().c_str(), 0555); },
      "", "not writable by", true},
 };

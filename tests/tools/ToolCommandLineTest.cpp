@@ -1,7 +1,9 @@
 // The operator tools' command lines: help, bad input, and a round trip of
 // virtualid-send through a running service.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <ctime>
 
@@ -33,10 +35,14 @@ ToolRun RunTool(const std::vector<std::string>& argv) {
 }  // namespace
 
 TEST(ToolCommandLineTest, HelpAndBadInput) {
-  for (const char* tool : {NETLOG_SINK, VIRTUALID_SEND, RIADUMP}) {
+  for (const char* tool : {NETLOG_SINK, VIRTUALID_SEND, RIADUMP, TESSEL_CHECK}) {
     ToolRun help = RunTool({tool, "--help"});
     EXPECT_EQ(help.status, 0) << tool;
     EXPECT_NE(help.out.find("usage:"), std::string::npos) << tool;
+    ToolRun version = RunTool({tool, "--version"});
+    EXPECT_EQ(version.status, 0) << tool;
+    EXPECT_NE(version.out.find(std::string(" ") + TESSEL_VERSION + "\n"), std::string::npos)
+        << tool << ": " << version.out;
   }
   EXPECT_EQ(RunTool({NETLOG_SINK, "--mode", "loud"}).status, 2);
   EXPECT_EQ(RunTool({NETLOG_SINK, "--port", "70000"}).status, 2);
@@ -77,4 +83,23 @@ TEST(ToolCommandLineTest, VirtualIdSendReachesTheService) {
   EXPECT_NE(dump.out.find("account=\"12345\""), std::string::npos) << dump.out;
   ToolRun down = RunTool({VIRTUALID_SEND, "--port", std::to_string(FreePort()), "ping"});
   EXPECT_EQ(down.status, 1);
+}
+
+// A site whose icebox.cfg the user cannot read: the reason, on standard
+// error and beside tessel_up 0 for Prometheus.
+TEST(ToolCommandLineTest, RiadumpLiveSaysWhyItCannotReadASite) {
+  TempDir site;
+  WriteFile(site / "icebox.cfg", "Ice.Admin.Endpoints=tcp -h 127.0.0.1 -p 1\n");
+  ::chmod((site / "icebox.cfg").c_str(), 0600);
+  ::chmod(site.path().c_str(), 0755);
+  std::vector<std::string> argv = {RIADUMP, "live", "--site", site.path(), "--prometheus"};
+  if (::geteuid() == 0)  // root reads any file
+    argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  ToolRun run = RunTool(argv);
+  EXPECT_EQ(run.status, 3) << run.err;
+  EXPECT_NE(run.err.find("icebox.cfg as user "), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("Permission denied"), std::string::npos) << run.err;
+  EXPECT_NE(run.out.find("Permission denied"), std::string::npos) << run.out;
+  const std::string name = site.path().substr(site.path().rfind('/') + 1);
+  EXPECT_NE(run.out.find("tessel_up{site=\"" + name + "\"} 0\n"), std::string::npos) << run.out;
 }

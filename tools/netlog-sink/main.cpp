@@ -12,6 +12,7 @@
 
 #include "SinkServer.h"
 #include "TextOut.h"
+#include "common/Version.h"
 
 namespace {
 
@@ -33,6 +34,7 @@ const char kUsage[] =
     "                     answer; close: close the connection unanswered\n"
     "  --no-udp           TCP only\n"
     "  --count N          exit after N records\n"
+    "  --version          the version\n"
     "  -h, --help         this text\n";
 
 volatile sig_atomic_t g_stop = 0;
@@ -64,7 +66,8 @@ int main(int argc, char** argv) {
       {"port-file", required_argument, nullptr, 'f'}, {"json", no_argument, nullptr, 'j'},
       {"out", required_argument, nullptr, 'o'},  {"mode", required_argument, nullptr, 'm'},
       {"no-udp", no_argument, nullptr, 'U'},     {"count", required_argument, nullptr, 'c'},
-      {"help", no_argument, nullptr, 'h'},       {nullptr, 0, nullptr, 0}};
+      {"help", no_argument, nullptr, 'h'},       {"version", no_argument, nullptr, 'V'},
+      {nullptr, 0, nullptr, 0}};
   int c;
   while ((c = getopt_long(argc, argv, "h", longOptions, nullptr)) != -1) {
     switch (c) {
@@ -90,6 +93,7 @@ int main(int argc, char** argv) {
         break;
       }
       case 'h': std::cout << kUsage; return 0;
+      case 'V': std::cout << "netlog-sink " << tessel::Version() << "\n"; return 0;
       default: std::cerr << kUsage; return 2;
     }
   }

@@ -21,6 +21,16 @@ bool ParseCount(const std::string& text, long long* value) {
   return errno == 0 && end != text.c_str() && *end == '\0' && *value >= 0;
 }
 
+// The label of a site whose status gave none: the site directory's name,
+// the server id, the proxy.
+std::string LabelOfSource(const LiveSource& source) {
+  if (source.kind != LiveSource::kSite) return source.value;
+  std::string dir = source.value;
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  const std::string::size_type cut = dir.rfind('/');
+  return cut == std::string::npos ? dir : dir.substr(cut + 1);
+}
+
 int Usage(const std::string& why) {
   std::cerr << "riadump: live: " << textout::Printable(why) << " (see --help)\n";
   return kLiveUsage;
@@ -38,8 +48,7 @@ int RunLive(std::vector<std::string> args) {
   } catch (const Ice::Exception& e) {
     return Usage(ExceptionText(e));
   }
-  LiveSource source;
-  int sources = 0;
+  std::vector<LiveSource> sources;
   enum { kText, kJson, kPrometheus } format = kText;
   LiveLimits limits;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -50,22 +59,29 @@ int RunLive(std::vector<std::string> args) {
     } else if (word == "--prometheus") {
       format = kPrometheus;
     } else if ((word == "--site" || word == "--admin" || word == "--icegrid") && hasValue) {
+      LiveSource source;
       source.kind = word == "--site" ? LiveSource::kSite
                     : word == "--admin" ? LiveSource::kAdmin
                                         : LiveSource::kIceGrid;
       source.value = args[++i];
-      ++sources;
+      sources.push_back(source);
     } else if (word == "--max-behind" && hasValue) {
       if (!ParseCount(args[++i], &limits.maxBehind)) return Usage("--max-behind wants a number of records");
     } else if (word == "--max-down" && hasValue) {
       if (!ParseCount(args[++i], &limits.maxDownSeconds)) return Usage("--max-down wants seconds");
     } else if (word == "--max-refused" && hasValue) {
       if (!ParseCount(args[++i], &limits.maxRefused)) return Usage("--max-refused wants a number of records");
+    } else if (word == "--window" && hasValue) {
+      if (!ParseCount(args[++i], &limits.windowMinutes) || limits.windowMinutes < 1 ||
+          limits.windowMinutes > 60)
+        return Usage("--window wants minutes from 1 to 60");
     } else {
       return Usage("cannot use " + word);
     }
   }
-  if (sources != 1) return Usage("give one of --site DIR, --admin PROXY, --icegrid SERVER-ID");
+  if (sources.empty()) return Usage("give one of --site DIR, --admin PROXY, --icegrid SERVER-ID");
+  if (sources.size() > 1 && format != kPrometheus)
+    return Usage("several sites are read together only with --prometheus");
 
   // A service that does not answer is told within seconds, not retried.
   if (init.properties->getProperty("Ice.Default.InvocationTimeout").empty())
@@ -75,25 +91,39 @@ int RunLive(std::vector<std::string> args) {
   if (init.properties->getProperty("Ice.RetryIntervals").empty())
     init.properties->setProperty("Ice.RetryIntervals", "-1");
 
-  Tessel::SiteState state = Tessel::SiteState();
-  std::string error;
-  bool read = false;
+  std::vector<LiveSite> sites;
   try {
     Ice::CommunicatorHolder communicator(init);
-    read = ReadLive(communicator.communicator(), source, &state, &error);
+    for (const LiveSource& source : sources) {
+      LiveSite site;
+      site.up = ReadLive(communicator.communicator(), source, &site.state, &site.error);
+      sites.push_back(site);
+    }
   } catch (const Ice::Exception& e) {
-    error = ExceptionText(e);
+    sites.assign(sources.size(), LiveSite());
+    for (LiveSite& site : sites) site.error = ExceptionText(e);
   }
-  if (!read) {
-    if (format == kPrometheus) ShowUnreachablePrometheus(std::cout);
-    std::cerr << "riadump: live: " << textout::Printable(error) << "\n";
-    return kLiveUnreachable;
+  bool unreachable = false, problem = false;
+  for (std::size_t i = 0; i < sites.size(); ++i) {
+    LiveSite& site = sites[i];
+    site.label = site.up && !site.state.siteName.empty() ? site.state.siteName
+                                                         : LabelOfSource(sources[i]);
+    if (!site.up) {
+      unreachable = true;
+      std::cerr << "riadump: live: " << textout::Printable(site.error) << "\n";
+      continue;
+    }
+    site.problems = LiveProblems(site.state, limits);
+    problem = problem || !site.problems.empty();
   }
-  const std::vector<std::string> problems = LiveProblems(state, limits);
-  if (format == kJson) ShowLiveJson(state, problems, std::cout);
-  else if (format == kPrometheus) ShowLivePrometheus(state, problems, std::cout);
-  else ShowLive(state, problems, std::cout);
-  return problems.empty() ? kLiveHealthy : kLiveProblem;
+  if (format == kPrometheus) {
+    ShowLivePrometheus(sites, std::cout);
+  } else if (sites[0].up) {
+    if (format == kJson) ShowLiveJson(sites[0].state, sites[0].problems, std::cout);
+    else ShowLive(sites[0].state, sites[0].problems, std::cout);
+  }
+  if (unreachable) return kLiveUnreachable;
+  return problem ? kLiveProblem : kLiveHealthy;
 }
 
 }  // namespace views

@@ -4,6 +4,7 @@
 
 #include <grp.h>
 #include <sys/stat.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -87,8 +88,14 @@ Tessel::SiteState ReadThroughIceGrid(const Ice::CommunicatorPtr& communicator,
 }  // namespace
 
 bool AdminProxyOfConfig(const std::string& config, std::string* proxy, std::string* error) {
-  if (::access(config.c_str(), R_OK) != 0 && errno == EACCES) {
-    *error = "cannot read " + config + ": " + std::strerror(EACCES) + ": " + WhoMayRead(config);
+  // The system's reason first: Ice's own text for a file it cannot open
+  // does not say why.
+  if (::access(config.c_str(), R_OK) != 0) {
+    const int why = errno;
+    const struct passwd* user = ::getpwuid(::geteuid());
+    *error = "cannot read " + config + " as user " +
+             (user != nullptr ? std::string(user->pw_name) : std::to_string(::geteuid())) + ": " +
+             std::strerror(why) + (why == EACCES ? ": " + WhoMayRead(config) : std::string());
     return false;
   }
   Ice::PropertiesPtr properties = Ice::createProperties();

@@ -46,8 +46,19 @@ std::vector<std::string> LiveProblems(const Tessel::SiteState& state, const Live
   if (state.journalFailing)
     problems.push_back("the intake journal cannot be written since " +
                        When(state.journalFailingSince) + ": " + Printable(state.journalError));
-  if (state.refused > limits.maxRefused)
-    problems.push_back(std::to_string(state.refused) + " records refused since the service started" +
+  // Refusals of the last minutes: the service keeps them per minute. A
+  // service that does not gives its totals only.
+  long long refused = 0;
+  for (std::size_t minute = 0;
+       minute < state.refusedPerMinute.size() && static_cast<long long>(minute) < limits.windowMinutes;
+       ++minute)
+    refused += state.refusedPerMinute[minute];
+  const bool windowed = !state.refusedPerMinute.empty();
+  if (!windowed) refused = state.refused;
+  if (refused > limits.maxRefused)
+    problems.push_back(std::to_string(refused) + " records refused " +
+                       (windowed ? "in the last " + std::to_string(limits.windowMinutes) + " minutes"
+                                 : std::string("since the service started")) +
                        (limits.maxRefused > 0 ? " (more than " + std::to_string(limits.maxRefused) + ")"
                                               : std::string()));
   for (const Tessel::UpstreamState& upstream : state.upstreams) {
@@ -65,7 +76,8 @@ std::vector<std::string> LiveProblems(const Tessel::SiteState& state, const Live
 
 void ShowLive(const Tessel::SiteState& s, const std::vector<std::string>& problems,
               std::ostream& out) {
-  out << "service time " << LocalTimeText(s.serverTime) << "; durability " << Printable(s.durability)
+  out << "site " << Printable(s.siteName) << ", service version " << Printable(s.version) << "\n"
+      << "service time " << LocalTimeText(s.serverTime) << "; durability " << Printable(s.durability)
       << ", at most " << s.maxWaitingRecords << " records waiting\n"
       << "records: " << s.accepted << " accepted, " << s.stored << " stored, " << s.refused
       << " refused, " << s.waiting << " waiting (" << s.waitingToBeWritten << " with the writer)\n"
@@ -85,7 +97,9 @@ void ShowLive(const Tessel::SiteState& s, const std::vector<std::string>& proble
       << s.storeRecords << " records in the store\n"
       << "IA files waiting to be made: " << s.handOffsWaiting
       << "; records set aside, not applicable: " << s.unapplied << "\n"
-      << "last pass: " << When(s.lastPassAt) << ", " << s.lastPassMs << " ms\n";
+      << "last pass: " << When(s.lastPassAt) << ", " << s.lastPassMs << " ms\n"
+      << "virtualdb: " << s.virtualDbBytes << " bytes in its files, " << s.virtualDbFreeBytes
+      << " bytes free on its file system\n";
   if (s.upstreams.empty()) out << "no upstream servers\n";
   for (const Tessel::UpstreamState& u : s.upstreams) {
     out << "upstream " << Server(u) << ": ";
@@ -93,7 +107,9 @@ void ShowLive(const Tessel::SiteState& s, const std::vector<std::string>& proble
     else if (Down(u)) out << "DOWN since " << When(u.downSince) << " (" << u.retries << " retries)";
     else out << "not yet connected";
     out << "; day " << Printable(u.dayStamp) << " at byte " << u.offset << ", " << u.recordsBehind
-        << " records behind; last acknowledged " << When(u.lastAcknowledged);
+        << " records behind";
+    if (u.oldestWaitingSeconds > 0) out << ", the oldest waiting " << u.oldestWaitingSeconds << " s";
+    out << "; last acknowledged " << When(u.lastAcknowledged);
     if (!u.lastError.empty()) out << "; last error: " << Printable(u.lastError);
     out << "\n";
   }
@@ -114,7 +130,9 @@ void ShowLiveJson(const Tessel::SiteState& s, const std::vector<std::string>& pr
       << ",\"failingSince\":" << s.failingSince << ",\"keywordsHeld\":" << s.keywordsHeld
       << ",\"storeRecords\":" << s.storeRecords << ",\"lastPassAt\":" << s.lastPassAt
       << ",\"lastPassMs\":" << s.lastPassMs << ",\"durability\":" << text(s.durability)
-      << ",\"maxWaitingRecords\":" << s.maxWaitingRecords
+      << ",\"maxWaitingRecords\":" << s.maxWaitingRecords << ",\"siteName\":" << text(s.siteName)
+      << ",\"version\":" << text(s.version) << ",\"virtualDbBytes\":" << s.virtualDbBytes
+      << ",\"virtualDbFreeBytes\":" << s.virtualDbFreeBytes
       << ",\"handOffsWaiting\":" << s.handOffsWaiting
       << ",\"unsavedKeywords\":" << s.unsavedKeywords << ",\"unapplied\":" << s.unapplied
       << ",\"faults\":[";
@@ -131,7 +149,8 @@ void ShowLiveJson(const Tessel::SiteState& s, const std::vector<std::string>& pr
         << ",\"recordsBehind\":" << u.recordsBehind
         << ",\"connected\":" << (u.connected ? "true" : "false")
         << ",\"lastAcknowledged\":" << u.lastAcknowledged << ",\"lastError\":" << text(u.lastError)
-        << ",\"downSince\":" << u.downSince << ",\"retries\":" << u.retries << "}";
+        << ",\"downSince\":" << u.downSince << ",\"retries\":" << u.retries
+        << ",\"oldestWaitingSeconds\":" << u.oldestWaitingSeconds << "}";
   }
   out << "],\"problems\":[";
   for (std::size_t i = 0; i < problems.size(); ++i)
@@ -158,66 +177,106 @@ void Family(std::ostream& out, const char* name, const char* type, const char* h
   out << "# HELP " << name << " " << help << "\n# TYPE " << name << " " << type << "\n";
 }
 
-void Metric(std::ostream& out, const char* name, const char* type, const char* help,
-            long long value) {
+std::string SiteLabel(const LiveSite& site) {
+  return "site=\"" + LabelValue(Printable(site.label)) + "\"";
+}
+
+// One family, one series per site that answered.
+void Metric(std::ostream& out, const std::vector<LiveSite>& sites, const char* name,
+            const char* type, const char* help,
+            const std::function<long long(const Tessel::SiteState&)>& value) {
   Family(out, name, type, help);
-  out << name << " " << value << "\n";
+  for (const LiveSite& site : sites)
+    if (site.up) out << name << "{" << SiteLabel(site) << "} " << value(site.state) << "\n";
 }
 
 }  // namespace
 
-void ShowLivePrometheus(const Tessel::SiteState& s, const std::vector<std::string>& problems,
-                        std::ostream& out) {
-  Metric(out, "tessel_up", "gauge", "1 when the service's status facet answered.", 1);
-  Metric(out, "tessel_healthy", "gauge", "1 when riadump live finds no problem.",
-         problems.empty() ? 1 : 0);
-  Metric(out, "tessel_records_accepted_total", "counter", "Records accepted since the start.",
-         s.accepted);
-  Metric(out, "tessel_records_stored_total", "counter",
-         "Records written to the record files since the start.", s.stored);
-  Metric(out, "tessel_records_refused_total", "counter", "Records refused since the start.",
-         s.refused);
-  Metric(out, "tessel_records_waiting", "gauge", "Records accepted and not yet stored.",
-         s.waiting);
-  Metric(out, "tessel_records_waiting_to_be_written", "gauge",
-         "Of the waiting records, those the writer holds.", s.waitingToBeWritten);
-  Metric(out, "tessel_calls_disallowed_total", "counter",
-         "Calls refused because the client is not allowed.", s.disallowed);
-  Metric(out, "tessel_records_malformed_total", "counter", "Malformed records ignored.",
-         s.malformed);
-  Metric(out, "tessel_journal_failing", "gauge", "1 while the intake journal cannot be written.",
-         s.journalFailing ? 1 : 0);
-  Metric(out, "tessel_journal_failing_since_seconds", "gauge",
-         "Since when the journal cannot be written (0: it can).", s.journalFailingSince);
-  Metric(out, "tessel_write_failing", "gauge", "1 while a record file cannot be written.",
-         WritesFailing(s) ? 1 : 0);
-  Metric(out, "tessel_write_failing_since_seconds", "gauge",
-         "Since when a record file cannot be written (0: they can).", s.failingSince);
+void ShowLivePrometheus(const std::vector<LiveSite>& sites, std::ostream& out) {
+  typedef const Tessel::SiteState& S;
+  Family(out, "tessel_up", "gauge", "1 when the service's status facet answered.");
+  for (const LiveSite& site : sites) {
+    // Why a site could not be read, for the person who looks at the file.
+    if (!site.up) out << "# " << SiteLabel(site) << " not read: " << Printable(site.error) << "\n";
+    out << "tessel_up{" << SiteLabel(site) << "} " << (site.up ? 1 : 0) << "\n";
+  }
+  bool anyUp = false;
+  for (const LiveSite& site : sites) anyUp = anyUp || site.up;
+  if (!anyUp) return;
+  Family(out, "tessel_healthy", "gauge", "1 when riadump live finds no problem.");
+  for (const LiveSite& site : sites)
+    if (site.up) out << "tessel_healthy{" << SiteLabel(site) << "} " << (site.problems.empty() ? 1 : 0) << "\n";
+  Family(out, "tessel_build_info", "gauge", "The version of the service.");
+  for (const LiveSite& site : sites)
+    if (site.up)
+      out << "tessel_build_info{" << SiteLabel(site) << ",version=\""
+          << LabelValue(Printable(site.state.version)) << "\"} 1\n";
+  Metric(out, sites, "tessel_records_accepted_total", "counter", "Records accepted since the start.",
+         [](S s) { return s.accepted; });
+  Metric(out, sites, "tessel_records_stored_total", "counter",
+         "Records written to the record files since the start.", [](S s) { return s.stored; });
+  Metric(out, sites, "tessel_records_refused_total", "counter", "Records refused since the start.",
+         [](S s) { return s.refused; });
+  Metric(out, sites, "tessel_records_waiting", "gauge", "Records accepted and not yet stored.",
+         [](S s) { return s.waiting; });
+  Metric(out, sites, "tessel_records_waiting_to_be_written", "gauge",
+         "Of the waiting records, those the writer holds.", [](S s) { return s.waitingToBeWritten; });
+  Metric(out, sites, "tessel_calls_disallowed_total", "counter",
+         "Calls refused because the client is not allowed.", [](S s) { return s.disallowed; });
+  Metric(out, sites, "tessel_records_malformed_total", "counter", "Malformed records ignored.",
+         [](S s) { return s.malformed; });
+  Metric(out, sites, "tessel_journal_failing", "gauge", "1 while the intake journal cannot be written.",
+         [](S s) { return s.journalFailing ? 1 : 0; });
+  Metric(out, sites, "tessel_journal_failing_since_seconds", "gauge",
+         "Since when the journal cannot be written (0: it can).",
+         [](S s) { return s.journalFailingSince; });
+  Metric(out, sites, "tessel_write_failing", "gauge", "1 while a record file cannot be written.",
+         [](S s) { return WritesFailing(s) ? 1 : 0; });
+  Metric(out, sites, "tessel_write_failing_since_seconds", "gauge",
+         "Since when a record file cannot be written (0: they can).",
+         [](S s) { return s.failingSince; });
   Family(out, "tessel_output_failing", "gauge",
          "Outputs of a kind that cannot be written now (a series while one fails).");
-  std::map<std::string, int> failing;
-  for (const Tessel::OutputFault& fault : s.faults) ++failing[Printable(fault.output)];
-  for (const auto& kind : failing)
-    out << "tessel_output_failing{output=\"" << LabelValue(kind.first) << "\"} " << kind.second
-        << "\n";
-  Metric(out, "tessel_ia_files_waiting", "gauge",
-         "Seats logged off whose IA file waits to be made.", s.handOffsWaiting);
-  Metric(out, "tessel_records_unapplied_total", "counter",
-         "Records set aside since the start because they could not be applied.", s.unapplied);
-  Metric(out, "tessel_keywords_unsaved", "gauge", "Keywords in memory not yet in the store.",
-         s.unsavedKeywords);
-  Metric(out, "tessel_keywords_held", "gauge", "Keywords held in memory.", s.keywordsHeld);
-  Metric(out, "tessel_keyword_store_records", "gauge", "Records in the keyword store.",
-         s.storeRecords);
-  Metric(out, "tessel_last_pass_timestamp_seconds", "gauge", "When the last pass began.",
-         s.lastPassAt);
+  for (const LiveSite& site : sites) {
+    if (!site.up) continue;
+    std::map<std::string, int> failing;
+    for (const Tessel::OutputFault& fault : site.state.faults) ++failing[Printable(fault.output)];
+    for (const auto& kind : failing)
+      out << "tessel_output_failing{" << SiteLabel(site) << ",output=\"" << LabelValue(kind.first)
+          << "\"} " << kind.second << "\n";
+  }
+  Metric(out, sites, "tessel_ia_files_waiting", "gauge",
+         "Seats logged off whose IA file waits to be made.", [](S s) { return s.handOffsWaiting; });
+  Metric(out, sites, "tessel_records_unapplied_total", "counter",
+         "Records set aside since the start because they could not be applied.",
+         [](S s) { return s.unapplied; });
+  Metric(out, sites, "tessel_keywords_unsaved", "gauge", "Keywords in memory not yet in the store.",
+         [](S s) { return s.unsavedKeywords; });
+  Metric(out, sites, "tessel_keywords_held", "gauge", "Keywords held in memory.",
+         [](S s) { return s.keywordsHeld; });
+  Metric(out, sites, "tessel_keyword_store_records", "gauge", "Records in the keyword store.",
+         [](S s) { return s.storeRecords; });
+  Metric(out, sites, "tessel_last_pass_timestamp_seconds", "gauge", "When the last pass began.",
+         [](S s) { return s.lastPassAt; });
   Family(out, "tessel_last_pass_duration_seconds", "gauge", "How long the last pass took.");
-  out << "tessel_last_pass_duration_seconds " << s.lastPassMs / 1000 << "." << std::setw(3)
-      << std::setfill('0') << s.lastPassMs % 1000 << std::setfill(' ') << "\n";
-  Metric(out, "tessel_max_waiting_records", "gauge",
-         "Records that may wait before new ones are refused.", s.maxWaitingRecords);
+  for (const LiveSite& site : sites)
+    if (site.up)
+      out << "tessel_last_pass_duration_seconds{" << SiteLabel(site) << "} "
+          << site.state.lastPassMs / 1000 << "." << std::setw(3) << std::setfill('0')
+          << site.state.lastPassMs % 1000 << std::setfill(' ') << "\n";
+  Metric(out, sites, "tessel_max_waiting_records", "gauge",
+         "Records that may wait before new ones are refused.",
+         [](S s) { return s.maxWaitingRecords; });
+  Metric(out, sites, "tessel_virtualdb_bytes", "gauge",
+         "Bytes in the files of virtualdb (-1: unknown).", [](S s) { return s.virtualDbBytes; });
+  Metric(out, sites, "tessel_virtualdb_free_bytes", "gauge",
+         "Bytes free on virtualdb's file system (-1: unknown).",
+         [](S s) { return s.virtualDbFreeBytes; });
   Family(out, "tessel_durability_info", "gauge", "The write path's durability.");
-  out << "tessel_durability_info{durability=\"" << LabelValue(Printable(s.durability)) << "\"} 1\n";
+  for (const LiveSite& site : sites)
+    if (site.up)
+      out << "tessel_durability_info{" << SiteLabel(site) << ",durability=\""
+          << LabelValue(Printable(site.state.durability)) << "\"} 1\n";
 
   struct UpstreamMetric {
     const char* name;
@@ -232,6 +291,9 @@ void ShowLivePrometheus(const Tessel::SiteState& s, const std::vector<std::strin
        [](const Tessel::UpstreamState& u) { return Down(u) ? 1 : 0; }},
       {"tessel_upstream_records_behind", "gauge", "Records not yet acknowledged.",
        [](const Tessel::UpstreamState& u) { return u.recordsBehind; }},
+      {"tessel_upstream_oldest_unacknowledged_age_seconds", "gauge",
+       "Age of the oldest record not yet acknowledged (0: none waits).",
+       [](const Tessel::UpstreamState& u) { return u.oldestWaitingSeconds; }},
       {"tessel_upstream_offset_bytes", "gauge", "Offset in the day file being sent.",
        [](const Tessel::UpstreamState& u) { return u.offset; }},
       {"tessel_upstream_last_ack_timestamp_seconds", "gauge",
@@ -243,17 +305,32 @@ void ShowLivePrometheus(const Tessel::SiteState& s, const std::vector<std::strin
       {"tessel_upstream_retries", "gauge", "Sends of the waiting record since it went down.",
        [](const Tessel::UpstreamState& u) { return u.retries; }},
   };
+  bool anyUpstream = false;
+  for (const LiveSite& site : sites) anyUpstream = anyUpstream || (site.up && !site.state.upstreams.empty());
   for (const UpstreamMetric& metric : upstreamMetrics) {
-    if (s.upstreams.empty()) break;
+    if (!anyUpstream) break;
     Family(out, metric.name, metric.type, metric.help);
-    for (const Tessel::UpstreamState& u : s.upstreams)
-      out << metric.name << "{server=\"" << LabelValue(Server(u)) << "\"} " << metric.value(u)
-          << "\n";
+    for (const LiveSite& site : sites) {
+      if (!site.up) continue;
+      for (const Tessel::UpstreamState& u : site.state.upstreams)
+        out << metric.name << "{" << SiteLabel(site) << ",server=\"" << LabelValue(Server(u))
+            << "\"} " << metric.value(u) << "\n";
+    }
   }
 }
 
+void ShowLivePrometheus(const Tessel::SiteState& state, const std::vector<std::string>& problems,
+                        std::ostream& out) {
+  LiveSite site;
+  site.label = state.siteName;
+  site.up = true;
+  site.state = state;
+  site.problems = problems;
+  ShowLivePrometheus(std::vector<LiveSite>{site}, out);
+}
+
 void ShowUnreachablePrometheus(std::ostream& out) {
-  Metric(out, "tessel_up", "gauge", "1 when the service's status facet answered.", 0);
+  ShowLivePrometheus(std::vector<LiveSite>{LiveSite()}, out);
 }
 
 }  // namespace views

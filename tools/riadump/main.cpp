@@ -10,6 +10,7 @@
 #include "SiteViews.h"
 #include "TextOut.h"
 #include "common/SiteFiles.h"
+#include "common/Version.h"
 
 namespace {
 
@@ -31,7 +32,8 @@ const char kUsage[] =
     "       riadump FILE...              any of the files above, told by its name\n"
     "       riadump live (--site SITE | --admin PROXY | --icegrid SERVER-ID)\n"
     "                    [--json | --prometheus] [--max-behind N] [--max-down SECONDS]\n"
-    "                    [--max-refused N] [--Ice.Config=FILE] [--Ice.<property>=VALUE]\n"
+    "                    [--max-refused N] [--window MINUTES] [--Ice.Config=FILE]\n"
+    "                    [--Ice.<property>=VALUE]\n"
     "                                    how the running service is doing, from its\n"
     "                                    status facet: records accepted, stored,\n"
     "                                    refused and waiting, the journal, the record\n"
@@ -39,7 +41,8 @@ const char kUsage[] =
     "                                    upstream server; a \"problem:\" line for each\n"
     "                                    trouble: record files or the journal that\n"
     "                                    cannot be written, more than N records\n"
-    "                                    refused (--max-refused, default 0), an\n"
+    "                                    refused in the last MINUTES (--max-refused,\n"
+    "                                    default 0; --window, default 5), an\n"
     "                                    upstream down for SECONDS or longer\n"
     "                                    (--max-down, default 0: down at all), and\n"
     "                                    with --max-behind one more than N records\n"
@@ -52,7 +55,12 @@ const char kUsage[] =
     "                                    an admin session of --IceGridAdmin.Username and\n"
     "                                    --IceGridAdmin.Password.\n"
     "                                    --json: one JSON object; --prometheus: the\n"
-    "                                    Prometheus text format (tessel_* metrics)\n"
+    "                                    Prometheus text format (tessel_* metrics, each\n"
+    "                                    series labelled site=\"NAME\"); with\n"
+    "                                    --prometheus, several --site, --admin and\n"
+    "                                    --icegrid may be given: one file for every site\n"
+    "                                    of a host\n"
+    "       riadump --version            the version\n"
     "\n"
     "Texts are shown as UTF-8, times as local dates; control characters and bytes\n"
     "that are not text are shown as \\xNN.\n"
@@ -88,6 +96,10 @@ int main(int argc, char** argv) {
   const std::string command = argv[1];
   if (command == "-h" || command == "--help") {
     std::cout << kUsage;
+    return 0;
+  }
+  if (command == "--version") {
+    std::cout << "riadump " << tessel::Version() << "\n";
     return 0;
   }
   bool ok = true;

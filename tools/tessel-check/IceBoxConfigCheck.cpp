@@ -6,11 +6,11 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "SiteCheck.h"
+#include "common/ServiceSettings.h"
 #include "common/SiteFiles.h"
 
 namespace sitecheck {
@@ -113,8 +113,8 @@ Ice::CommunicatorPtr ParsingCommunicator(Config* config) {
   return nullptr;
 }
 
-// The endpoints of a list, split where Ice splits them: at each ":" outside
-// quotes.
+}  // namespace
+
 std::vector<std::string> EndpointsOf(const std::string& list) {
   std::vector<std::string> endpoints(1);
   char quote = 0;
@@ -128,6 +128,8 @@ std::vector<std::string> EndpointsOf(const std::string& list) {
   }
   return endpoints;
 }
+
+namespace {
 
 // The endpoints of an object adapter, each parsed by Ice as a proxy's ("-h *"
 // is an adapter's alone: every interface).
@@ -152,19 +154,6 @@ void CheckEndpoints(Config* config, const Ice::CommunicatorPtr& communicator,
       return;
     }
   }
-}
-
-// A path property expanded as the service expands it: the first "<NAME>"
-// by the variable's value, the first "*" by the site directory.
-std::string Expanded(std::string path, const std::string& site) {
-  const std::string::size_type open = path.find('<'), close = path.find('>');
-  if (open != std::string::npos && close != std::string::npos && open < close) {
-    const char* value = std::getenv(path.substr(open + 1, close - open - 1).c_str());
-    path.replace(open, close - open + 1, value != nullptr ? value : "");
-  }
-  const std::string::size_type star = path.find('*');
-  if (star != std::string::npos) path.replace(star, 1, site + "/");
-  return path;
 }
 
 }  // namespace
@@ -202,14 +191,32 @@ void CheckIceBoxConfig(const std::string& site, Problems* problems) {
     communicator->destroy();
   }
 
-  for (const char* key : {"tesselServiceIA.Path", "tesselServiceIA.upPath", "QQRecordFilePath"}) {
-    if (config.get(key).empty()) continue;
-    const std::string dir = Expanded(config.get(key), site);
+  // The service's own settings, read by the service's own reader: what it
+  // refuses, and the keys it would not read.
+  const tessel::SiteContext context = tessel::SiteAt(tessel::port::Env::Default(), site + "/");
+  tessel::ServiceSettings settings;
+  std::vector<std::string> warnings;
+  const tessel::port::Status read =
+      tessel::ReadServiceSettings(properties, kService, context, &settings, &warnings);
+  if (!read.ok()) problems->file(path, read.ToString());
+  for (const std::string& warning : warnings) problems->file(path, warning);
+
+  const std::pair<const char*, std::string> dirs[] = {
+      {"tesselServiceIA.Path", settings.iaPathExpanded},
+      {"tesselServiceIA.upPath", settings.iaUpPathExpanded},
+      {"QQRecordFilePath", settings.qqRecordPathExpanded}};
+  for (const auto& entry : dirs) {
+    if (entry.second.empty()) continue;
     std::string ignored;
-    if (NearestExisting(dir, &ignored) == site) continue;  // the site's own problem, if any
-    const std::string dirWhy = WhyNotWritableDir(dir);
-    if (!dirWhy.empty()) config.problem(key, dir + ": " + dirWhy);
+    if (NearestExisting(entry.second, &ignored) == site) continue;  // the site's own problem
+    const std::string dirWhy = WhyNotWritableDir(entry.second);
+    if (!dirWhy.empty()) config.problem(entry.first, entry.second + ": " + dirWhy);
   }
+
+  for (const std::string& key : {endpoints, std::string("Ice.Admin.Endpoints")})
+    if (!config.get(key).empty()) CheckPortsFree(path, key, config.get(key), problems);
+  if (read.ok()) CheckFreeSpace(tessel::JoinPath(site, tessel::kVirtualDbDirName),
+                                settings.minFreeBytes, problems);
 }
 
 }  // namespace sitecheck

@@ -5,9 +5,13 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include <cctype>
+#include <fstream>
+
 #include "SiteCheck.h"
 #include "common/SiteFiles.h"
 #include "forward/Profile.h"
+#include "forward/ProgressSpelling.h"
 
 namespace sitecheck {
 
@@ -23,7 +27,10 @@ const char kMissing[] = "\n";
 
 class Section {
  public:
-  Section(const std::string& path, Problems* problems) : path_(path), problems_(problems) {}
+  Section(const std::string& path, const std::string& progressDir, Problems* problems)
+      : path_(path), progressDir_(progressDir), problems_(problems) {}
+  // Where the senders keep their progress files.
+  const std::string& progressDir() const { return progressDir_; }
   bool load() { return profile_.Load(path_, kSection, tessel::port::Env::Default()); }
 
   bool has(const std::string& key) const { return text(key) != kMissing; }
@@ -56,6 +63,7 @@ class Section {
 
  private:
   std::string path_;
+  std::string progressDir_;
   Problems* problems_;
   tessel::ProfileSection profile_;
 };
@@ -102,13 +110,74 @@ void CheckEntry(Section* section, int entry, int entries) {
     return;  // expired: not served, nothing else of it is read
   CheckAddress(section, entry, entries);
   const std::string portKey = Key("ServerPort_", entry);
-  if (!section->has(portKey))
+  bool portRight = false;
+  if (!section->has(portKey)) {
     section->missing(portKey, "missing" + Listed(entries));
-  else if (section->number(portKey, true, &value) && (value < 1 || value > 65535))
-    section->problem(portKey, "not a port (1 to 65535)");
+  } else if (section->number(portKey, true, &value)) {
+    portRight = value >= 1 && value <= 65535;
+    if (!portRight) section->problem(portKey, "not a port (1 to 65535)");
+  }
+  if (portRight && section->has(Key("ServerAddr_", entry))) {
+    const std::string other = tessel::OtherSpellingProgress(
+        tessel::port::Env::Default(), section->progressDir(), section->text(Key("ServerAddr_", entry)),
+        static_cast<unsigned short>(value));
+    if (!other.empty())
+      section->problem(Key("ServerAddr_", entry),
+                       "has no progress file, but " + other +
+                           " is the same server spelt otherwise: it would be sent today's "
+                           "records again from the start; spell it as before");
+  }
   const std::string offsetKey = Key("OffSet_", entry);
   if (section->number(offsetKey, false, &value) && value < -1)
     section->problem(offsetKey, "not a byte offset (-1 for the start of the day file)");
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string Trimmed(const std::string& text) {
+  const std::string::size_type start = text.find_first_not_of(" \t\r");
+  if (start == std::string::npos) return std::string();
+  return text.substr(start, text.find_last_not_of(" \t\r") - start + 1);
+}
+
+// A key of the section the service reads: AddrCount, or one of the entry
+// keys followed by the entry's number.
+bool KnownKey(const std::string& key) {
+  const std::string lower = Lower(key);
+  if (lower == "addrcount") return true;
+  for (const char* name : {"isoverdue_", "serveraddr_", "serverport_", "offset_"}) {
+    const std::string prefix = name;
+    if (lower.size() > prefix.size() && lower.compare(0, prefix.size(), prefix) == 0 &&
+        lower.find_first_not_of("0123456789", prefix.size()) == std::string::npos)
+      return true;
+  }
+  return false;
+}
+
+// Sections and keys the service does not read: a misspelt one is a server
+// that is silently not served.
+void CheckUnknownNames(const std::string& path, Problems* problems) {
+  std::ifstream file(path);
+  std::string line, section;
+  while (std::getline(file, line)) {
+    line = Trimmed(line);
+    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+    if (line[0] == '[') {
+      section = Trimmed(line.substr(1, line.find(']') - 1));
+      if (Lower(section) != Lower(kSection))
+        problems->file(path, "section [" + section + "] is not read by the service (it reads [" +
+                                 kSection + "] only)");
+      continue;
+    }
+    if (Lower(section) != Lower(kSection)) continue;
+    const std::string key = Trimmed(line.substr(0, line.find('=')));
+    if (!KnownKey(key))
+      problems->value(path, key, Trimmed(line.substr(line.find('=') + 1)),
+                      "not a key the service reads");
+  }
 }
 
 }  // namespace
@@ -120,7 +189,8 @@ void CheckNetbarConfig(const std::string& site, Problems* problems) {
     problems->file(path, why + " (no upstream server is served)");
     return;
   }
-  Section section(path, problems);
+  CheckUnknownNames(path, problems);
+  Section section(path, tessel::JoinPath(site, tessel::kVirtualDbDirName), problems);
   if (!section.load()) {
     problems->file(path, "cannot be parsed (no upstream server is served)");
     return;
@@ -137,6 +207,8 @@ void CheckNetbarConfig(const std::string& site, Problems* problems) {
                                      std::to_string(kEntryNumbersLooked) + ")");
     return;
   }
+  if (count == 0)
+    section.problem("AddrCount", "no upstream server is served: the records stay on this host");
   const int entries = static_cast<int>(count);
   for (int entry = 0; entry < entries; ++entry) CheckEntry(&section, entry, entries);
   for (int entry = entries; entry < kEntryNumbersLooked; ++entry)

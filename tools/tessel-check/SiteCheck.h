@@ -47,7 +47,18 @@ void CheckSiteEnv(const std::string& site, Problems* problems);
 void CheckNetbarConfig(const std::string& site, Problems* problems);
 void CheckIceBoxConfig(const std::string& site, Problems* problems);
 
+// Listening endpoints (`key` of `file`, Ice's endpoint list `endpoints`)
+// whose TCP port another program holds already.
+void CheckPortsFree(const std::string& file, const std::string& key, const std::string& endpoints,
+                    Problems* problems);
+// The file system of `dir` (or of the nearest directory above it) with
+// fewer than `minFreeBytes` free for the running user.
+void CheckFreeSpace(const std::string& dir, long long minFreeBytes, Problems* problems);
+
 // Shared by the checks.
+// The endpoints of a list, split where Ice splits them: at each ":" outside
+// quotes.
+std::vector<std::string> EndpointsOf(const std::string& list);
 std::string UserName();  // of the effective user: "tessel" or "uid 1234"
 // True when `path` can be read; false with the reason in `why` otherwise.
 bool Readable(const std::string& path, std::string* why);

@@ -10,6 +10,8 @@ namespace sitecheck {
 namespace {
 
 const char kIdentityKey[] = "Audit.Unit.Identity";
+// The identity of the sample site, there to be replaced.
+const char kPlaceholderIdentity[] = "4401020001";
 const std::size_t kIdentityMax = 255;  // the service's buffer holds 256 bytes with the NUL
 
 }  // namespace
@@ -37,6 +39,9 @@ void CheckSiteEnv(const std::string& site, Problems* problems) {
   else if (identity.size() > kIdentityMax)
     problems->value(path, kIdentityKey, identity,
                     "longer than " + std::to_string(kIdentityMax) + " characters");
+  else if (identity == kPlaceholderIdentity)
+    problems->value(path, kIdentityKey, identity,
+                    "the sample's identity: set the identity the site was given");
   else if (!tessel::IsSafeNamePart(identity))
     problems->value(path, kIdentityKey, identity,
                     "holds a \"/\" or a control character and cannot begin a file name");

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "SiteCheck.h"
+#include "common/Version.h"
 
 namespace {
 
@@ -18,15 +19,21 @@ const int kUsageProblem = 64;   // EX_USAGE
 
 const char kUsage[] =
     "usage: tessel-check SITE\n"
+    "       tessel-check --version\n"
     "\n"
     "Checks the site directory SITE as the service will use it, with the rights\n"
     "of the user running the check (the tessel@ unit runs it as the site's user):\n"
     "  siteenv.cfg    readable, with the unit identity Audit.Unit.Identity\n"
-    "  netbarcfg.ini  [P2PVIRTUALID]: AddrCount and its entries, whole numbers,\n"
-    "                 ports 1-65535, addresses that resolve\n"
+    "                 (not the sample's)\n"
+    "  netbarcfg.ini  [P2PVIRTUALID]: AddrCount above 0 and its entries, whole\n"
+    "                 numbers, ports 1-65535, addresses that resolve; sections\n"
+    "                 and keys the service does not read\n"
     "  icebox.cfg     the services' modules load and have their entry points,\n"
-    "                 the endpoints parse, the path properties can be written\n"
-    "  the site directory, virtualdb/ and temp/ writable\n"
+    "                 the endpoints parse and their ports are free, the path\n"
+    "                 properties can be written; the service's own settings\n"
+    "                 read by the service's own reader, keys it does not know\n"
+    "  the site directory, virtualdb/ and temp/ writable, and virtualdb's file\n"
+    "  system with tesselWriteService.MinFreeMegabytes free (default 64)\n"
     "Relative paths in icebox.cfg are taken from SITE, where icebox runs.\n"
     "Prints one line per problem and exits 78; prints \"SITE: no problems\" and\n"
     "exits 0 when there is none.\n";
@@ -55,6 +62,10 @@ std::string Printable(const std::string& text) {
 int main(int argc, char** argv) {
   if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
     std::cout << kUsage;
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::cout << "tessel-check " << tessel::Version() << "\n";
     return 0;
   }
   if (argc != 2 || argv[1][0] == '\0') {

@@ -15,6 +15,7 @@
 #include "EventRecords.h"
 #include "TextOut.h"
 #include "VirtualAccount.h"
+#include "common/Version.h"
 #include "record/RiaBaseFile.h"
 
 namespace {
@@ -47,7 +48,10 @@ const char kUsage[] =
     "  --begin T      begin time (default: --logon)\n"
     "  --end T        end time (default: --begin)\n"
     "  --time T       account-off: off time (default: now)\n"
-    "  --code C       account-off: off-line code (default 1)\n";
+    "  --code C       account-off: off-line code (default 1)\n"
+    "\n"
+    "  --version      the version\n"
+    "  -h, --help     this text\n";
 
 bool ParseInt(const char* text, long long low, long long high, long long* value) {
   char* end = nullptr;
@@ -94,13 +98,14 @@ int main(int argc, char** argv) {
       {"type", required_argument, nullptr, 't'}, {"account", required_argument, nullptr, 'a'},
       {"begin", required_argument, nullptr, 'b'}, {"end", required_argument, nullptr, 'e'},
       {"time", required_argument, nullptr, 'T'}, {"code", required_argument, nullptr, 'c'},
-      {nullptr, 0, nullptr, 0}};
+      {"version", no_argument, nullptr, 'V'},  {nullptr, 0, nullptr, 0}};
   const long long kMin = -2147483648LL, kMax = 2147483647LL;
   long long v = 0;
   int c;
   while ((c = getopt_long(argc, argv, "h", longOptions, nullptr)) != -1) {
     switch (c) {
       case 'h': std::cout << kUsage; return 0;
+      case 'V': std::cout << "virtualid-send " << tessel::Version() << "\n"; return 0;
       case 'x': o.proxy = optarg; break;
       case 'H': o.host = optarg; break;
       case 'p':
