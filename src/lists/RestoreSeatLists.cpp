@@ -1,12 +1,13 @@
 #include "lists/RestoreSeatLists.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <memory>
 #include <utility>
 #include <vector>
 
 #include "common/Console.h"
 #include "common/SiteFiles.h"
-#include "record/RiaBaseFile.h"
 
 namespace tessel {
 
@@ -38,6 +39,21 @@ std::vector<IpFile> IpFilesIn(const std::vector<std::string>& names) {
   return files;
 }
 
+// The whole records of a file, read with one read; a short tail (a record
+// cut by a crash) is ignored.
+port::Status ReadWholeRecords(port::Env* env, const std::string& path, std::string* buffer) {
+  std::unique_ptr<port::File> file;
+  port::Status status = env->OpenFile(path, port::File::kRead, &file);
+  std::uint64_t size = 0;
+  if (status.ok()) status = file->Size(&size);
+  if (!status.ok()) return status;
+  buffer->resize(static_cast<std::size_t>(size - size % rec::kSize));
+  std::size_t read = 0;
+  if (!buffer->empty()) status = file->Read(&(*buffer)[0], buffer->size(), 0, &read);
+  buffer->resize(read - read % rec::kSize);
+  return status;
+}
+
 }  // namespace
 
 port::Status RestoreSeatLists(port::Env* env, const std::string& dir, SeatLists* lists,
@@ -51,11 +67,10 @@ port::Status RestoreSeatLists(port::Env* env, const std::string& dir, SeatLists*
             status.ToString().c_str());
     return status;
   }
-  std::vector<VirtualIdRecord> records;
+  std::string bytes;
   for (const IpFile& file : IpFilesIn(names)) {
     const std::string path = JoinPath(dir, file.name);
-    records.clear();
-    const port::Status read = ReadRecords(env, path, &records);
+    const port::Status read = ReadWholeRecords(env, path, &bytes);
     if (!read.ok()) {
       // Its records stay in the file; only the lists miss them.
       LogLine("the seat file %s cannot be read (%s): its identities are not on line after the "
@@ -66,7 +81,8 @@ port::Status RestoreSeatLists(port::Env* env, const std::string& dir, SeatLists*
       continue;
     }
     ++counts->ipFiles;
-    for (VirtualIdRecord& record : records) {
+    for (std::size_t offset = 0; offset < bytes.size(); offset += rec::kSize) {
+      VirtualIdRecord record = VirtualIdRecord::FromBytes(bytes.data() + offset);
       lists->Apply(record);
       ++counts->records;
       if (each) each(record);
