@@ -4,7 +4,6 @@
 // on-line export still lists them.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <map>
 
 #include "E2eSite.h"
@@ -116,7 +115,6 @@ TEST_P(OnLineRestartTest, ASeatsLogOffAfterARestartTakesItsAccountsOffLineOnce) 
       EXPECT_GE(times, 1) << "record " << i;
     else
       EXPECT_EQ(times, 1) << "record " << i;
-    if (times > 1) std::printf("record %zu went upstream %d times\n", i, times);
   }
 
   // The seat's IA file holds the accounts with their end times.

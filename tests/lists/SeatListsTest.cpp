@@ -8,6 +8,7 @@
 
 #include "TestSupport.h"
 #include "common/SiteFiles.h"
+#include "lists/IPListVirtualIDInfo.h"
 #include "lists/RestoreSeatLists.h"
 #include "record/RiaBaseFile.h"
 
@@ -148,4 +149,46 @@ TEST(SeatListsTest, RestoreReadsTheSeatsStillOnLineFromTheIpFiles) {
   RestoreCounts nothing;
   EXPECT_TRUE(RestoreSeatLists(port::Env::Default(), dir / "missing", &none, &nothing).ok());
   EXPECT_TRUE(none.seats().empty());
+}
+
+namespace {
+
+// The lists over an intake journal, with a hook that writes nothing.
+class JournalList : public IPListVirtualIDInfo {
+ public:
+  JournalList() : IPListVirtualIDInfo(port::Env::Default(), 60000) {}
+  int Initialize() override { return 0; }
+  void PutNetLogToP2P(VirtualIdRecord&, int) override {}
+  using IPListVirtualIDInfo::Lists;
+  using IPListVirtualIDInfo::OpenIntakeJournal;
+};
+
+}  // namespace
+
+// Records the journal gives back at start are on line once the first pass
+// has applied them; until then an export is told to wait.
+TEST(SeatListsTest, RecordsGivenBackByTheJournalAreWaitedFor) {
+  TempDir dir;
+  {
+    IceUtil::Handle<JournalList> before = new JournalList;
+    before->OpenIntakeJournal(dir.path());
+    ASSERT_TRUE(before->AddNetLog(SeatRecord(kSeat, "seat", 1700000000, 0, 1), "4401020001")
+                    .status.ok());
+    ASSERT_TRUE(before->AddNetLog(ImRecord(kSeat, 1001, "qq", 5, 5, 0), "4401020001").status.ok());
+  }  // gone before any pass: both records stay in the journal
+
+  IceUtil::Handle<JournalList> after = new JournalList;
+  after->OpenIntakeJournal(dir.path());
+  after->RestoreLists(SeatLists());
+  EXPECT_FALSE(after->WaitForRestoredRecords(0));
+  IceUtil::ThreadControl thread = after->start();
+  EXPECT_TRUE(after->WaitForRestoredRecords(5000));
+  after->Stop();
+  thread.join();
+  ASSERT_EQ(after->Lists().size(), 1u);
+  EXPECT_EQ(after->Lists().begin()->second.size(), 2u);
+
+  // Lists never restored have nothing to wait for.
+  IceUtil::Handle<JournalList> fresh = new JournalList;
+  EXPECT_TRUE(fresh->WaitForRestoredRecords(0));
 }
