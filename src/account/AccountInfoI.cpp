@@ -47,6 +47,33 @@ std::string PlainHostAddress(const std::string& address) {
   return address;
 }
 
+namespace {
+
+// "a.b.c.d" of the interface's address number, first octet in the low byte.
+std::string DottedAddress(std::uint32_t ip) {
+  char text[20];
+  std::memset(text, 0, sizeof text);
+  std::snprintf(text, sizeof text, "%d.%d.%d.%d", static_cast<int>(ip & 0xFF),
+                static_cast<int>((ip >> 8) & 0xFF), static_cast<int>((ip >> 16) & 0xFF),
+                static_cast<int>((ip >> 24) & 0xFF));
+  return text;
+}
+
+}  // namespace
+
+bool IsRegistration(const VirtualIdRecord& record) {
+  return NetLogKindOf(record) == IM_LOGON && record.EndTime() == record.BeginTime();
+}
+
+std::string SeatAddressOf(const std::string& ipKey) {
+  if (ipKey.empty() || ipKey.size() > 10 ||
+      ipKey.find_first_not_of("0123456789") != std::string::npos)
+    return ipKey;
+  const unsigned long long value = std::stoull(ipKey);
+  if (value > 0xFFFFFFFFull) return ipKey;
+  return DottedAddress(static_cast<std::uint32_t>(value));
+}
+
 }  // namespace tessel
 
 AccountInfoI::AccountInfoI(const Ice::CommunicatorPtr& communicator, tessel::port::Env* env)
@@ -266,12 +293,7 @@ tessel::Receipt AccountInfoI::AccountOff(Ice::Int clientIp, Ice::Int offTime, Ic
                                          const Ice::Current&) {
   tessel::Receipt receipt;
   IceUtil::RecMutex::Lock lock(mutex);
-  const std::uint32_t ip = static_cast<std::uint32_t>(clientIp);
-  char text[20];
-  std::memset(text, 0, sizeof text);
-  std::snprintf(text, sizeof text, "%d.%d.%d.%d", static_cast<int>(ip & 0xFF),
-                static_cast<int>((ip >> 8) & 0xFF), static_cast<int>((ip >> 16) & 0xFF),
-                static_cast<int>((ip >> 24) & 0xFF));
+  const std::string text = tessel::DottedAddress(static_cast<std::uint32_t>(clientIp));
   std::map<std::string, std::set<std::string> >::const_iterator entry = onlineAccounts.find(text);
   if (entry == onlineAccounts.end()) return receipt;
   for (std::set<std::string>::const_iterator key = entry->second.begin();
@@ -318,6 +340,27 @@ tessel::Receipt AccountInfoI::RealNameClientOff(Ice::Int clientIp, const Ice::By
   record.SetText(rec::kPrefix, rec::kPrefixWidth, prefix);
   receipt.Add(write(ToSeq(record), Ice::Current()));
   return receipt;
+}
+
+void AccountInfoI::RestoreOnline(const VirtualIdRecord& stored) {
+  const NetLogKind kind = NetLogKindOf(stored);
+  if (kind != IM_LOGON && kind != IM_LOGOFF) return;
+  std::string ipKey;
+  if (!tessel::GetIpKey(stored.Prefix(), &ipKey)) return;
+  IceUtil::RecMutex::Lock lock(mutex);
+  VirtualIdRecord record = stored;
+  const std::string ip = tessel::SeatAddressOf(ipKey);
+  const std::string key = accountKey(record, ip);
+  if (kind == IM_LOGOFF) {
+    // As writeAccount or AccountOff left it: the account is off line.
+    registeredRecords.erase(key);
+    std::map<std::string, std::set<std::string> >::iterator entry = onlineAccounts.find(ip);
+    if (entry != onlineAccounts.end()) entry->second.erase(key);
+    return;
+  }
+  if (!tessel::IsRegistration(record)) return;
+  registeredRecords.emplace(key, record);  // the first registration stays, as in registAccount
+  onlineAccounts[ip].insert(key);
 }
 
 void AccountInfoI::NotifyToUpChatContent(Ice::Int, Ice::Int, Ice::Int, const Ice::Current&) {}

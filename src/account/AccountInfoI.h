@@ -103,6 +103,14 @@ class AccountInfoI : public Audit::VirtualPersion::AccountInfo {
   // Calls refused, told once a minute per reason (any thread).
   const tessel::RefusalLog& Refusals() const { return refusalLog; }
 
+  // Takes one record that was stored (or accepted) before a restart back
+  // into the on-line table, in the order the records came: an IM log-on as
+  // registAccount writes it (IsRegistration) is registered, an IM log-off
+  // takes its account out. The files keep no caller's address: the account
+  // is keyed by the seat's own address, from the record's IP key
+  // (SeatAddressOf). Called at start, before any call is answered.
+  void RestoreOnline(const VirtualIdRecord& record);
+
  protected:
   std::string unitIdentity;
   Ice::CommunicatorPtr communicator;
@@ -158,6 +166,16 @@ namespace tessel {
 inline constexpr char kAllowedClientsProperty[] = "tesselWriteService.AllowedClients";
 inline constexpr char kExportKeepSecondsProperty[] = "tesselWriteService.OnlineExportKeepSeconds";
 inline constexpr char kExportMaxFilesProperty[] = "tesselWriteService.OnlineExportMaxFiles";
+
+// An IM log-on as registAccount passes it on (end time = begin time,
+// status 0). An account sent on line through write() carries its own end
+// time, mostly 0, and was never in the on-line table.
+bool IsRegistration(const VirtualIdRecord& record);
+
+// The address of a seat as AccountOff and RealNameClientOff name it, from
+// an IP key: a key in decimal is the interface's number (first octet in the
+// low byte) and gives "a.b.c.d"; any other key is taken as it stands.
+std::string SeatAddressOf(const std::string& ipKey);
 
 // What a caller is told when its records were not kept: an Ice exception
 // whose text says why (agents show it, and send again).

@@ -4,16 +4,25 @@
 
 #include <stdexcept>
 
+#include "common/Console.h"
 #include "common/DiskUse.h"
 #include "common/PathHelpers.h"
 #include "common/SiteFiles.h"
 #include "common/Version.h"
+#include "lists/RestoreSeatLists.h"
 #include "port/Port.h"
 #include "record/VirtualIdRecord.h"
 
 namespace port = tessel::port;
 namespace rec = tessel::rec;
 
+namespace {
+
+// How long an on-line export waits, right after a start, for the records
+// the intake journal gave back to be applied.
+const int kRestoredRecordsWaitMs = 10000;
+
+}  // namespace
 
 // Threads. The servant owns every thread of the service:
 //
@@ -85,6 +94,9 @@ AccountInfoWriterI::AccountInfoWriterI(const Ice::CommunicatorPtr& communicator,
     // Only the writer decides that a record file ends in a torn record: its
     // torn tails are cut before any sender reads them.
     preTreat->PrepareFiles();
+    // The lists and the on-line table as the files left them, before the
+    // first call and the first pass.
+    RestoreOnLineState();
     preTreat->start();
 
     senderManager = new RVIDSenderManager(site);
@@ -99,6 +111,28 @@ AccountInfoWriterI::AccountInfoWriterI(const Ice::CommunicatorPtr& communicator,
 }
 
 AccountInfoWriterI::~AccountInfoWriterI() { StopWorkers(); }
+
+// Before the list thread and the adapter start: the seats on line and the
+// registrations as the last run left them, from the seats' IP files, then
+// the journal's records (accepted, not yet stored; the first pass applies
+// them to the lists as it does any record).
+void AccountInfoWriterI::RestoreOnLineState() {
+  const std::int64_t startMs = env->NowMillis();
+  tessel::SeatLists lists;
+  tessel::RestoreCounts counts;
+  tessel::RestoreSeatLists(env, site.VirtualDbDir(), &lists, &counts,
+                           [this](const VirtualIdRecord& record) { RestoreOnline(record); });
+  const std::size_t journal = preTreat->intake().ForEachQueued(
+      [this](const VirtualIdRecord& record) { RestoreOnline(record); });
+  const std::size_t seats = lists.seats().size();
+  const std::size_t records = lists.RecordCount();
+  preTreat->RestoreLists(std::move(lists));
+  if (counts.records > 0 || journal > 0)
+    tessel::LogLine("on line at start: %zu seats holding %zu records, from %zu seat files, and "
+                    "%zu records from the intake journal (%lld ms)",
+                    seats, records, counts.ipFiles, journal,
+                    static_cast<long long>(env->NowMillis() - startMs));
+}
 
 void AccountInfoWriterI::StopWorkers() {
   if (iaWorker) iaWorker->Stop();
@@ -162,6 +196,11 @@ void AccountInfoWriterI::WhenSafe(const tessel::Receipt& receipt, Done done) {
 
 port::Status AccountInfoWriterI::GetAllOnLineVirtualId(Ice::Int& count, std::string& filePath,
                                                        const Ice::Current&) {
+  // Right after a start, the identities the journal gave back are on line
+  // only once the list thread has applied them.
+  if (!preTreat->WaitForRestoredRecords(kRestoredRecordsWaitMs))
+    return port::Status::Refused(
+        "the identities on line are still being read back after the start; ask again");
   const std::string dir = tessel::JoinPath(site.workDir, tessel::kOnlineExportDirName);
   if (!env->FileExists(dir)) env->CreateDir(dir);  // one level; a failure shows below
   std::lock_guard<std::mutex> guard(exportMutex);

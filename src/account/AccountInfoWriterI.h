@@ -56,6 +56,10 @@ class AccountInfoWriterI : public AccountInfoI {
   tessel::ServiceStatus Status() const;
 
  private:
+  // The per-IP lists and the on-line table as the files and the intake
+  // journal leave them (the constructor, before any thread starts).
+  void RestoreOnLineState();
+
   const tessel::SiteContext site;
   tessel::port::Env* const env;
   const tessel::ServiceSettings settings;

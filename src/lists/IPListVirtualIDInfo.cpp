@@ -131,78 +131,101 @@ void IPListVirtualIDInfo::Stop() { RequestStop(); }
 
 void IPListVirtualIDInfo::OnStopRequested() { intake_.Wake(); }
 
-void IPListVirtualIDInfo::UpdateList(VirtualIdRecord& record) {
-  const std::string prefix = record.Prefix();
-  std::string ipKey;
-  if (!tessel::GetIpKey(prefix, &ipKey)) return;
-  const std::string groupKey = tessel::GetGroupKey(record);
-  const int kind = GetNetLogKind(record);
-  ConsolePrintf("\nIPList :%s type:%d\n", tessel::Printable(ipKey).c_str(), kind);
+namespace {
 
-  std::map<std::string, IdentityMap>::iterator ip = ipList.find(ipKey);
-  if (ip == ipList.end()) {
-    if (kind == REALNAME_LOGON || kind == IM_LOGON || kind == OTHER_INFO) {
-      ipList[ipKey][groupKey].push_back(record);
-      ConsolePrintf("this ->PutNetLogOnToP2P(UpdateList) .\r\n");
-      PutNetLogToP2P(record, 1);
+// The list thread's lines, one for each line of the lists.
+const char* LineText(tessel::SeatLists::Line line) {
+  typedef tessel::SeatLists L;
+  switch (line) {
+    case L::kOnNewSeat: return "this ->PutNetLogOnToP2P(UpdateList) .\r\n";
+    case L::kOffUnlistedSeat: return "this ->PutNetLogOffToP2P(UpdateList) .\r\n";
+    case L::kOffWholeSeat: return "this ->PutNetLogOff - 2 ToP2P(UpdateList) .\r\n";
+    case L::kOffBeforeLogon:
+      return "this ->PutNetLogOffToP2P(UpdateListForOneIP) for REALNAME_LOGON .\r\n";
+    case L::kOnListedSeat: return "this ->PutNetLogOnToP2P(UpdateListForOneIP) .\r\n";
+    case L::kOffSeatCleared:
+      return "this ->PutNetLogOffToP2P(UpdateListForOneIP) for REALNAME_LOGOFF .\r\n";
+    case L::kOffImLogoff:
+      return "this ->PutNetLogOffToP2P(UpdateListForOneIP) for IM_LOGOFF .\r\n";
+  }
+  return "";
+}
+
+}  // namespace
+
+void IPListVirtualIDInfo::RestoreLists(tessel::SeatLists lists) {
+  {
+    std::unique_lock<std::shared_mutex> guard(lock);
+    lists_ = std::move(lists);
+  }
+  {
+    std::lock_guard<std::mutex> guard(restoredLock_);
+    restoredLeft_ = intake_.ForEachQueued(nullptr);
+  }
+  ListsRestored();
+}
+
+bool IPListVirtualIDInfo::WaitForRestoredRecords(int milliseconds) {
+  if (restoredLeft_.load() == 0) return true;
+  std::unique_lock<std::mutex> guard(restoredLock_);
+  return env->WaitFor(restoredApplied_, guard, milliseconds,
+                      [this] { return restoredLeft_.load() == 0; });
+}
+
+void IPListVirtualIDInfo::NoteApplied() {
+  if (restoredLeft_.load() == 0) return;
+  std::lock_guard<std::mutex> guard(restoredLock_);
+  if (restoredLeft_ > 0 && --restoredLeft_ == 0) restoredApplied_.notify_all();
+}
+
+void IPListVirtualIDInfo::PutOutcome(VirtualIdRecord& input,
+                                     const tessel::SeatLists::Outcome& out) {
+  std::size_t line = 0;
+  for (std::size_t i = 0; i <= out.puts.size(); ++i) {
+    for (; line < out.lines.size() && out.lines[line].first == i; ++line)
+      ConsolePrintf("%s", LineText(out.lines[line].second));
+    if (i == out.puts.size()) break;
+    const tessel::SeatLists::Put& put = out.puts[i];
+    if (put.input) {
+      PutNetLogToP2P(input, put.flag);
     } else {
-      ConsolePrintf("this ->PutNetLogOffToP2P(UpdateList) .\r\n");
-      PutNetLogToP2P(record, 0);
+      VirtualIdRecord stored = put.record;
+      PutNetLogToP2P(stored, put.flag);
     }
-    return;
   }
-  if (kind == REALNAME_LOGOFF) {
-    ConsolePrintf("this ->PutNetLogOff - 2 ToP2P(UpdateList) .\r\n");
-    PutAllNetLogToP2P(ip->second, 0);
-    PutNetLogToP2P(record, 0);
-    ipList.erase(ip);
-    return;
-  }
-  UpdateListForOneIP(record, ip->second, kind, groupKey);
+}
+
+void IPListVirtualIDInfo::UpdateList(VirtualIdRecord& record) {
+  // The lists hold the record once Apply returns, whatever the hook does.
+  struct Applied {
+    IPListVirtualIDInfo* list;
+    ~Applied() { list->NoteApplied(); }
+  } applied{this};
+  const tessel::SeatLists::Outcome out = lists_.Apply(record);
+  if (!out.applied) return;  // no IP key: dropped without a line
+  ConsolePrintf("\nIPList :%s type:%d\n", tessel::Printable(out.ipKey).c_str(), out.kind);
+  PutOutcome(record, out);
 }
 
 void IPListVirtualIDInfo::UpdateListForOneIP(VirtualIdRecord& record, IdentityMap& entry,
                                              int kind, std::string groupKey) {
-  switch (kind) {
-    case REALNAME_LOGON:
-      ConsolePrintf(
-          "this ->PutNetLogOffToP2P(UpdateListForOneIP) for REALNAME_LOGON .\r\n");
-      PutAllNetLogToP2P(entry, 0);
-      entry.clear();
-      // A new real-name user starts the seat afresh, as any log-on does.
-      [[fallthrough]];
-    case IM_LOGON:
-    case OTHER_INFO: {
-      std::vector<tessel::CompactRecord>& records = entry[groupKey];
-      if (records.size() > 1) records.resize(1);  // keep the first, replace the latest
-      records.push_back(record);
-      ConsolePrintf("this ->PutNetLogOnToP2P(UpdateListForOneIP) .\r\n");
-      PutNetLogToP2P(record, 1);
-      break;
-    }
-    case REALNAME_LOGOFF:
-      ConsolePrintf(
-          "this ->PutNetLogOffToP2P(UpdateListForOneIP) for REALNAME_LOGOFF .\r\n");
-      PutAllNetLogToP2P(entry, 0);
-      entry.clear();
-      break;
-    case IM_LOGOFF:
-      ConsolePrintf("this ->PutNetLogOffToP2P(UpdateListForOneIP) for IM_LOGOFF .\r\n");
-      PutNetLogToP2P(record, 0);
-      entry.erase(groupKey);
-      break;
-    default:
-      break;  // IM_OTHER changes nothing
-  }
+  if (kind < REALNAME_LOGON || kind > IM_OTHER) return;
+  tessel::SeatLists::Outcome out;
+  tessel::SeatLists::ApplyToSeat(record, entry, static_cast<NetLogKind>(kind), groupKey, &out);
+  PutOutcome(record, out);
 }
 
 void IPListVirtualIDInfo::PutAllNetLogToP2P(IdentityMap& entry, int flag) {
+  tessel::SeatLists::Outcome out;
+  tessel::SeatLists::PutAll(entry, flag, &out);
+  // The puts follow the entry's order; each stored copy takes what the hook
+  // made of it.
+  std::size_t i = 0;
   for (IdentityMap::iterator identity = entry.begin(); identity != entry.end(); ++identity) {
-    for (std::size_t i = 0; i < identity->second.size(); ++i) {
-      // The hook's changes to the stored copy stay in the list.
-      VirtualIdRecord stored = identity->second[i].Expand();
-      PutNetLogToP2P(stored, flag);
-      identity->second[i] = stored;
+    for (tessel::CompactRecord& stored : identity->second) {
+      VirtualIdRecord record = out.puts[i++].record;
+      PutNetLogToP2P(record, flag);
+      stored = record;
     }
   }
 }
@@ -215,9 +238,9 @@ void IPListVirtualIDInfo::ExportToFile(const char* filePath, int& count) {
     unitIdentity = this->unitIdentity;
   }
   count = 0;
-  for (std::map<std::string, IdentityMap>::iterator ip = ipList.begin(); ip != ipList.end();
-       ++ip) {
-    for (IdentityMap::iterator identity = ip->second.begin(); identity != ip->second.end();
+  const tessel::SeatLists::Seats& seats = lists_.seats();
+  for (tessel::SeatLists::Seats::const_iterator ip = seats.begin(); ip != seats.end(); ++ip) {
+    for (IdentityMap::const_iterator identity = ip->second.begin(); identity != ip->second.end();
          ++identity) {
       const std::vector<tessel::CompactRecord>& records = identity->second;
       if (records.empty()) continue;

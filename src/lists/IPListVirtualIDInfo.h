@@ -2,7 +2,9 @@
 // the list thread. Records are queued by AddNetLog and applied in arrival
 // order by passes of the thread; each one turns into put-on (flag 1) and
 // put-off (flag 0) events through the hook PutNetLogToP2P, which a subclass
-// implements.
+// implements. What a record puts on and off is decided by the lists alone
+// (lists/SeatLists.h); the operations here print the lines and call the
+// hook for each record put.
 //
 // A caller of AddNetLog never waits for the list thread's work: the queue is
 // the intake's (lists/Intake.h), whose lock is held only to append a record
@@ -17,6 +19,7 @@
 #include <IceUtil/Thread.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <ctime>
 #include <map>
@@ -29,6 +32,7 @@
 #include "common/SiteOptions.h"
 #include "common/StoppableThread.h"
 #include "lists/Intake.h"
+#include "lists/SeatLists.h"
 #include "port/Env.h"
 #include "record/CompactRecord.h"
 #include "record/VirtualIdRecord.h"
@@ -36,9 +40,8 @@
 class IPListVirtualIDInfo : public tessel::StoppableThread {
  public:
   // Group key -> the identity's first record and, once another arrived, its
-  // latest one; held without their runs of zeros, since they may stay on
-  // line for days.
-  typedef std::map<std::string, std::vector<tessel::CompactRecord> > IdentityMap;
+  // latest one (see SeatLists).
+  typedef tessel::SeatLists::IdentityMap IdentityMap;
 
   // `drainIntervalMs`: the longest pause between two passes over the
   // queue. Files and the clock are reached through `env`.
@@ -68,9 +71,12 @@ class IPListVirtualIDInfo : public tessel::StoppableThread {
   void OnStopRequested() override;
   // Called once when the thread starts; the result is not used.
   virtual int Initialize() = 0;
+  // Applies a record of kind `kind` to a listed seat's entry (UpdateList
+  // does this itself for a listed seat; kept for direct callers).
   virtual void UpdateListForOneIP(VirtualIdRecord& record, IdentityMap& entry, int kind,
                                   std::string groupKey);
-  // Puts every stored record of the entry, in group-key order, with `flag`.
+  // Puts every stored record of the entry, in group-key order, with `flag`;
+  // what the hook changes in them stays in the entry.
   virtual void PutAllNetLogToP2P(IdentityMap& entry, int flag);
   // Puts one record on (flag 1) or off (flag 0).
   virtual void PutNetLogToP2P(VirtualIdRecord& record, int flag) = 0;
@@ -80,6 +86,15 @@ class IPListVirtualIDInfo : public tessel::StoppableThread {
 
   // The unit identity for the exports until the first AddNetLog gives one.
   void SetUnitIdentity(const std::string& identity);
+
+  // Replaces the lists with the seats still on line when the service last
+  // stopped (lists/RestoreSeatLists.h). Called before the thread starts;
+  // then ListsRestored runs.
+  void RestoreLists(tessel::SeatLists lists);
+  // True once the records the intake journal gave back at start (queued
+  // when RestoreLists ran) are applied to the lists: an export made before
+  // would miss identities on line. Waits up to `milliseconds` for that.
+  bool WaitForRestoredRecords(int milliseconds);
   tessel::Intake& intake() { return intake_; }
 
   // Records set aside since start because they could not be applied.
@@ -118,12 +133,29 @@ class IPListVirtualIDInfo : public tessel::StoppableThread {
 
   // The lists, for the hooks and a subclass's own views (list thread, or
   // with the list lock).
-  std::map<std::string, IdentityMap>& Lists() { return ipList; }
+  tessel::SeatLists::Seats& Lists() { return lists_.seats(); }
+  const tessel::SeatLists& SeatState() const { return lists_; }
+
+  // Called by RestoreLists once the restored lists are in place, before the
+  // thread starts: a subclass learns what is on line (SeatState) without
+  // any of it having been applied by a pass.
+  virtual void ListsRestored() {}
 
  private:
+  // Prints the lines of `out` and calls the hook for each record it puts;
+  // `input` is the record that was applied.
+  void PutOutcome(VirtualIdRecord& input, const tessel::SeatLists::Outcome& out);
+
+  // A record of the queue has been applied (or dropped).
+  void NoteApplied();
+
   tessel::port::Env* const env;
-  std::map<std::string, IdentityMap> ipList;
-  // Guards ipList. Each pass holds it exclusively while it applies the
+  tessel::SeatLists lists_;
+  // Records given back by the journal at start and not yet applied.
+  std::atomic<std::size_t> restoredLeft_{0};
+  std::mutex restoredLock_;
+  std::condition_variable restoredApplied_;
+  // Guards lists_. Each pass holds it exclusively while it applies the
   // records it took (memory only: no file is touched under it), and
   // ExportToFile shares it, so exports may run side by side but never
   // during a pass. No caller takes it again on a thread that already holds

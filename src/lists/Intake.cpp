@@ -66,6 +66,14 @@ port::Status Intake::Open(const std::string& dir) {
   return status;
 }
 
+std::size_t Intake::ForEachQueued(
+    const std::function<void(const VirtualIdRecord&)>& each) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (each)
+    for (const VirtualIdRecord& record : queued_) each(record);
+  return queued_.size();
+}
+
 bool Intake::JournalUsableLocked() {
   if (journal_ && journal_->usable()) return true;
   if (dir_.empty()) return !opened_;  // never opened: records in memory only

@@ -79,6 +79,12 @@ class Intake {
   // nothing, in tests).
   port::Status Open(const std::string& dir);
 
+  // Calls `each` (when set) for every record queued and not yet taken by a
+  // pass, oldest first, and gives their number: before the first pass, what
+  // the journal gave back at Open (accepted, not yet stored). `each` runs
+  // under the intake lock and must not call the intake.
+  std::size_t ForEachQueued(const std::function<void(const VirtualIdRecord&)>& each) const;
+
   // Queues a copy of the record once its journal entry is written.
   Receipt Add(const VirtualIdRecord& record);
   // Calls `done` once every record up to `sequence` is as safe as the

@@ -24,8 +24,11 @@ std::string MakeKeywordBase(const VirtualIdRecord& record) {
 int OutputFlagOf(int kind) { return kind == REALNAME_LOGOFF || kind == IM_LOGOFF ? 0 : 1; }
 
 std::string KeywordOf(const VirtualIdRecord& record) {
-  VirtualIdRecord copy = record;  // the kind may rewrite a log-on's logoffTime
-  return MakeKeywordBase(copy) + "_" + std::to_string(OutputFlagOf(GetNetLogKind(copy)));
+  return KeywordOf(record, NetLogKindOf(record));
+}
+
+std::string KeywordOf(const VirtualIdRecord& record, int kind) {
+  return MakeKeywordBase(record) + "_" + std::to_string(OutputFlagOf(kind));
 }
 
 bool KeywordLogonTime(const std::string& keyword, long long* logonTime) {

@@ -24,6 +24,8 @@ int OutputFlagOf(int kind);
 
 // The whole keyword of a record as the pre-treatment forms it.
 std::string KeywordOf(const VirtualIdRecord& record);
+// The same, for a record whose kind is known already.
+std::string KeywordOf(const VirtualIdRecord& record, int kind);
 
 // The seat log-on time inside a keyword (the text between its second and
 // third underscore, read as atoi does); false when it has no third

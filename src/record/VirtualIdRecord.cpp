@@ -38,17 +38,12 @@ void VirtualIdRecord::SetText(std::size_t offset, std::size_t width,
   std::memcpy(bytes + offset, text.data(), text.size() < width ? text.size() : width);
 }
 
-NetLogKind GetNetLogKind(VirtualIdRecord& record) {
+NetLogKind NetLogKindOf(const VirtualIdRecord& record) {
   const std::int32_t infoType = record.InfoType();
   if (infoType == rec::kSeatInfoType) {
     const std::int32_t logon = record.LogonTime();
     const std::int32_t logoff = record.LogoffTime();
-    if (logoff == logon) return REALNAME_LOGON;
-    if (logoff <= 0) {
-      record.SetInt(rec::kLogoffTime, logon);
-      return REALNAME_LOGON;
-    }
-    return REALNAME_LOGOFF;
+    return logoff == logon || logoff <= 0 ? REALNAME_LOGON : REALNAME_LOGOFF;
   }
   if (tessel::IsImInfoType(infoType)) {
     switch (record.ImStatus()) {
@@ -58,6 +53,20 @@ NetLogKind GetNetLogKind(VirtualIdRecord& record) {
     }
   }
   return OTHER_INFO;
+}
+
+bool SettleLogonLogoffTime(VirtualIdRecord& record) {
+  if (record.InfoType() != rec::kSeatInfoType) return false;
+  const std::int32_t logon = record.LogonTime();
+  const std::int32_t logoff = record.LogoffTime();
+  if (logoff == logon || logoff > 0) return false;
+  record.SetInt(rec::kLogoffTime, logon);
+  return true;
+}
+
+NetLogKind GetNetLogKind(VirtualIdRecord& record) {
+  SettleLogonLogoffTime(record);
+  return NetLogKindOf(record);
 }
 
 namespace tessel {

@@ -95,9 +95,17 @@ struct VirtualIdRecord {
 
 static_assert(sizeof(VirtualIdRecord) == tessel::rec::kSize, "record must be 1247 bytes");
 
-// Kind of the record. A seat record (900) whose logoffTime is 0 or negative
-// and differs from logonTime counts as a log-on, and its logoffTime is set to
-// logonTime in the record itself.
+// Kind of the record as it stands; changes nothing. A seat record (900) is
+// a log-on when its logoffTime equals its logonTime or is 0 or negative (a
+// seat still on), a log-off otherwise.
+NetLogKind NetLogKindOf(const VirtualIdRecord& record);
+
+// A seat log-on whose logoffTime is 0 or negative and differs from its
+// logonTime is stored and written with logoffTime = logonTime: this sets it
+// so. True when the record changed. The kind stays what it was.
+bool SettleLogonLogoffTime(VirtualIdRecord& record);
+
+// Both of the above: the record settled, then its kind.
 NetLogKind GetNetLogKind(VirtualIdRecord& record);
 
 namespace tessel {

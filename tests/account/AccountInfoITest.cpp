@@ -242,4 +242,37 @@ TEST_F(AccountInfoITest, UnitIdentityFailureIsLoggedOnce) {
   EXPECT_EQ(logger->errors[0], gbk::kUnitIdentityQueryFailed);
 }
 
+// Records read back at start: registrations come back keyed by the seat's
+// address from their IP key, and a seat's log-off then takes them off line
+// as if the service had never stopped.
+TEST_F(AccountInfoITest, RestoredRegistrationsGoOffWithTheirSeat) {
+  const std::string prefix = "4401020001_16777343_1700000000_";
+  servant->RestoreOnline(ImRecord(prefix, 1001, "reg", 100, 100, 0));
+  servant->RestoreOnline(ImRecord(prefix, 1001, "reg", 120, 120, 0));    // the first stays
+  servant->RestoreOnline(ImRecord(prefix, 1001, "written", 100, 0, 0));  // sent by write()
+  servant->RestoreOnline(ImRecord(prefix, 1002, "gone", 100, 100, 0));
+  servant->RestoreOnline(ImRecord(prefix, 1002, "gone", 100, 150, 1));   // went off line
+  servant->RestoreOnline(ImRecord("U_10.0.0.9_5_", 1001, "dotted", 1, 1, 0));
+  servant->RestoreOnline(SeatRecord(prefix, "seat", 1700000000, 0, 1));
+  auto online = servant->online();
+  EXPECT_EQ(online["127.0.0.1"], (std::set<std::string>{prefix + "127.0.0.1_1001reg"}));
+  EXPECT_EQ(online["10.0.0.9"], (std::set<std::string>{"U_10.0.0.9_5_10.0.0.9_1001dotted"}));
+  EXPECT_EQ(online.size(), 2u);
+
+  prx->RealNameClientOff(kLoopbackIp, Seq(SeatRecord("p", "seat", 100, 500, 0)), 1700000000, 500);
+  ASSERT_EQ(servant->handled.size(), 2u);
+  const VirtualIdRecord& off = servant->handled[0];
+  EXPECT_EQ(off.Text(rec::kAccount, 30), "reg");
+  EXPECT_EQ(off.BeginTime(), 100);
+  EXPECT_EQ(off.EndTime(), 500);
+  EXPECT_EQ(off.ImStatus(), 1);
+  EXPECT_EQ(off.Int(rec::kOffCode), 2);
+  EXPECT_EQ(servant->handled[1].InfoType(), 900);
+
+  EXPECT_EQ(SeatAddressOf("16777343"), "127.0.0.1");
+  EXPECT_EQ(SeatAddressOf("4294967295"), "255.255.255.255");
+  EXPECT_EQ(SeatAddressOf("4294967296"), "4294967296");
+  EXPECT_EQ(SeatAddressOf("seat-7"), "seat-7");
+}
+
 }  // namespace
