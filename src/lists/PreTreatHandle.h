@@ -6,9 +6,8 @@
 // put on); the write side (lists/RecordWriter.h) writes it: a record put on
 // or off during a pass waits in its queue until the end of the pass
 // (FinishPass), when the queue is written in order with each file taking
-// its share at once. A record that cannot be written stays at the front of
-// the queue, with every record after it, and the next pass tries again;
-// nothing is given up.
+// its share at once. An output that cannot be written holds only what needs
+// it, and the next pass tries again; nothing is given up.
 #ifndef TESSEL_LISTS_PRETREATHANDLE_H
 #define TESSEL_LISTS_PRETREATHANDLE_H
 

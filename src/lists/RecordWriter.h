@@ -21,10 +21,10 @@
 // short is put right at the next start (Open), from three sources: the day
 // files' records stored after the last keyword the store holds (taken back:
 // their keywords saved), the intake journal's records (replayed by the
-// first pass, WhileReconciling), and the notes of hand-offs. A record of
-// these that its IP file lacks is appended to it again, unless its seat's
-// IP file was made an IA file already (HandOffNote), so no IA file is made
-// twice and none lacks a record.
+// first pass after a start, while Reconciling), and the notes of hand-offs.
+// A record of these that its IP file lacks is appended to it again, unless
+// its seat's IP file was made an IA file already (HandOffNote), so no IA
+// file is made twice and none lacks a record.
 //
 // Keywords stay in memory for at least three days, and for as long as the
 // identity of their record is still listed as on line (a listed identity's
