@@ -21,7 +21,7 @@ std::function<void(const std::string&)>& Sink() {
 }  // namespace
 
 void ConsolePrintf(const char* format, ...) {
-  if (!diagnosticLines.load(std::memory_order_relaxed)) return;
+  if (!DiagnosticLinesOn()) return;
   va_list args;
   va_start(args, format);
   std::vprintf(format, args);
@@ -29,6 +29,8 @@ void ConsolePrintf(const char* format, ...) {
 }
 
 void SetDiagnosticLines(bool on) { diagnosticLines = on; }
+
+bool DiagnosticLinesOn() { return diagnosticLines.load(std::memory_order_relaxed); }
 
 std::string Printable(const std::string& text) {
   std::string out;

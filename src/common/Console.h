@@ -27,6 +27,9 @@ void ConsoleFlush();
 
 // Diagnostic lines on (the default) or off.
 void SetDiagnosticLines(bool on);
+// True while diagnostic lines are on: a caller builds the text of a line
+// (keywords, printable copies) only then.
+bool DiagnosticLinesOn();
 
 // The text with bytes below 0x20 and 0x7f shown as \xNN, for a log line.
 std::string Printable(const std::string& text);
