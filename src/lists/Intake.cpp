@@ -119,6 +119,7 @@ Receipt Intake::Add(const VirtualIdRecord& record) {
   if (pending_.empty()) pendingFirst_ = sequence;
   pending_.push_back(record);
   receipt.sequence = receipt.first = sequence;
+  PublishLocked();
   const bool wake = writerIdle_ && pending_.size() == 1;
   lock.unlock();
   if (wake) writeDue_.notify_one();
@@ -237,8 +238,9 @@ void Intake::WriteLoop() {
     // may be refused, yet what the file holds is stored once and only once.
     if (job.written) {
       counters_.accepted += batch.size();
-      if (queued_.empty()) queued_.swap(batch);
-      else queued_.insert(queued_.end(), batch.begin(), batch.end());
+      // Copied, not swapped: the queue's memory stays with the queue, and
+      // the batch's stays as small as a batch.
+      queued_.insert(queued_.end(), batch.begin(), batch.end());
       if (queued_.size() >= options_.passTriggerRecords) passDue_.notify_one();
     } else {
       counters_.refused += batch.size();
