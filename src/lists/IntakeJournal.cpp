@@ -142,6 +142,14 @@ IntakeJournal::Segment* IntakeJournal::Find(std::uint64_t number) {
 }
 
 port::Status IntakeJournal::Fresh() {
+  // A file given up before it held anything goes first: a disk that keeps
+  // failing must not leave a file behind for every try.
+  for (std::size_t i = 0; i < segments_.size(); ++i) {
+    if (segments_[i].get() != active_ || !active_->givenUp || active_->entries != 0) continue;
+    active_ = nullptr;
+    Remove(i);
+    break;
+  }
   const std::uint64_t number = segments_.empty() ? 0 : segments_.back()->number + 1;
   std::unique_ptr<Segment> segment(new Segment);
   segment->number = number;
