@@ -33,22 +33,7 @@ class Intake::Writer : public StoppableThread {
   Intake* const intake_;
 };
 
-namespace {
-
-// With power-cut durability a pass syncs every file it wrote, one per seat
-// heard from: its passes are started later, at a quarter of the bound, so
-// that each sync covers more records (a few thousand seats cost some tens
-// of milliseconds of syncs a pass), while a burst still leaves three
-// quarters of the bound to arrive during the pass.
-std::size_t PassTrigger(const WriteOptions& options) {
-  if (options.durability != Durability::kPower) return options.passTriggerRecords;
-  return std::max(options.passTriggerRecords, options.maxWaitingRecords / 4);
-}
-
-}  // namespace
-
-Intake::Intake(port::Env* env, const WriteOptions& options)
-    : env_(env), options_(options), passTrigger_(PassTrigger(options)) {
+Intake::Intake(port::Env* env, const WriteOptions& options) : env_(env), options_(options) {
   writer_ = new Writer(this, env);
   writer_->start();
 }
@@ -126,7 +111,7 @@ Receipt Intake::Add(const VirtualIdRecord& record) {
     queued_.push_back(record);
     ++counters_.accepted;
     PublishLocked();
-    if (queued_.size() >= passTrigger_) passDue_.notify_one();
+    if (queued_.size() >= options_.passTriggerRecords) passDue_.notify_one();
     return receipt;
   }
   // The journal thread writes it with whatever else comes meanwhile.
@@ -256,7 +241,7 @@ void Intake::WriteLoop() {
       // Copied, not swapped: the queue's memory stays with the queue, and
       // the batch's stays as small as a batch.
       queued_.insert(queued_.end(), batch.begin(), batch.end());
-      if (queued_.size() >= passTrigger_) passDue_.notify_one();
+      if (queued_.size() >= options_.passTriggerRecords) passDue_.notify_one();
     } else {
       counters_.refused += batch.size();
     }
@@ -301,7 +286,7 @@ void Intake::Close() {
 void Intake::WaitForPass(int milliseconds) {
   std::unique_lock<std::mutex> lock(mutex_);
   env_->WaitFor(passDue_, lock, milliseconds, [this] {
-    return woken_ || queued_.size() >= passTrigger_;
+    return woken_ || queued_.size() >= options_.passTriggerRecords;
   });
 }
 

@@ -20,10 +20,8 @@
 // cannot be written (or synced) is a refusal too.
 //
 // The list thread waits for its next pass here: a pass is due after its
-// pause, or as soon as passTriggerRecords records are queued (with kPower,
-// whose passes sync every file they wrote, a quarter of the bound when that
-// is more), so that the writer keeps pace with a burst instead of letting
-// it reach the bound.
+// pause, or as soon as passTriggerRecords records are queued, so that the
+// writer keeps pace with a burst instead of letting it reach the bound.
 #ifndef TESSEL_LISTS_INTAKE_H
 #define TESSEL_LISTS_INTAKE_H
 
@@ -138,7 +136,6 @@ class Intake {
 
   port::Env* const env_;
   const WriteOptions options_;
-  const std::size_t passTrigger_;  // queued records that make a pass due
   std::string dir_;
   bool opened_ = false;
 
