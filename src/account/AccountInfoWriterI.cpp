@@ -191,7 +191,7 @@ tessel::Receipt AccountInfoWriterI::processRecord(const void* data, int length) 
 }
 
 void AccountInfoWriterI::WhenSafe(const tessel::Receipt& receipt, Done done) {
-  preTreat->intake().WhenSafe(receipt.sequence, std::move(done));
+  preTreat->intake().WhenSafe(receipt, std::move(done));
 }
 
 port::Status AccountInfoWriterI::GetAllOnLineVirtualId(Ice::Int& count, std::string& filePath,

@@ -23,7 +23,7 @@ std::function<void(const std::string&)>& Sink() {
 }  // namespace
 
 void ConsolePrintf(const char* format, ...) {
-  if (!diagnosticLines.load(std::memory_order_relaxed)) return;
+  if (!DiagnosticLinesOn()) return;
   va_list args;
   va_start(args, format);
   std::vprintf(format, args);

@@ -5,7 +5,7 @@
 //   <site>/virtualdb/YYMMDD.RiaBase            day file
 //   <site>/virtualdb/YYMMDD_<ip>.RiaBase       IP file (one seat, one day)
 //   <site>/virtualdb/virtualdb.db              keyword store
-//   <site>/virtualdb/intake.journal.0, .1      records accepted, not yet stored
+//   <site>/virtualdb/intake.journal.<n>        records accepted, not yet stored
 //   <site>/virtualdb/YYMMDD_iaFileNum.dat      the day's IA-file counter
 //   <site>/virtualdb/YYMMDD_<ip>.RiaBase.handoff  an IP file being made an IA file
 //   <site>/virtualdb/YYMMDD_<ip>.RiaBase.handed   an IP file made an IA file lately

@@ -11,28 +11,31 @@ namespace {
 
 // A journal that cannot be opened is tried again this often, on demand.
 const std::int64_t kJournalReopenMs = 1000;
+// Failed batches remembered for callers that ask after the answer was
+// settled (a call asks right after it handed its records over, so a few
+// are plenty).
+const std::size_t kFailedKept = 1024;
 
 }  // namespace
 
 void Receipt::Add(const Receipt& later) {
   if (status.ok() && !later.status.ok()) status = later.status;
   sequence = std::max(sequence, later.sequence);
+  if (later.first != 0) first = first == 0 ? later.first : std::min(first, later.first);
 }
 
-class Intake::Syncer : public StoppableThread {
+class Intake::Writer : public StoppableThread {
  public:
-  Syncer(Intake* intake, port::Env* env) : StoppableThread(env), intake_(intake) {}
-  void run() override { intake_->SyncLoop(); }
+  Writer(Intake* intake, port::Env* env) : StoppableThread(env), intake_(intake) {}
+  void run() override { intake_->WriteLoop(); }
 
  private:
   Intake* const intake_;
 };
 
 Intake::Intake(port::Env* env, const WriteOptions& options) : env_(env), options_(options) {
-  if (options_.durability == Durability::kPower) {
-    syncer_ = new Syncer(this, env);
-    syncer_->start();
-  }
+  writer_ = new Writer(this, env);
+  writer_->start();
 }
 
 Intake::~Intake() {
@@ -41,18 +44,19 @@ Intake::~Intake() {
     ending_ = true;
     closed_ = true;
   }
-  syncDue_.notify_all();
+  writeDue_.notify_all();
   room_.notify_all();
-  // The thread answers every caller still waiting, then ends.
-  if (syncer_) syncer_->StopAndJoin();
+  // The thread writes what waits, answers every caller, then ends.
+  writer_->StopAndJoin();
 }
 
 port::Status Intake::Open(const std::string& dir) {
-  std::unique_ptr<IntakeJournal> journal(new IntakeJournal(env_, dir));
+  const bool durable = options_.durability == Durability::kPower;
+  std::unique_ptr<IntakeJournal> journal(new IntakeJournal(env_, dir, durable));
   std::vector<VirtualIdRecord> left;
   port::Status status = journal->Open(&left);
   // The journal's names must outlast a power cut as its entries do.
-  if (status.ok() && options_.durability == Durability::kPower) status = env_->SyncDir(dir);
+  if (status.ok() && durable) status = env_->SyncDir(dir);
   std::lock_guard<std::mutex> lock(mutex_);
   dir_ = dir;
   opened_ = true;
@@ -79,10 +83,11 @@ bool Intake::JournalUsableLocked() {
   if (dir_.empty()) return !opened_;  // never opened: records in memory only
   if (env_->NowMillis() < nextJournalOpenMs_) return false;
   nextJournalOpenMs_ = env_->NowMillis() + kJournalReopenMs;
-  std::unique_ptr<IntakeJournal> journal(new IntakeJournal(env_, dir_));
+  const bool durable = options_.durability == Durability::kPower;
+  std::unique_ptr<IntakeJournal> journal(new IntakeJournal(env_, dir_, durable));
   std::vector<VirtualIdRecord> left;
   port::Status status = journal->Open(&left);
-  if (status.ok() && options_.durability == Durability::kPower) status = env_->SyncDir(dir_);
+  if (status.ok() && durable) status = env_->SyncDir(dir_);
   NoteJournalLocked(status);
   if (!status.ok()) return false;
   queued_.insert(queued_.begin(), left.begin(), left.end());
@@ -103,25 +108,29 @@ Receipt Intake::Add(const VirtualIdRecord& record) {
   } else if (!JournalUsableLocked()) {
     receipt.status = port::Status::Refused("the record is not accepted: the intake journal cannot "
                                            "be opened (" + counters_.journalError + ")");
-  } else if (journal_) {
-    const port::Status status = journal_->Append(record);
-    NoteJournalLocked(status);
-    if (!status.ok()) {
-      receipt.status = port::Status::Refused(
-          "the record is not accepted: its journal entry cannot be written (" +
-          status.ToString() + ")");
-    }
   }
   if (!receipt.status.ok()) {
     ++counters_.refused;
     PublishLocked();
     return receipt;
   }
-  queued_.push_back(record);
-  receipt.sequence = journal_ ? journal_->lastSequence() : 0;
-  ++counters_.accepted;
+  if (!journal_) {
+    // Never opened: the record is kept in memory only.
+    queued_.push_back(record);
+    ++counters_.accepted;
+    PublishLocked();
+    if (queued_.size() >= options_.passTriggerRecords) passDue_.notify_one();
+    return receipt;
+  }
+  // The journal thread writes it with whatever else comes meanwhile.
+  const std::uint64_t sequence = journal_->NextSequence();
+  if (pending_.empty()) pendingFirst_ = sequence;
+  pending_.push_back(record);
+  receipt.sequence = receipt.first = sequence;
   PublishLocked();
-  if (queued_.size() >= options_.passTriggerRecords) passDue_.notify_one();
+  const bool wake = writerIdle_ && pending_.size() == 1;
+  lock.unlock();
+  if (wake) writeDue_.notify_one();
   return receipt;
 }
 
@@ -173,52 +182,104 @@ void Intake::NoteJournalLocked(const port::Status& status) {
 }
 
 void Intake::WhenSafe(std::uint64_t sequence, Done done) {
-  if (options_.durability == Durability::kProcess || sequence == 0) {
+  Receipt receipt;
+  receipt.sequence = receipt.first = sequence;
+  WhenSafe(receipt, std::move(done));
+}
+
+void Intake::WhenSafe(const Receipt& receipt, Done done) {
+  if (receipt.sequence == 0) {
     done(port::Status::OK());
     return;
   }
+  const std::uint64_t first = receipt.first == 0 ? receipt.sequence : receipt.first;
+  port::Status answer;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (sequence > synced_) {
-      waiters_.push_back(Waiter{sequence, std::move(done)});
-      syncDue_.notify_one();
+    if (receipt.sequence > settled_) {
+      waiters_.push_back(Waiter{first, receipt.sequence, std::move(done)});
       return;
     }
+    answer = AnswerLocked(first, receipt.sequence);
   }
-  done(port::Status::OK());
+  done(answer);
 }
 
-void Intake::SyncLoop() {
+port::Status Intake::AnswerLocked(std::uint64_t first, std::uint64_t last) const {
+  // A call whose records went in several batches is refused when any of
+  // them failed.
+  for (const Failed& failed : failed_)
+    if (failed.first <= last && failed.last >= first) return failed.refusal;
+  return port::Status::OK();
+}
+
+void Intake::WriteLoop() {
+  const bool sync = options_.durability == Durability::kPower;
+  std::vector<VirtualIdRecord> batch;
   std::vector<Waiter> ready;
+  std::string entries;
+  std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    syncDue_.wait(lock, [this] { return ending_ || !waiters_.empty(); });
-    if (waiters_.empty()) return;  // ending, and every caller answered
-    IntakeJournal::SyncJob job;
-    if (journal_) job = journal_->PrepareSync();
+    writerIdle_ = true;
+    writeDue_.wait(lock, [this] { return ending_ || !pending_.empty(); });
+    writerIdle_ = false;
+    if (pending_.empty()) return;  // ending, and every caller answered
+    batch.swap(pending_);
+    const std::uint64_t first = pendingFirst_;
+    const std::uint64_t last = first + batch.size() - 1;
+    inWrite_ = batch.size();
+    IntakeJournal::Batch job;
+    port::Status status = journal_->Prepare(first, last, &job);
+    IntakeJournal* const journal = journal_.get();
     lock.unlock();
-    const port::Status status = job.Run();
-    lock.lock();
     if (status.ok()) {
-      if (journal_) journal_->Synced(job);
-      synced_ = std::max(synced_, job.upTo);
+      entries.clear();
+      for (std::size_t i = 0; i < batch.size(); ++i)
+        IntakeJournal::Encode(first + i, batch[i], &entries);
+      status = IntakeJournal::Run(entries, sync, &job);
     }
+    lock.lock();
+    journal->Settle(job, status);
+    inWrite_ = 0;
     NoteJournalLocked(status);
-    // A failed sync may have lost what it covered: its callers are refused
-    // (they send again); entries after it wait for the next sync.
-    const std::uint64_t answered = job.upTo;
+    // Entries in the file are queued, whatever their sync did: their callers
+    // may be refused, yet what the file holds is stored once and only once.
+    if (job.written) {
+      counters_.accepted += batch.size();
+      // Copied, not swapped: the queue's memory stays with the queue, and
+      // the batch's stays as small as a batch.
+      queued_.insert(queued_.end(), batch.begin(), batch.end());
+      if (queued_.size() >= options_.passTriggerRecords) passDue_.notify_one();
+    } else {
+      counters_.refused += batch.size();
+    }
+    batch.clear();
+    if (!status.ok()) {
+      // A failed sync may have lost what it covered: its callers are
+      // refused (they send again).
+      failed_.push_back(Failed{
+          first, last,
+          port::Status::Refused(std::string("the record is not accepted: its journal entry cannot "
+                                            "be ") +
+                                (job.written ? "synced (" : "written (") + status.ToString() +
+                                ")")});
+      if (failed_.size() > kFailedKept) failed_.pop_front();
+    }
+    settled_ = last;
     std::vector<Waiter>::iterator keep = std::partition(
         waiters_.begin(), waiters_.end(),
-        [answered](const Waiter& waiter) { return waiter.sequence > answered; });
+        [last](const Waiter& waiter) { return waiter.last > last; });
     ready.assign(std::make_move_iterator(keep), std::make_move_iterator(waiters_.end()));
     waiters_.erase(keep, waiters_.end());
+    std::vector<port::Status> answers;
+    answers.reserve(ready.size());
+    for (const Waiter& waiter : ready) answers.push_back(AnswerLocked(waiter.first, waiter.last));
+    PublishLocked();
     lock.unlock();
-    const port::Status answer =
-        status.ok() ? status
-                    : port::Status::Refused("the record is not accepted: its journal entry "
-                                            "cannot be synced (" + status.ToString() + ")");
-    for (Waiter& waiter : ready) waiter.done(answer);
+    if (!job.written) room_.notify_all();
+    for (std::size_t i = 0; i < ready.size(); ++i) ready[i].done(answers[i]);
     ready.clear();
+    lock.lock();
   }
 }
 
@@ -259,7 +320,7 @@ void Intake::PassDone(std::uint64_t mark, bool stored, std::size_t held) {
     std::lock_guard<std::mutex> lock(mutex_);
     // The journal lets go of what the pass took only once it is stored; a
     // pass that could not store everything leaves it for a restart to find.
-    if (stored && journal_) journal_->Release(mark, options_.durability == Durability::kPower);
+    if (stored && journal_) journal_->Release(mark);
     inPass_ = 0;
     held_ = held;
     if (WaitingLocked() < options_.maxWaitingRecords) NoteRefusalLocked(false);

@@ -3,20 +3,21 @@
 // what may wait, and the answer a caller gets for its records.
 //
 // A record is accepted only once its journal entry is written: with
-// Durability::kProcess it then survives a crash of the process, and the
-// caller is answered at once; with kPower (the default) the caller is
-// answered once the entry is synced as well, so that it survives a power
-// cut. One sync covers every entry written before it (group commit): a
-// thread of the intake syncs while calls go on appending, and every caller
-// whose entry it covered is answered together. No caller pays a sync of its
-// own, and none holds the intake lock while the disk works.
+// Durability::kProcess the caller is then answered (the entry survives a
+// crash of the process); with kPower (the default) once the entry is synced
+// as well, so that it survives a power cut. Calls do not write: they number
+// their entries and leave them with the intake, and one thread of the intake
+// writes whatever came while it wrote the last batch with one write, syncs
+// it with one sync (group commit), queues its records for the list thread
+// and answers every caller it covered. No caller pays a write or a sync of
+// its own, and none holds the intake lock while the disk works.
 //
-// While maxWaitingRecords records wait (queued, in the pass under way, or
-// held by the write side because their files cannot be written), a new
-// record waits up to roomWaitMs for room and is then refused, and so is
-// every record after it until room is made: the caller is told, never
-// answered as if its record were kept. A journal entry that cannot be
-// written (or synced) is a refusal too.
+// While maxWaitingRecords records wait (to be written, queued, in the pass
+// under way, or held by the write side because their files cannot be
+// written), a new record waits up to roomWaitMs for room and is then
+// refused, and so is every record after it until room is made: the caller is
+// told, never answered as if its record were kept. A journal entry that
+// cannot be written (or synced) is a refusal too.
 //
 // The list thread waits for its next pass here: a pass is due after its
 // pause, or as soon as passTriggerRecords records are queued, so that the
@@ -27,6 +28,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -43,10 +45,12 @@
 namespace tessel {
 
 // What the records a call handed over met: the first refusal, or the
-// journal sequence number of the last record taken (0 when none was).
+// journal sequence numbers of the first and the last record taken (0 when
+// none was).
 struct Receipt {
   port::Status status;
   std::uint64_t sequence = 0;
+  std::uint64_t first = 0;
 
   // Keeps the first failure and the latest sequence number.
   void Add(const Receipt& later);
@@ -67,7 +71,8 @@ class Intake {
   typedef std::function<void(const port::Status&)> Done;
 
   Intake(port::Env* env, const WriteOptions& options);
-  // Ends the sync thread; callers still waiting are answered first.
+  // Ends the journal thread; what waits to be written is written first,
+  // and every caller is answered.
   ~Intake();
   Intake(const Intake&) = delete;
   Intake& operator=(const Intake&) = delete;
@@ -85,12 +90,14 @@ class Intake {
   // under the intake lock and must not call the intake.
   std::size_t ForEachQueued(const std::function<void(const VirtualIdRecord&)>& each) const;
 
-  // Queues a copy of the record once its journal entry is written.
+  // Takes the record: it is queued once its journal entry is written.
   Receipt Add(const VirtualIdRecord& record);
-  // Calls `done` once every record up to `sequence` is as safe as the
-  // durability promises (at once with kProcess), with the failure of the
-  // sync when it could not be made. `done` runs with no lock held, on the
-  // caller's thread or the intake's sync thread.
+  // Calls `done` once the records of the receipt are as safe as the
+  // durability promises, with the failure of the write or sync when one of
+  // them could not be kept. `done` runs with no lock held, on the caller's
+  // thread or the intake's journal thread.
+  void WhenSafe(const Receipt& receipt, Done done);
+  // The same for the one record numbered `sequence`.
   void WhenSafe(std::uint64_t sequence, Done done);
   // From now on every record is refused: the service is stopping. Calls
   // waiting for room are refused at once.
@@ -112,18 +119,26 @@ class Intake {
   IntakeCounters Counters() const;
 
  private:
-  void PublishLocked();
   struct Waiter {
-    std::uint64_t sequence;
+    std::uint64_t first, last;
     Done done;
   };
+  // A batch whose entries were not kept, and what the callers are told.
+  struct Failed {
+    std::uint64_t first, last;
+    port::Status refusal;
+  };
 
+  void PublishLocked();
   bool JournalUsableLocked();
-  std::size_t WaitingLocked() const { return queued_.size() + inPass_ + held_; }
+  std::size_t WaitingLocked() const {
+    return pending_.size() + inWrite_ + queued_.size() + inPass_ + held_;
+  }
   bool WaitForRoomLocked(std::unique_lock<std::mutex>& lock);
   void NoteRefusalLocked(bool full);
   void NoteJournalLocked(const port::Status& status);
-  void SyncLoop();
+  port::Status AnswerLocked(std::uint64_t first, std::uint64_t last) const;
+  void WriteLoop();
 
   port::Env* const env_;
   const WriteOptions options_;
@@ -131,11 +146,15 @@ class Intake {
   bool opened_ = false;
 
   mutable std::mutex mutex_;
-  std::condition_variable room_;     // waiters for room
-  std::condition_variable passDue_;  // the list thread between passes
-  std::condition_variable syncDue_;  // the sync thread
+  std::condition_variable room_;      // waiters for room
+  std::condition_variable passDue_;   // the list thread between passes
+  std::condition_variable writeDue_;  // the journal thread
   std::unique_ptr<IntakeJournal> journal_;
   std::int64_t nextJournalOpenMs_ = 0;
+  std::vector<VirtualIdRecord> pending_;  // accepted, their entries not yet written
+  std::uint64_t pendingFirst_ = 0;        // the sequence number of pending_[0]
+  std::size_t inWrite_ = 0;               // records of the batch being written
+  bool writerIdle_ = false;
   std::vector<VirtualIdRecord> queued_;
   std::size_t inPass_ = 0;
   std::size_t held_ = 0;
@@ -143,8 +162,9 @@ class Intake {
   std::size_t refusedInRow_ = 0;
   bool woken_ = false;
   bool closed_ = false;
-  bool ending_ = false;    // the sync thread is to end
-  std::uint64_t synced_ = 0;
+  bool ending_ = false;    // the journal thread is to end
+  std::uint64_t settled_ = 0;  // every entry up to here was written (and synced) or failed
+  std::deque<Failed> failed_;
   std::vector<Waiter> waiters_;
   IntakeCounters counters_;  // under mutex_
   // What Counters() reads, kept up to date under mutex_: numbers a reader
@@ -153,9 +173,9 @@ class Intake {
   std::atomic<std::uint64_t> accepted_{0}, refused_{0}, waiting_{0};
   mutable std::mutex journalStateLock_;
   IntakeCounters journalState_;
-  // The sync thread (durability "power" only).
-  class Syncer;
-  IceUtil::Handle<Syncer> syncer_;
+  // The journal thread: writes and syncs the batches.
+  class Writer;
+  IceUtil::Handle<Writer> writer_;
 };
 
 }  // namespace tessel

@@ -26,23 +26,47 @@ std::uint32_t Crc(const unsigned char* entry) {
 
 }  // namespace
 
-IntakeJournal::IntakeJournal(port::Env* env, const std::string& dir) : env_(env), dir_(dir) {
-  for (int i = 0; i < 2; ++i) halves_[i].path = FileName(dir, i);
+IntakeJournal::IntakeJournal(port::Env* env, const std::string& dir, bool syncNames)
+    : env_(env), dir_(dir), syncNames_(syncNames) {}
+
+std::string IntakeJournal::FileName(const std::string& dir, std::uint64_t number) {
+  return JoinPath(dir, std::string(kIntakeJournalName) + "." + std::to_string(number));
 }
 
-std::string IntakeJournal::FileName(const std::string& dir, int which) {
-  return JoinPath(dir, std::string(kIntakeJournalName) + "." + std::to_string(which));
+bool IntakeJournal::ParseFileName(const std::string& name, std::uint64_t* number) {
+  const std::string stem = std::string(kIntakeJournalName) + ".";
+  if (name.size() <= stem.size() || name.compare(0, stem.size(), stem) != 0) return false;
+  const std::string digits = name.substr(stem.size());
+  // Up to 18 digits: the number of a file made after a failure is one more
+  // than the highest, and must not overflow.
+  if (digits.size() > 18 || (digits.size() > 1 && digits[0] == '0')) return false;
+  if (digits.find_first_not_of("0123456789") != std::string::npos) return false;
+  *number = std::stoull(digits);
+  return true;
 }
 
-port::Status IntakeJournal::ReadHalf(Half* half,
-                                     std::vector<std::pair<std::uint64_t, VirtualIdRecord> >* out) {
-  port::Status status = env_->OpenFile(half->path, port::File::kUpdateCreate, &half->file);
+void IntakeJournal::Encode(std::uint64_t sequence, const VirtualIdRecord& record,
+                           std::string* out) {
+  unsigned char entry[kEntrySize];
+  std::memcpy(entry, kMagic, sizeof kMagic);
+  port::EncodeFixed64LE(entry + kSequenceAt, sequence);
+  std::memcpy(entry + kRecordAt, record.bytes, rec::kSize);
+  port::EncodeFixed32LE(entry + kCrcAt, Crc(entry));
+  out->append(reinterpret_cast<const char*>(entry), kEntrySize);
+}
+
+port::Status IntakeJournal::OpenSegment(
+    std::uint64_t number, std::vector<std::pair<std::uint64_t, VirtualIdRecord> >* out) {
+  std::unique_ptr<Segment> segment(new Segment);
+  segment->number = number;
+  segment->path = FileName(dir_, number);
+  port::Status status = env_->OpenFile(segment->path, port::File::kUpdateCreate, &segment->file);
   if (!status.ok()) return status;
   unsigned char entry[kEntrySize];
   std::uint64_t offset = 0;
   for (;; offset += kEntrySize) {
     std::size_t read = 0;
-    status = half->file->Read(entry, kEntrySize, offset, &read);
+    status = segment->file->Read(entry, kEntrySize, offset, &read);
     if (!status.ok()) return status;
     if (read < kEntrySize || std::memcmp(entry, kMagic, sizeof kMagic) != 0 ||
         port::DecodeFixed32LE(entry + kCrcAt) != Crc(entry))
@@ -53,13 +77,14 @@ port::Status IntakeJournal::ReadHalf(Half* half,
     // and ends the file's entries like a damaged one.
     if (sequence == UINT64_MAX) break;
     out->emplace_back(sequence, VirtualIdRecord::FromBytes(entry + kRecordAt));
-    half->lastSequence = std::max(half->lastSequence, sequence);
-    ++half->entries;
+    segment->lastSequence = std::max(segment->lastSequence, sequence);
+    ++segment->entries;
   }
   std::uint64_t size = 0;
-  status = half->file->Size(&size);
+  status = segment->file->Size(&size);
   // What follows the last whole entry is the torn tail of a crash.
-  if (status.ok() && size > offset) status = half->file->Truncate(offset);
+  if (status.ok() && size > offset) status = segment->file->Truncate(offset);
+  if (status.ok()) segments_.push_back(std::move(segment));
   return status;
 }
 
@@ -67,11 +92,22 @@ port::Status IntakeJournal::Open(std::vector<VirtualIdRecord>* records) {
   // A directory that cannot be made is the reason the files cannot be.
   const port::Status made = CreateDirs(JoinPath(dir_, ""), env_);
   if (!made.ok()) return made;
+  std::vector<std::string> names;
+  port::Status status = env_->GetChildren(dir_, &names);
+  if (!status.ok()) return status;
+  std::vector<std::uint64_t> numbers;
+  for (const std::string& name : names) {
+    std::uint64_t number = 0;
+    if (ParseFileName(name, &number)) numbers.push_back(number);
+  }
+  std::sort(numbers.begin(), numbers.end());
+  // Two files take turns: those there are, and the next numbers.
+  while (numbers.size() < 2) numbers.push_back(numbers.empty() ? 0 : numbers.back() + 1);
   std::vector<std::pair<std::uint64_t, VirtualIdRecord> > entries;
-  for (Half& half : halves_) {
-    port::Status status = ReadHalf(&half, &entries);
+  for (std::uint64_t number : numbers) {
+    status = OpenSegment(number, &entries);
     if (!status.ok()) {
-      for (Half& h : halves_) h.file.reset();
+      segments_.clear();
       return status;
     }
   }
@@ -81,79 +117,167 @@ port::Status IntakeJournal::Open(std::vector<VirtualIdRecord>* records) {
                      return a.first < b.first;
                    });
   for (const auto& entry : entries) records->push_back(entry.second);
-  // Appends go on in the file that holds the newest entry.
-  active_ = halves_[1].lastSequence > halves_[0].lastSequence ? 1 : 0;
-  nextSequence_ = std::max(halves_[0].lastSequence, halves_[1].lastSequence) + 1;
+  // Files beyond the two highest-numbered were given up before the start;
+  // appends go on in whichever of the two holds the newest entry.
+  std::uint64_t newest = 0;
+  for (std::size_t i = 0; i < segments_.size(); ++i) {
+    Segment* segment = segments_[i].get();
+    newest = std::max(newest, segment->lastSequence);
+    if (i + 2 < segments_.size()) {
+      segment->givenUp = true;
+    } else if (active_ == nullptr || segment->lastSequence > active_->lastSequence) {
+      active_ = segment;
+    }
+  }
+  nextSequence_ = newest + 1;
+  lastWritten_ = newest;
   open_ = true;
   return port::Status::OK();
 }
 
-port::Status IntakeJournal::Append(const VirtualIdRecord& record) {
-  Half& half = halves_[active_];
-  if (!open_ || !half.file) return port::Status::Error(EBADF, "append " + half.path);
-  unsigned char entry[kEntrySize];
-  std::memcpy(entry, kMagic, sizeof kMagic);
-  port::EncodeFixed64LE(entry + kSequenceAt, nextSequence_);
-  std::memcpy(entry + kRecordAt, record.bytes, rec::kSize);
-  port::EncodeFixed32LE(entry + kCrcAt, Crc(entry));
-  std::size_t written = 0;
-  port::Status status =
-      half.file->Write(entry, kEntrySize, half.entries * kEntrySize, &written);
+IntakeJournal::Segment* IntakeJournal::Find(std::uint64_t number) {
+  for (const std::unique_ptr<Segment>& segment : segments_)
+    if (segment->number == number) return segment.get();
+  return nullptr;
+}
+
+port::Status IntakeJournal::Fresh() {
+  // A file given up before it held anything goes first: a disk that keeps
+  // failing must not leave a file behind for every try.
+  for (std::size_t i = 0; i < segments_.size(); ++i) {
+    if (segments_[i].get() != active_ || !active_->givenUp || active_->entries != 0) continue;
+    active_ = nullptr;
+    Remove(i);
+    break;
+  }
+  const std::uint64_t number = segments_.empty() ? 0 : segments_.back()->number + 1;
+  std::unique_ptr<Segment> segment(new Segment);
+  segment->number = number;
+  segment->path = FileName(dir_, number);
+  port::Status status = env_->OpenFile(segment->path, port::File::kTruncate, &segment->file);
+  // Its name must be on the disk before an entry in it is answered.
+  if (status.ok() && syncNames_) status = env_->SyncDir(dir_);
   if (!status.ok()) {
-    // A part of an entry is taken back; should that fail, the entry is
-    // found damaged at the next start and ends the file's entries there.
-    if (written > 0) half.file->Truncate(half.entries * kEntrySize);
+    if (segment->file) {
+      segment->file.reset();
+      env_->RemoveFile(segment->path);
+    }
     return status;
   }
-  ++half.entries;
-  ++half.appends;
-  half.lastSequence = nextSequence_++;
+  segments_.push_back(std::move(segment));
+  active_ = segments_.back().get();
+  needFresh_ = false;
   return status;
 }
 
-IntakeJournal::SyncJob IntakeJournal::PrepareSync() {
-  SyncJob job;
-  job.upTo = lastSequence();
-  for (int i = 0; i < 2; ++i) {
-    if (halves_[i].appends == halves_[i].synced || !halves_[i].file) continue;
-    job.files[i] = halves_[i].file.get();
-    job.appends[i] = halves_[i].appends;
-  }
-  return job;
-}
-
-void IntakeJournal::Synced(const SyncJob& job) {
-  for (int i = 0; i < 2; ++i)
-    if (job.files[i] != nullptr && job.appends[i] > halves_[i].synced)
-      halves_[i].synced = job.appends[i];
-}
-
-port::Status IntakeJournal::SyncJob::Run() const {
-  for (port::File* file : files) {
-    if (file == nullptr) continue;
-    const port::Status status = file->Sync();
+port::Status IntakeJournal::Prepare(std::uint64_t first, std::uint64_t last, Batch* batch) {
+  if (!open_) return port::Status::Error(EBADF, "append " + FileName(dir_, 0));
+  if (needFresh_ || active_ == nullptr || active_->givenUp) {
+    const port::Status status = Fresh();
     if (!status.ok()) return status;
   }
+  batch->file = active_->number;
+  batch->handle = active_->file.get();
+  batch->offset = active_->entries * kEntrySize;
+  batch->first = first;
+  batch->last = last;
+  batch->lastBefore = active_->lastSequence;
+  batch->written = false;
+  active_->entries += last - first + 1;
+  active_->lastSequence = last;
   return port::Status::OK();
 }
 
-std::uint64_t IntakeJournal::Take() {
-  const std::uint64_t mark = nextSequence_ - 1;
-  Half& other = halves_[1 - active_];
-  if (open_ && other.file && other.entries == 0) active_ = 1 - active_;
-  return mark;
+port::Status IntakeJournal::Run(const std::string& entries, bool sync, Batch* batch) {
+  std::size_t written = 0;
+  port::Status status = batch->handle->Write(entries.data(), entries.size(), batch->offset, &written);
+  batch->written = status.ok();
+  if (status.ok() && sync) status = batch->handle->Sync();
+  return status;
 }
 
-port::Status IntakeJournal::Release(std::uint64_t mark, bool durable) {
-  Half& idle = halves_[1 - active_];
-  if (!open_ || !idle.file || idle.entries == 0 || idle.lastSequence > mark)
-    return port::Status::OK();
-  port::Status status = idle.file->Truncate(0);
-  // Entries that came back after a power cut would bring back records whose
-  // seats may have been made IA files since.
-  if (status.ok() && durable) status = idle.file->Sync();
-  if (status.ok()) idle.entries = 0;
+void IntakeJournal::Settle(const Batch& batch, const port::Status& status) {
+  if (batch.written) lastWritten_ = batch.last;
+  if (status.ok()) return;
+  Segment* segment = Find(batch.file);
+  if (segment == nullptr) return;
+  // The file may have lost pages (a failed sync drops what it could not
+  // write): nothing more is appended to it, whatever comes after would be
+  // read back only up to the first lost entry.
+  segment->givenUp = true;
+  needFresh_ = true;
+  if (!batch.written) {
+    // A part of the batch is taken back; should that fail, the part is
+    // found damaged at the next start and ends this file's entries, which
+    // is where they end anyway.
+    segment->entries = batch.offset / kEntrySize;
+    segment->lastSequence = batch.lastBefore;
+    segment->file->Truncate(batch.offset);
+  }
+  // A file given up that holds nothing is of no more use.
+  if (segment->entries == 0 && segment != active_) {
+    for (std::size_t i = 0; i < segments_.size(); ++i)
+      if (segments_[i].get() == segment) Remove(i);
+  }
+}
+
+port::Status IntakeJournal::Append(const VirtualIdRecord& record) {
+  if (!open_) return port::Status::Error(EBADF, "append " + FileName(dir_, 0));
+  const std::uint64_t sequence = NextSequence();
+  Batch batch;
+  port::Status status = Prepare(sequence, sequence, &batch);
+  if (!status.ok()) return status;
+  std::string entry;
+  Encode(sequence, record, &entry);
+  status = Run(entry, false, &batch);
+  Settle(batch, status);
   return status;
+}
+
+std::uint64_t IntakeJournal::Take() {
+  // Appends move to the other file of the two when it holds nothing.
+  for (const std::unique_ptr<Segment>& segment : segments_) {
+    if (segment.get() == active_ || segment->givenUp || segment->entries != 0) continue;
+    active_ = segment.get();
+    break;
+  }
+  return lastWritten_;
+}
+
+void IntakeJournal::Remove(std::size_t index) {
+  Segment* segment = segments_[index].get();
+  segment->file.reset();
+  // Should the removal fail, the file's records come back at the next
+  // start; they are stored already, and a record stored is never written
+  // twice.
+  env_->RemoveFile(segment->path);
+  segments_.erase(segments_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+port::Status IntakeJournal::Release(std::uint64_t mark) {
+  port::Status result;
+  for (std::size_t i = 0; i < segments_.size();) {
+    Segment* segment = segments_[i].get();
+    if (segment == active_ || segment->lastSequence > mark ||
+        (segment->entries == 0 && !segment->givenUp)) {
+      ++i;
+      continue;
+    }
+    if (segment->givenUp) {
+      Remove(i);
+      // Records that came back after a power cut could bring back seats
+      // made IA files since: the removal is on the disk before it counts.
+      if (syncNames_) env_->SyncDir(dir_);
+      continue;
+    }
+    port::Status status = segment->file->Truncate(0);
+    // The same for the emptying (syncNames_: durability "power").
+    if (status.ok() && syncNames_) status = segment->file->Sync();
+    if (status.ok()) segment->entries = 0;
+    else if (result.ok()) result = status;
+    ++i;
+  }
+  return result;
 }
 
 }  // namespace tessel

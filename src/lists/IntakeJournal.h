@@ -1,12 +1,25 @@
-// The intake journal: every record handed to the list thread is appended to
-// it before the call that handed it over returns, so that a record the
-// service accepted survives a crash of the process until the list thread
-// has stored it. The journal is two files that take turns: appends go to
-// one while the records of the other are being stored, and a file is
-// emptied once everything it holds is in the record files. At start the
-// records of both are read back, in the order they were appended.
+// The intake journal: every record handed to the list thread is written to
+// it before the call that handed it over is answered, so that a record the
+// service accepted survives a crash of the process (and, once synced, a
+// power cut) until the list thread has stored it.
 //
-// Each entry is one write of 1263 bytes (little-endian):
+// Entries are written in batches: whatever the calls appended while the
+// last batch was being written goes to the file in one write, and one sync
+// covers it all (see Intake). Batches are prepared under the appenders'
+// lock, written and synced without it, and settled under it again.
+//
+// The journal is a set of numbered files, intake.journal.<n>. Two take
+// turns: appends go to one while the records of the other are being stored,
+// and a file is emptied once everything it holds is in the record files.
+// A write or sync that failed may have lost pages of its file, and an entry
+// appended behind a lost one could never be read back (the reader stops at
+// the first bad entry): after such a failure, appends go to a fresh file
+// with the next number, and the failed file is kept, untouched, until the
+// records it holds are stored; then it is removed. At start the records of
+// every file are read back, in the order they were appended, and the two
+// highest-numbered files take turns from then on.
+//
+// Each entry is 1263 bytes (little-endian):
 //   0  4     magic "TIJ1"
 //   4  8     sequence number, one more for each record appended
 //   12 1247  the record
@@ -30,68 +43,88 @@ class IntakeJournal {
  public:
   static constexpr std::size_t kEntrySize = 4 + 8 + rec::kSize + 4;
 
-  IntakeJournal(port::Env* env, const std::string& dir);
+  // With `syncNames`, a file made after a failure has its name synced
+  // before anything is written to it (power-cut durability).
+  IntakeJournal(port::Env* env, const std::string& dir, bool syncNames = false);
 
-  // Opens both files and reads back the records they hold, oldest first (a
-  // torn tail is cut off). A failure leaves the journal unusable: appends
-  // then fail and nothing is read back.
+  // Opens every file (making the first two when there are none) and reads
+  // back the records they hold, oldest first (a torn tail is cut off). A
+  // failure leaves the journal unusable: appends then fail and nothing is
+  // read back.
   port::Status Open(std::vector<VirtualIdRecord>* records);
 
-  // Appends one record with one write. Not thread-safe: the caller
-  // serialises appends and Take.
+  // Numbers the next entry (under the appenders' lock).
+  std::uint64_t NextSequence() { return nextSequence_++; }
+  // Appends the entry of `record`, numbered `sequence`, to `out`.
+  static void Encode(std::uint64_t sequence, const VirtualIdRecord& record, std::string* out);
+
+  // A batch of entries numbered first to last, in one file.
+  struct Batch {
+    std::uint64_t file = 0;    // the number of its file
+    port::File* handle = nullptr;
+    std::uint64_t offset = 0;  // where it goes
+    std::uint64_t first = 0, last = 0;
+    std::uint64_t lastBefore = 0;  // the file's last sequence number before it
+    bool written = false;      // the write went through (the sync may still fail)
+  };
+  // Reserves the room of entries first..last at the end of the file appends
+  // go to, after a fresh file is made if the last batch failed (under the
+  // appenders' lock). Fails when no file can take them.
+  port::Status Prepare(std::uint64_t first, std::uint64_t last, Batch* batch);
+  // Writes the batch's encoded entries with one write and, with `sync`,
+  // syncs them (without the lock: appends go on meanwhile).
+  static port::Status Run(const std::string& entries, bool sync, Batch* batch);
+  // Settles a batch that ran (under the lock again). After a failure, the
+  // file is given up for appends: a batch not written is taken back, and
+  // the next one goes to a fresh file.
+  void Settle(const Batch& batch, const port::Status& status);
+
+  // Numbers, prepares, writes and settles one entry: a batch of one (tests,
+  // and single-threaded use).
   port::Status Append(const VirtualIdRecord& record);
 
-  // The queue is being taken: everything appended so far is in it. Later
+  // The queue is being taken: everything written so far is in it. Later
   // appends go to the other file when that one is empty. Serialised with
-  // Append. Gives the mark to hand to Release.
+  // Prepare and Settle. Gives the mark to hand to Release.
   std::uint64_t Take();
 
-  // Everything up to the mark Take gave is stored: the file that appends
-  // no longer go to, when it holds nothing newer, is emptied. Called by the
-  // thread that calls Take, without the appenders' lock.
-  // `durable`: the emptying is synced before this returns.
-  port::Status Release(std::uint64_t mark, bool durable);
+  // Everything up to the mark Take gave is stored: each file that appends
+  // no longer go to and that holds nothing newer is emptied, or removed if
+  // a failure gave it up.
+  port::Status Release(std::uint64_t mark);
 
-  // The two files' names in `dir`.
-  static std::string FileName(const std::string& dir, int which);
-
-  // What a sync has to put on the disk: the files appended to since the
-  // last sync, and the sequence number of the last entry they hold. Made
-  // under the appenders' lock (PrepareSync), carried out without it (Run),
-  // so that appends go on while the disk works; one sync covers every entry
-  // appended before it was prepared.
-  struct SyncJob {
-    port::File* files[2] = {nullptr, nullptr};
-    std::uint64_t appends[2] = {0, 0};
-    std::uint64_t upTo = 0;
-    port::Status Run() const;
-  };
-  SyncJob PrepareSync();
-  // The job ran without a failure (under the appenders' lock again); a
-  // failed job leaves its files to the next one.
-  void Synced(const SyncJob& job);
+  // The name of the file numbered `number` in `dir`.
+  static std::string FileName(const std::string& dir, std::uint64_t number);
+  // True for the name of a journal file; *number gets its number.
+  static bool ParseFileName(const std::string& name, std::uint64_t* number);
 
   bool usable() const { return open_; }
-  // The sequence number of the last entry appended; 0 before the first.
+  // The sequence number of the last entry numbered; 0 before the first.
   std::uint64_t lastSequence() const { return nextSequence_ - 1; }
 
  private:
-  struct Half {
-    std::unique_ptr<port::File> file;
+  struct Segment {
+    std::uint64_t number = 0;
     std::string path;
-    std::uint64_t entries = 0;  // whole entries in the file
+    std::unique_ptr<port::File> file;
+    std::uint64_t entries = 0;  // whole entries, a batch under way included
     std::uint64_t lastSequence = 0;
-    std::uint64_t appends = 0;  // counts every append, for the syncs
-    std::uint64_t synced = 0;   // the appends a sync has covered
+    bool givenUp = false;       // a write or sync failed: no more appends
   };
 
-  port::Status ReadHalf(Half* half, std::vector<std::pair<std::uint64_t, VirtualIdRecord> >* out);
+  port::Status OpenSegment(std::uint64_t number, std::vector<std::pair<std::uint64_t, VirtualIdRecord> >* out);
+  port::Status Fresh();
+  Segment* Find(std::uint64_t number);
+  void Remove(std::size_t index);
 
   port::Env* const env_;
   const std::string dir_;
-  Half halves_[2];
-  int active_ = 0;
+  const bool syncNames_;
+  std::vector<std::unique_ptr<Segment> > segments_;  // by number
+  Segment* active_ = nullptr;
+  bool needFresh_ = false;
   std::uint64_t nextSequence_ = 1;
+  std::uint64_t lastWritten_ = 0;  // the last entry of the last batch written
   bool open_ = false;
 };
 

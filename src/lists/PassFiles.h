@@ -29,9 +29,10 @@ class PassFiles {
   // (and creating it) on first use; a write that fails leaves the file as
   // it was, and the file is opened afresh next time.
   port::Status Append(const std::string& path, const std::string& records);
-  // Syncs every file appended to since its last sync, then the directories
-  // of the files created. The first failure names its file; what could not
-  // be synced stays for the next call.
+  // Syncs every file appended to since its last sync (each on its own, not
+  // the file system), then the directories of the files created. The first
+  // failure names its file; what could not be synced stays for the next
+  // call.
   port::Status SyncAll();
   // True while something appended waits for SyncAll.
   bool Unsynced() const { return !unsynced_.empty() || !newDirs_.empty(); }

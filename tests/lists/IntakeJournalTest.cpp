@@ -42,7 +42,7 @@ TEST(IntakeJournalTest, RecordsComeBackInOrderUntilLetGo) {
     const std::uint64_t mark = journal.Take();  // 1-3 taken; appends go to the other file
     for (int n : {4, 5}) ASSERT_TRUE(journal.Append(Numbered(n)).ok());
     EXPECT_EQ(Reopen(dir.path()), (std::vector<int>{1, 2, 3, 4, 5}));
-    ASSERT_TRUE(journal.Release(mark, false).ok());
+    ASSERT_TRUE(journal.Release(mark).ok());
     EXPECT_EQ(Reopen(dir.path()), (std::vector<int>{4, 5}));
   }
   // A journal reopened with records in both files: the older file is let go
@@ -52,7 +52,7 @@ TEST(IntakeJournalTest, RecordsComeBackInOrderUntilLetGo) {
   ASSERT_TRUE(journal.Open(&left).ok());
   ASSERT_EQ(left.size(), 2u);
   ASSERT_TRUE(journal.Append(Numbered(6)).ok());
-  ASSERT_TRUE(journal.Release(journal.Take(), false).ok());
+  ASSERT_TRUE(journal.Release(journal.Take()).ok());
   EXPECT_TRUE(Reopen(dir.path()).empty());
 }
 

@@ -1,14 +1,18 @@
-// The intake: one sync answers every caller it covered, and a record the
-// intake cannot keep is refused with the reason, never taken silently.
+// The intake: one sync answers every caller it covered, a record the intake
+// cannot keep is refused with the reason, never taken silently, and a sync
+// that fails and loses its pages costs nothing acknowledged after it.
 #include "lists/Intake.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
 
+#include "PowerCutEnv.h"
 #include "TestEnv.h"
 #include "TestSupport.h"
 
@@ -73,6 +77,8 @@ class GatedSyncEnv : public port::EnvWrapper {
   };
 };
 
+bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
 VirtualIdRecord Numbered(int n) { return ImRecord("U_1_2_", 1001, std::to_string(n), n, n, 0); }
 
 }  // namespace
@@ -118,38 +124,142 @@ TEST(IntakeTest, RefusesWhatItCannotKeepAndSaysWhy) {
   ASSERT_TRUE(intake.Open(dir.path()).ok());
   testing::internal::CaptureStderr();
 
+  // The answer of a record whose entry failed: its refusal.
+  auto answer = [&](const Receipt& receipt) {
+    std::mutex lock;
+    std::condition_variable done;
+    bool answered = false;
+    port::Status result;
+    intake.WhenSafe(receipt, [&](const port::Status& status) {
+      std::lock_guard<std::mutex> guard(lock);
+      result = status;
+      answered = true;
+      done.notify_all();
+    });
+    std::unique_lock<std::mutex> guard(lock);
+    EXPECT_TRUE(done.wait_for(guard, kDeadline, [&] { return answered; }));
+    return result;
+  };
   disk.Fail(testing_support::FaultEnv::kWrite, "intake.journal", ENOSPC);
   Receipt receipt = intake.Add(Numbered(1));
-  EXPECT_NE(receipt.status.ToString().find("journal entry cannot be written"), std::string::npos)
-      << receipt.status.ToString();
+  ASSERT_TRUE(receipt.status.ok());
+  const std::string written = answer(receipt).ToString();
+  EXPECT_NE(written.find("journal entry cannot be written"), std::string::npos) << written;
   EXPECT_EQ(intake.Counters().waiting, 0u);  // not queued either
   disk.Heal();
 
   disk.Fail(testing_support::FaultEnv::kSync, "intake.journal", EIO);
   receipt = intake.Add(Numbered(2));
   ASSERT_TRUE(receipt.status.ok());
-  std::atomic<bool> failed{false};
-  intake.WhenSafe(receipt.sequence, [&](const port::Status& status) { failed = !status.ok(); });
-  ASSERT_TRUE(WaitUntil([&] { return failed.load(); }, kDeadline));
+  const std::string synced = answer(receipt).ToString();
+  EXPECT_NE(synced.find("journal entry cannot be synced"), std::string::npos) << synced;
   disk.Heal();
 
   // The bound: one more record fits, then a wait for room, then refusals at
   // once until a pass makes room.
-  EXPECT_TRUE(intake.Add(Numbered(3)).status.ok());
+  receipt = intake.Add(Numbered(3));
+  EXPECT_TRUE(answer(receipt).ok());
   receipt = intake.Add(Numbered(4));
   EXPECT_NE(receipt.status.ToString().find("2 records wait to be stored"), std::string::npos)
       << receipt.status.ToString();
   EXPECT_FALSE(intake.Add(Numbered(5)).status.ok());
   std::vector<VirtualIdRecord> taken;
   intake.PassDone(intake.Take(&taken), true, 0);
-  EXPECT_EQ(taken.size(), 2u);
-  EXPECT_TRUE(intake.Add(Numbered(6)).status.ok());
+  EXPECT_EQ(taken.size(), 2u);  // 2 (in the file, though its sync failed) and 3
+  receipt = intake.Add(Numbered(6));
+  EXPECT_TRUE(answer(receipt).ok());
+
+  // A call whose records went in two batches, the first of which failed,
+  // is refused although its last record was kept.
+  disk.Fail(testing_support::FaultEnv::kWrite, "intake.journal", ENOSPC);
+  Receipt call = intake.Add(Numbered(10));
+  ASSERT_TRUE(answer(call).IsRefused());
+  disk.Heal();
+  call.Add(intake.Add(Numbered(11)));
+  EXPECT_TRUE(answer(call).IsRefused());
 
   intake.Close();
   EXPECT_NE(intake.Add(Numbered(7)).status.ToString().find("stopping"), std::string::npos);
   const std::string log = testing::internal::GetCapturedStderr();
   EXPECT_NE(log.find("accepted again; 2 were refused"), std::string::npos) << log;
   const IntakeCounters counters = intake.Counters();
-  EXPECT_EQ(counters.accepted, 3u);
-  EXPECT_EQ(counters.refused, 4u);
+  EXPECT_EQ(counters.accepted, 4u);  // 2, 3, 6, 11
+  EXPECT_EQ(counters.refused, 5u);   // 1, 4, 5, 10, 7
+}
+
+TEST(IntakeTest, ASyncThatFailedAndLostItsPagesCostsNothingAcknowledgedAfterIt) {
+  TempDir dir;
+  testing_support::PowerCutEnv disk(dir / "backup", 7);
+  const std::string journalDir = dir / "virtualdb";
+  std::vector<int> acknowledged;
+  {
+    Intake intake(&disk, WriteOptions());
+    ASSERT_TRUE(intake.Open(journalDir).ok());
+    auto send = [&](int n) {
+      const Receipt receipt = intake.Add(Numbered(n));
+      ASSERT_TRUE(receipt.status.ok());
+      std::mutex lock;
+      std::condition_variable done;
+      int answer = 0;
+      intake.WhenSafe(receipt, [&](const port::Status& status) {
+        std::lock_guard<std::mutex> guard(lock);
+        answer = status.ok() ? 1 : -1;
+        done.notify_all();
+      });
+      std::unique_lock<std::mutex> guard(lock);
+      ASSERT_TRUE(done.wait_for(guard, kDeadline, [&] { return answer != 0; }));
+      if (answer == 1) acknowledged.push_back(n);
+    };
+    send(1);
+    send(2);
+    disk.FailSyncLosingPages("intake.journal");
+    send(3);  // refused: its sync failed, and its entry is lost with the page
+    EXPECT_EQ(acknowledged, (std::vector<int>{1, 2}));
+    for (int n = 4; n <= 6; ++n) send(n);
+    EXPECT_EQ(acknowledged, (std::vector<int>{1, 2, 4, 5, 6}));
+
+    // The power goes before any of it is stored.
+    disk.CutAfter(0);
+  }
+  disk.ApplyCut();
+  IntakeJournal journal(port::Env::Default(), journalDir);
+  std::vector<VirtualIdRecord> left;
+  ASSERT_TRUE(journal.Open(&left).ok());
+  std::vector<int> back;
+  for (const VirtualIdRecord& record : left) back.push_back(std::stoi(record.Text(rec::kAccount, 30)));
+  EXPECT_EQ(back, (std::vector<int>{1, 2, 4, 5, 6}));
+}
+
+TEST(IntakeTest, AFileGivenUpAfterAFailedSyncGoesOnceItsRecordsAreStored) {
+  TempDir dir;
+  testing_support::PowerCutEnv disk(dir / "backup", 7);
+  Intake intake(&disk, WriteOptions());
+  ASSERT_TRUE(intake.Open(dir.path()).ok());
+  auto settled = [&](int n) {
+    std::atomic<bool> answered{false};
+    intake.WhenSafe(intake.Add(Numbered(n)), [&](const port::Status&) { answered = true; });
+    return WaitUntil([&] { return answered.load(); }, kDeadline);
+  };
+  ASSERT_TRUE(settled(1));
+  disk.FailSyncLosingPages("intake.journal.0");
+  ASSERT_TRUE(settled(2));  // refused; appends go to a fresh file
+  ASSERT_TRUE(settled(3));
+  const std::string failed = IntakeJournal::FileName(dir.path(), 0);
+  const std::string fresh = IntakeJournal::FileName(dir.path(), 2);
+  EXPECT_TRUE(Exists(fresh));
+  EXPECT_TRUE(Exists(failed));  // 1 and 2 are not stored yet
+
+  std::vector<VirtualIdRecord> taken;
+  intake.PassDone(intake.Take(&taken), true, 0);
+  EXPECT_EQ(taken.size(), 3u);  // 2 is in the file: stored once, though its caller was refused
+  EXPECT_FALSE(Exists(failed));
+  // The two files that take turns from now on: 1 and 2.
+  ASSERT_TRUE(settled(4));
+  intake.PassDone(intake.Take(&taken), true, 0);
+  ASSERT_TRUE(settled(5));
+  intake.PassDone(intake.Take(&taken), true, 0);
+  std::vector<std::string> names;
+  ASSERT_TRUE(port::Env::Default()->GetChildren(dir.path(), &names).ok());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"backup", "intake.journal.1", "intake.journal.2"}));
 }

@@ -75,10 +75,17 @@ TEST_F(ListPassTest, ARecordThatCannotBeAppliedWaitsThenIsSetAside) {
         passes->AddNetLog(ImRecord(Prefix(logon), 1001, account, logon, logon, 0), "4401020001")
             .status.ok());
   };
+  // Records reach the queue once the journal thread has written them.
+  auto queued = [&](std::size_t count) {
+    return testing_support::WaitUntil(
+        [&] { return passes->intake().ForEachQueued(nullptr) == count; },
+        std::chrono::seconds(10));
+  };
   passes->failures = 1;
   add("first");
   add("bad");
   add("after");
+  ASSERT_TRUE(queued(3));
   EXPECT_FALSE(passes->DrainPass());
   EXPECT_EQ(Stored(), (std::vector<std::string>{"first"}));
   EXPECT_EQ(passes->intake().Counters().waiting, 2u);
@@ -88,6 +95,7 @@ TEST_F(ListPassTest, ARecordThatCannotBeAppliedWaitsThenIsSetAside) {
   passes->failures = 3;
   add("bad again");
   add("last");
+  ASSERT_TRUE(queued(2));
   EXPECT_FALSE(passes->DrainPass());
   EXPECT_FALSE(passes->DrainPass());
   EXPECT_TRUE(passes->DrainPass());

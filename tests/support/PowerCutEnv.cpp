@@ -1,8 +1,10 @@
 #include "PowerCutEnv.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -35,8 +37,9 @@ bool RealExists(const std::string& path) { return ::access(path.c_str(), F_OK) =
 // A file whose changes ask the Env first, and whose syncs are remembered.
 class CutFile : public port::File {
  public:
-  CutFile(PowerCutEnv* env, const std::string& path, std::unique_ptr<port::File> file)
-      : env_(env), path_(path), file_(std::move(file)) {}
+  CutFile(PowerCutEnv* env, const std::string& path, bool appending,
+          std::unique_ptr<port::File> file)
+      : env_(env), path_(path), appending_(appending), file_(std::move(file)) {}
 
   port::Status Size(std::uint64_t* size) override { return file_->Size(size); }
   port::Status Read(void* data, std::size_t length, std::uint64_t offset,
@@ -47,7 +50,11 @@ class CutFile : public port::File {
                      std::size_t* written) override {
     *written = 0;
     port::Status status = env_->Change("write " + path_);
-    return status.ok() ? file_->Write(data, length, offset, written) : status;
+    std::uint64_t at = offset;
+    if (status.ok() && appending_) status = file_->Size(&at);
+    if (status.ok()) status = file_->Write(data, length, offset, written);
+    if (*written > 0) env_->Written(path_, at, *written);
+    return status;
   }
   port::Status Truncate(std::uint64_t size) override {
     port::Status status = env_->Change("truncate " + path_);
@@ -59,6 +66,7 @@ class CutFile : public port::File {
     port::Status status = env_->Change("sync " + path_);
     std::uint64_t size = 0;
     if (status.ok()) status = file_->Size(&size);
+    if (status.ok()) status = env_->FailedSync(path_, size);
     if (status.ok()) env_->Synced(path_, size);
     return status;
   }
@@ -67,6 +75,7 @@ class CutFile : public port::File {
  private:
   PowerCutEnv* env_;
   std::string path_;
+  bool appending_;
   std::unique_ptr<port::File> file_;
 };
 
@@ -110,7 +119,48 @@ void PowerCutEnv::Synced(const std::string& path, std::uint64_t size) {
 void PowerCutEnv::Truncated(const std::string& path, std::uint64_t size) {
   std::lock_guard<std::mutex> guard(mutex_);
   std::map<std::string, Tracked>::iterator file = files_.find(path);
-  if (file != files_.end() && file->second.synced > size) file->second.synced = size;
+  if (file == files_.end()) return;
+  if (file->second.synced > size) file->second.synced = size;
+  Rewritten(&file->second, size, UINT64_MAX);  // nothing lost lies beyond the end
+}
+
+void PowerCutEnv::FailSyncLosingPages(const std::string& pathPart) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  failSyncs_.push_back(pathPart);
+}
+
+port::Status PowerCutEnv::FailedSync(const std::string& path, std::uint64_t size) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  for (std::vector<std::string>::iterator part = failSyncs_.begin(); part != failSyncs_.end();
+       ++part) {
+    if (path.find(*part) == std::string::npos) continue;
+    failSyncs_.erase(part);
+    std::map<std::string, Tracked>::iterator file = files_.find(path);
+    if (file != files_.end() && size > file->second.synced)
+      file->second.lost.emplace_back(file->second.synced, size);
+    return port::Status::Error(EIO, "sync " + path);
+  }
+  return port::Status::OK();
+}
+
+void PowerCutEnv::Written(const std::string& path, std::uint64_t offset, std::uint64_t length) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::map<std::string, Tracked>::iterator file = files_.find(path);
+  if (file != files_.end()) Rewritten(&file->second, offset, offset + length);
+}
+
+void PowerCutEnv::Rewritten(Tracked* file, std::uint64_t from, std::uint64_t to) {
+  // Bytes written again are new dirty pages: no longer lost.
+  std::vector<std::pair<std::uint64_t, std::uint64_t> > kept;
+  for (const auto& range : file->lost) {
+    if (range.second <= from || range.first >= to) {
+      kept.push_back(range);
+      continue;
+    }
+    if (range.first < from) kept.emplace_back(range.first, from);
+    if (range.second > to) kept.emplace_back(to, range.second);
+  }
+  file->lost.swap(kept);
 }
 
 void PowerCutEnv::TrackLocked(const std::string& path, port::File::Mode mode) {
@@ -138,7 +188,7 @@ port::Status PowerCutEnv::OpenFile(const std::string& path, port::File::Mode mod
     TrackLocked(path, mode);
   }
   port::Status status = target()->OpenFile(path, mode, file);
-  if (status.ok() && mode != port::File::kRead) file->reset(new CutFile(this, path, std::move(*file)));
+  if (status.ok() && mode != port::File::kRead) file->reset(new CutFile(this, path, mode == port::File::kAppend, std::move(*file)));
   return status;
 }
 
@@ -264,6 +314,18 @@ void PowerCutEnv::ApplyCut() {
     if (random_() % 2 == 0)
       keep = std::uniform_int_distribution<std::uint64_t>(file.second.synced, size)(random_);
     if (::truncate(file.first.c_str(), static_cast<off_t>(keep)) != 0) std::perror("truncate");
+  }
+  for (const auto& file : files_) {
+    if (file.second.lost.empty() || !RealExists(file.first)) continue;
+    const std::uint64_t size = RealSize(file.first);
+    const int fd = ::open(file.first.c_str(), O_WRONLY);
+    for (const auto& range : file.second.lost) {
+      if (range.first >= size) continue;
+      const std::string zeros(std::min(range.second, size) - range.first, '\0');
+      if (fd < 0 || ::pwrite(fd, zeros.data(), zeros.size(), static_cast<off_t>(range.first)) < 0)
+        std::perror("lose pages");
+    }
+    if (fd >= 0) ::close(fd);
   }
   files_.clear();
 }

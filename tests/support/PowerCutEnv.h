@@ -10,6 +10,11 @@
 // removals): from then on every change fails, as nothing reaches a disk
 // without power. Syncs are remembered, not made: the disk is never flushed,
 // so a test can cut hundreds of times in seconds.
+//
+// A sync can be made to fail as a disk error fails it (FailSyncLosingPages):
+// what it was to write is lost then, and stays lost even when a later sync
+// of the file succeeds (the system marked those pages clean), so after the
+// cut that part of the file reads as zeros while what follows it is kept.
 #ifndef TESSEL_TESTS_POWERCUTENV_H
 #define TESSEL_TESTS_POWERCUTENV_H
 
@@ -32,6 +37,9 @@ class PowerCutEnv : public tessel::port::EnvWrapper {
 
   // The power goes after `changes` more changes; a negative count never.
   void CutAfter(long changes);
+  // The next sync of a file whose path contains `pathPart` fails with EIO
+  // and loses what was written since the file's last sync.
+  void FailSyncLosingPages(const std::string& pathPart);
   bool Dead();
   long changes();
   // Leaves the disk as the cut left it; call once every user of the Env is
@@ -48,12 +56,16 @@ class PowerCutEnv : public tessel::port::EnvWrapper {
   // The file's side (PowerCutEnv's files call these).
   tessel::port::Status Change(const std::string& what);
   void Synced(const std::string& path, std::uint64_t size);
+  // A sync of `path` that is to fail and lose its pages: its error, or OK.
+  tessel::port::Status FailedSync(const std::string& path, std::uint64_t size);
+  void Written(const std::string& path, std::uint64_t offset, std::uint64_t length);
   void Truncated(const std::string& path, std::uint64_t size);
 
  private:
   struct Tracked {
     std::uint64_t synced = 0;
     bool created = false;  // its name is not on the disk until its directory is synced
+    std::vector<std::pair<std::uint64_t, std::uint64_t> > lost;  // [from, to): zeros after the cut
   };
   struct DirChange {
     std::string from, to;  // a removal has no `to`
@@ -63,6 +75,7 @@ class PowerCutEnv : public tessel::port::EnvWrapper {
   };
 
   std::string Backup();
+  void Rewritten(Tracked* file, std::uint64_t from, std::uint64_t to);
   void Commit(const std::string& dir, bool all);
   void TrackLocked(const std::string& path, tessel::port::File::Mode mode);
 
@@ -75,6 +88,7 @@ class PowerCutEnv : public tessel::port::EnvWrapper {
   int backups_ = 0;
   std::map<std::string, Tracked> files_;
   std::vector<DirChange> pending_;
+  std::vector<std::string> failSyncs_;
 };
 
 }  // namespace testing_support

@@ -147,8 +147,10 @@ TEST(SiteViewsTest, StatusTellsTheTroubleTheFilesShow) {
   WriteFile(vdb + "127.0.0.1_9002.spg", ProgressBytes(1796688000, 1247));
   WriteFile(vdb + "intake.journal.0", std::string(1263, 'j'));
   WriteFile(vdb + "intake.journal.1", std::string(1263, 'j'));
+  WriteFile(vdb + "intake.journal.7", std::string(2 * 1263, 'j'));  // made after a failed sync
   const timeval old[2] = {{now - 3600, 0}, {now - 3600, 0}};
   ASSERT_EQ(0, ::utimes((vdb + "intake.journal.0").c_str(), old));
+  ASSERT_EQ(0, ::utimes((vdb + "intake.journal.7").c_str(), old));
   const timeval fresh[2] = {{now - 10, 0}, {now - 10, 0}};
   ASSERT_EQ(0, ::utimes((vdb + "intake.journal.1").c_str(), fresh));
 
@@ -162,11 +164,12 @@ TEST(SiteViewsTest, StatusTellsTheTroubleTheFilesShow) {
            "problem: damaged day file set aside: 261206.RiaBase.1796500000 (1252 bytes",
            "problem: intake journal intake.journal.0 holds 1263 bytes of records accepted but not "
            "stored",
+           "problem: intake journal intake.journal.7 holds 2526 bytes",
            "problem: upstream 127.0.0.1_9000: progress file names day 261210, after today",
            "problem: upstream 127.0.0.1_9001: progress file 127.0.0.1_9001.spg holds 4 bytes, not 8",
            "problem: upstream 127.0.0.1_9000 is 3 records behind (more than 2)"})
     EXPECT_NE(std::string::npos, text.find(problem)) << problem << "\n" << text;
-  EXPECT_EQ(6u, status.problems.size()) << text;
+  EXPECT_EQ(7u, status.problems.size()) << text;
   // The future one starts today's file afresh: all of it is behind.
   EXPECT_NE(std::string::npos, text.find("upstream 127.0.0.1_9000: at 261210 (after today) offset "
                                          "1247, 3 records behind"))

@@ -10,6 +10,7 @@
 #include "RecordExportReader.h"
 #include "TextOut.h"
 #include "common/SiteFiles.h"
+#include "lists/IntakeJournal.h"
 #include "lists/KeywordStore.h"
 #include "port/Env.h"
 #include "record/DayStamp.h"
@@ -201,8 +202,11 @@ SiteStatus CollectStatus(const std::string& site, const std::string& workDir, st
                                 " bytes; its records after the senders' offsets were not sent)");
     }
   }
-  for (int which = 0; which < 2; ++which) {
-    const std::string name = std::string(tessel::kIntakeJournalName) + "." + std::to_string(which);
+  // Every journal file: the two that take turns and any given up after a
+  // failed write, which holds records until they are stored.
+  for (const std::string& name : names) {
+    std::uint64_t number = 0;
+    if (!tessel::IntakeJournal::ParseFileName(name, &number)) continue;
     const std::string path = tessel::JoinPath(vdb, name);
     const long size = FileSizeOf(path);
     const std::time_t written = ModifiedAt(path);
