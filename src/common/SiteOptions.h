@@ -27,6 +27,11 @@ struct WriteOptions {
   int roomWaitMs = 1000;
   // A pass starts as soon as this many records are queued.
   std::size_t passTriggerRecords = 4096;
+  // With kPower, the record files the passes of this long wrote are synced
+  // together, and only then are their keywords saved and their journal
+  // entries let go (a sync per file per checkpoint, not per pass); 0 syncs
+  // after every pass.
+  int checkpointMs = 1000;
 };
 
 }  // namespace tessel

@@ -180,7 +180,7 @@ void IPListVirtualIDInfo::NoteApplied() {
 
 void IPListVirtualIDInfo::PutOutcome(VirtualIdRecord& input,
                                      const tessel::SeatLists::Outcome& out) {
-  std::size_t line = 0;
+  std::size_t line = tessel::DiagnosticLinesOn() ? 0 : out.lines.size();
   for (std::size_t i = 0; i <= out.puts.size(); ++i) {
     for (; line < out.lines.size() && out.lines[line].first == i; ++line)
       ConsolePrintf("%s", LineText(out.lines[line].second));
@@ -203,7 +203,8 @@ void IPListVirtualIDInfo::UpdateList(VirtualIdRecord& record) {
   } applied{this};
   const tessel::SeatLists::Outcome out = lists_.Apply(record);
   if (!out.applied) return;  // no IP key: dropped without a line
-  ConsolePrintf("\nIPList :%s type:%d\n", tessel::Printable(out.ipKey).c_str(), out.kind);
+  if (tessel::DiagnosticLinesOn())
+    ConsolePrintf("\nIPList :%s type:%d\n", tessel::Printable(out.ipKey).c_str(), out.kind);
   PutOutcome(record, out);
 }
 

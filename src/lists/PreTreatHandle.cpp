@@ -1,5 +1,6 @@
 #include "lists/PreTreatHandle.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/Console.h"
@@ -27,6 +28,9 @@ preTreatHandle::preTreatHandle(const tessel::SiteContext& site, int drainInterva
       writer(site.env, virtualdbDir, options),
       iaFileWorker(nullptr) {
   writer.SetListedKeywords([this](std::vector<std::string>* keywords) { ListedKeywords(keywords); });
+  // Never longer apart than the pause between passes: under load, passes
+  // come faster and a checkpoint covers several; idle, one covers one.
+  writer.SetCheckpointEvery(std::min(options.checkpointMs, drainIntervalMs));
   OpenIntakeJournal(virtualdbDir);
 }
 
@@ -52,7 +56,8 @@ void preTreatHandle::PutNetLogToP2P(VirtualIdRecord& record, int flag) {
 
   // Written already, or about to be; at start, its IP file may still lack
   // it (a crash between the two).
-  if (writer.Knows(keyword)) {
+  const tessel::KeywordDigest digest = tessel::KeywordDigest::Of(keyword);
+  if (writer.Knows(digest)) {
     if (writer.Reconciling()) writer.Reconcile(record, keyword, kind);
     return;
   }
@@ -67,10 +72,13 @@ void preTreatHandle::PutNetLogToP2P(VirtualIdRecord& record, int flag) {
   // Information put off is never written, and stays unknown as a keyword.
   if (kind == OTHER_INFO && flag == 0) return;
 
-  writer.Queue(record, keyword, kind);
+  writer.Queue(record, keyword, digest, kind);
   // Within a pass the queue is written when the pass ends; a direct call
-  // writes at once.
-  if (!InPass()) writer.WriteQueued();
+  // writes (and syncs) at once.
+  if (!InPass()) {
+    writer.CheckpointNow();
+    writer.WriteQueued();
+  }
 }
 
 void preTreatHandle::PrepareFiles() {
@@ -80,6 +88,8 @@ void preTreatHandle::PrepareFiles() {
 }
 
 bool preTreatHandle::FinishPass() {
+  // A stop's last pass leaves everything synced.
+  if (StopRequested()) writer.CheckpointNow();
   const bool stored = writer.WriteQueued();
   // The records the journal gave back at start have all been applied.
   if (writer.Reconciling() && !Carrying()) writer.EndReconciling();

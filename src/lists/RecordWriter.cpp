@@ -41,11 +41,6 @@ RecordWriter::RecordWriter(port::Env* env, const std::string& dir, const WriteOp
       files_(env, durable_),
       faults_(env) {}
 
-bool RecordWriter::Knows(const std::string& keyword) const {
-  const KeywordDigest digest = KeywordDigest::Of(keyword);
-  return known_.Contains(digest) || queued_.Contains(digest);
-}
-
 bool RecordWriter::IpTargetOf(const VirtualIdRecord& record, IpTarget* target) {
   const std::string prefix = record.Prefix();
   std::string ipKey;
@@ -64,8 +59,9 @@ bool RecordWriter::HandsOff(int kind) const {
   return kind == REALNAME_LOGOFF && worker_ != nullptr && worker_->CanMakeIAFiles();
 }
 
-void RecordWriter::Queue(const VirtualIdRecord& record, const std::string& keyword, int kind) {
-  Pending pending{record, keyword, IpTarget(), false};
+void RecordWriter::Queue(const VirtualIdRecord& record, const std::string& keyword,
+                         const KeywordDigest& digest, int kind) {
+  Pending pending{record, keyword, digest, IpTarget(), false};
   std::string ipKey;
   if (GetIpKey(record.Prefix(), &ipKey) && !IsSafeNamePart(ipKey)) {
     // What a client sent must never name a file: the record stays in the
@@ -77,7 +73,7 @@ void RecordWriter::Queue(const VirtualIdRecord& record, const std::string& keywo
     pending.handOff = HandsOff(kind);
   }
   dayQueue_.push_back(std::move(pending));
-  queued_.Insert(KeywordDigest::Of(keyword), 0);
+  queued_.Insert(digest, 0);
 }
 
 void RecordWriter::QueueForIpFile(const IpTarget& ip, const VirtualIdRecord& record,
@@ -110,18 +106,28 @@ bool RecordWriter::WriteQueued() {
   // the day file cannot take new ones. A hand-off lets the seat's later
   // records go into a new IP file, so a few rounds may be needed.
   WriteDayFile();
+  // With checkpoints, the files of several passes are synced at once (their
+  // records stay in the intake journal until then).
+  const bool checkpoint = CheckpointDue();
   for (int round = 0; round < kIpRounds; ++round) {
     WriteIpFiles();
     // On the disk before their keywords are, and before a hand-off.
+    if (!checkpoint) break;
     if (!faults_.Note(kRecordSyncOutput, dir_, files_.SyncAll(),
                       "their keywords and hand-offs wait"))
       break;
+    lastCheckpointMs_ = env_->NowMillis();
     WordsSynced();
     SaveKeywords();
     if (!HandOverWaiting() || ipWaiting_ == 0) break;
   }
-  files_.CloseAll();
-  return dayQueue_.empty() && ipWaiting_ == 0;
+  // Files wait open for their sync at the next checkpoint.
+  if (!files_.Unsynced()) files_.CloseAll();
+  return dayQueue_.empty() && ipWaiting_ == 0 && !files_.Unsynced();
+}
+
+bool RecordWriter::CheckpointDue() const {
+  return checkpointMs_ == 0 || env_->NowMillis() - lastCheckpointMs_ >= checkpointMs_;
 }
 
 bool RecordWriter::WriteDayFile() {
@@ -135,7 +141,7 @@ bool RecordWriter::WriteDayFile() {
                     "every record waits for it"))
     return false;
   for (const Pending& pending : dayQueue_) {
-    const KeywordDigest digest = KeywordDigest::Of(pending.keyword);
+    const KeywordDigest& digest = pending.digest;
     queued_.Erase(digest);
     const std::uint64_t word =
         known_.Insert(digest, keywordstore::LeaveMemoryAt(pending.keyword, now))

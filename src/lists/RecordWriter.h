@@ -87,6 +87,12 @@ class RecordWriter {
   // Not owned; it must outlive the writer's use of it.
   void SetIAFileWorker(MakeUpIAFileWorker* worker) { worker_ = worker; }
   void SetListedKeywords(ListedKeywords listed) { listed_ = std::move(listed); }
+  // With durability "power": the record files are synced (and the keywords
+  // of their records saved) at most this often, the files of several
+  // passes at once; 0 (the default) syncs at every WriteQueued.
+  void SetCheckpointEvery(std::int64_t milliseconds) { checkpointMs_ = milliseconds; }
+  // The next WriteQueued syncs whatever the time (the last pass of a stop).
+  void CheckpointNow() { lastCheckpointMs_ = kNever; }
 
   // Cuts the record files' torn tails back to whole records. Called at
   // start before anything reads them (the upstream senders included).
@@ -100,10 +106,17 @@ class RecordWriter {
   bool Reconciling() const { return reconciling_; }
 
   // True when a record of this keyword was written or waits to be.
-  bool Knows(const std::string& keyword) const;
-  // Queues the record to be written under its keyword; `kind` is its
-  // net-log kind.
-  void Queue(const VirtualIdRecord& record, const std::string& keyword, int kind);
+  bool Knows(const std::string& keyword) const { return Knows(KeywordDigest::Of(keyword)); }
+  bool Knows(const KeywordDigest& digest) const {
+    return known_.Contains(digest) || queued_.Contains(digest);
+  }
+  // Queues the record to be written under its keyword (whose digest the
+  // caller may have made already); `kind` is its net-log kind.
+  void Queue(const VirtualIdRecord& record, const std::string& keyword, int kind) {
+    Queue(record, keyword, KeywordDigest::Of(keyword), kind);
+  }
+  void Queue(const VirtualIdRecord& record, const std::string& keyword,
+             const KeywordDigest& digest, int kind);
   // A record whose keyword is known, met while reconciling: appended to its
   // IP file if the file lacks it (see above).
   void Reconcile(const VirtualIdRecord& record, const std::string& keyword, int kind) {
@@ -145,6 +158,7 @@ class RecordWriter {
   struct Pending {
     VirtualIdRecord record;
     std::string keyword;
+    KeywordDigest digest;
     IpTarget ip;
     bool handOff;  // a real-name log-off: its IP file goes to the worker
   };
@@ -176,6 +190,7 @@ class RecordWriter {
   void QueueForIpFile(const IpTarget& ip, const VirtualIdRecord& record, bool handOff,
                       bool written, std::uint64_t word = kNoWord);
 
+  bool CheckpointDue() const;
   bool WriteDayFile();
   void WriteIpFiles();
   bool HandOverWaiting();
@@ -211,6 +226,9 @@ class RecordWriter {
   std::vector<std::string> unsaved_;   // keywords ready, not yet in the store
   std::time_t lastExpiry_ = 0;
   std::uint64_t stored_ = 0;
+  static constexpr std::int64_t kNever = -(std::int64_t(1) << 62);
+  std::int64_t checkpointMs_ = 0;
+  std::int64_t lastCheckpointMs_ = kNever;
 
   // Reconciling at start: the seats whose IP files were made IA files
   // lately (IP file -> the latest seat log-on time handed over), and the
