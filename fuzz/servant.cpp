@@ -233,8 +233,14 @@ void ThroughTheServant(Site& site, const std::vector<Call>& calls) {
 // a keyword not put before: those, as put, are what the day files must hold.
 class NotingPreTreat : public preTreatHandle {
  public:
+  // Each pass syncs what it wrote, so that it can say it stored it.
+  static tessel::WriteOptions EveryPass() {
+    tessel::WriteOptions options;
+    options.checkpointMs = 0;
+    return options;
+  }
   NotingPreTreat(const tessel::SiteContext& site, std::set<std::string>* known)
-      : preTreatHandle(site, kDrainIntervalMs), known_(known) {}
+      : preTreatHandle(site, kDrainIntervalMs, EveryPass()), known_(known) {}
   void PutNetLogToP2P(VirtualIdRecord& record, int flag) override {
     VirtualIdRecord put = record;
     put.SetInt(rec::kInputFlag, flag);

@@ -47,7 +47,9 @@ void SyncEach(const std::vector<port::File*>& files, std::vector<port::Status>* 
   if (files.empty()) return;
   std::atomic<std::size_t> next{0};
   std::vector<IceUtil::ThreadControl> helpers;
-  const std::size_t wanted = std::min(kSyncsAtOnce, files.size()) - 1;
+  // Threads of their own only for more files than one thread syncs well
+  // alone: a pass over a few seats starts none.
+  const std::size_t wanted = files.size() > kSyncsAtOnce ? kSyncsAtOnce - 1 : 0;
   for (std::size_t i = 0; i < wanted; ++i) {
     try {
       helpers.push_back(IceUtil::ThreadPtr(new SyncWorker(files, results, &next))->start());
