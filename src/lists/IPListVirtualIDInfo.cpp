@@ -129,7 +129,12 @@ void IPListVirtualIDInfo::SetUnitIdentity(const std::string& identity) {
 
 void IPListVirtualIDInfo::Stop() { RequestStop(); }
 
-void IPListVirtualIDInfo::OnStopRequested() { intake_.Wake(); }
+void IPListVirtualIDInfo::OnStopRequested() {
+  // Nothing accepted from now on could be applied before the thread ends:
+  // the intake refuses it, and the last pass takes all it accepted.
+  intake_.Close();
+  intake_.Wake();
+}
 
 namespace {
 

@@ -1,6 +1,7 @@
 #include "lists/Intake.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "common/Console.h"
 #include "common/StoppableThread.h"
@@ -276,6 +277,7 @@ void Intake::WriteLoop() {
     for (const Waiter& waiter : ready) answers.push_back(AnswerLocked(waiter.first, waiter.last));
     PublishLocked();
     lock.unlock();
+    batchDone_.notify_all();
     if (!job.written) room_.notify_all();
     for (std::size_t i = 0; i < ready.size(); ++i) ready[i].done(answers[i]);
     ready.clear();
@@ -308,7 +310,12 @@ void Intake::Wake() {
 
 std::uint64_t Intake::Take(std::vector<VirtualIdRecord>* taken) {
   taken->clear();
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(mutex_);
+  // A stop's last pass takes every record accepted before the stop: those
+  // the journal thread still writes are waited for (a moment at most).
+  if (closed_)
+    batchDone_.wait_for(lock, std::chrono::seconds(5),
+                        [this] { return pending_.empty() && inWrite_ == 0; });
   taken->swap(queued_);
   inPass_ = taken->size();
   PublishLocked();

@@ -152,6 +152,7 @@ class Intake {
   std::unique_ptr<IntakeJournal> journal_;
   std::int64_t nextJournalOpenMs_ = 0;
   std::vector<VirtualIdRecord> pending_;  // accepted, their entries not yet written
+  std::condition_variable batchDone_;     // a batch of the journal thread is settled
   std::uint64_t pendingFirst_ = 0;        // the sequence number of pending_[0]
   std::size_t inWrite_ = 0;               // records of the batch being written
   bool writerIdle_ = false;

@@ -185,6 +185,7 @@ port::Status IntakeJournal::Prepare(std::uint64_t first, std::uint64_t last, Bat
   batch->written = false;
   active_->entries += last - first + 1;
   active_->lastSequence = last;
+  ++inFlight_;
   return port::Status::OK();
 }
 
@@ -197,6 +198,7 @@ port::Status IntakeJournal::Run(const std::string& entries, bool sync, Batch* ba
 }
 
 void IntakeJournal::Settle(const Batch& batch, const port::Status& status) {
+  --inFlight_;
   if (batch.written) lastWritten_ = batch.last;
   if (status.ok()) return;
   Segment* segment = Find(batch.file);
@@ -276,6 +278,17 @@ port::Status IntakeJournal::Release(std::uint64_t mark) {
     if (status.ok()) segment->entries = 0;
     else if (result.ok()) result = status;
     ++i;
+  }
+  // The file appends go to holds only stored entries, and no batch is on
+  // its way into it (a pass that could not store everything kept the other
+  // file from being emptied, so appends did not move): it is emptied too,
+  // so that a stop leaves no stored record behind to be read back.
+  if (inFlight_ == 0 && active_ != nullptr && !active_->givenUp && active_->entries != 0 &&
+      active_->lastSequence <= mark) {
+    port::Status status = active_->file->Truncate(0);
+    if (status.ok() && syncNames_) status = active_->file->Sync();
+    if (status.ok()) active_->entries = 0;
+    else if (result.ok()) result = status;
   }
   return result;
 }

@@ -120,6 +120,7 @@ class IntakeJournal {
   port::Env* const env_;
   const std::string dir_;
   const bool syncNames_;
+  std::size_t inFlight_ = 0;  // batches prepared and not yet settled
   std::vector<std::unique_ptr<Segment> > segments_;  // by number
   Segment* active_ = nullptr;
   bool needFresh_ = false;
