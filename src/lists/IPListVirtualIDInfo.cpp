@@ -24,8 +24,14 @@ void IPListVirtualIDInfo::run() {
     // Read the flag before the pass: what was queued when Stop came is
     // applied by this pass, then the thread ends.
     const bool last = StopRequested();
-    DrainPass();
-    if (last) return;
+    bool stored = DrainPass();
+    if (last) {
+      // What a pass could not store yet (a record to apply again, records
+      // written but not yet synced) gets a few more passes before the end;
+      // what is left stays in the intake journal for the next start.
+      for (int more = 0; more < kLastPasses && !stored; ++more) stored = DrainPass();
+      return;
+    }
     intake_.WaitForPass(drainIntervalMs);
   }
 }

@@ -168,6 +168,8 @@ class IPListVirtualIDInfo : public tessel::StoppableThread {
   // A record that cannot be applied ends its pass; after this many passes
   // in a row it is set aside in its own file so that it holds nothing up.
   static constexpr int kSetAsideAfterFailures = 3;
+  // Passes a stop may take beyond its first, while they store something.
+  static constexpr int kLastPasses = 3;
   // False when the pass must end at the record; true once it is set aside.
   bool SetAsideIfStuck(const VirtualIdRecord& record, const std::string& failure,
                        std::size_t waiting);

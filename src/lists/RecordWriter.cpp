@@ -17,9 +17,6 @@ namespace {
 // looked at again an hour later.
 const std::time_t kExpiryCheckSeconds = 600;
 const std::time_t kListedRecheckSeconds = 3600;
-// Rounds of IP-file writes and hand-offs in one pass: a seat whose IP file
-// was handed over may have later records waiting behind it.
-const int kIpRounds = 4;
 
 std::string Bytes(const VirtualIdRecord& record) {
   return std::string(reinterpret_cast<const char*>(record.bytes), rec::kSize);
@@ -109,7 +106,9 @@ bool RecordWriter::WriteQueued() {
   // With checkpoints, the files of several passes are synced at once (their
   // records stay in the intake journal until then).
   const bool checkpoint = CheckpointDue();
-  for (int round = 0; round < kIpRounds; ++round) {
+  // Round after round while hand-offs let more records go (each round
+  // hands at least one IP file over, so the rounds end).
+  for (;;) {
     WriteIpFiles();
     // On the disk before their keywords are, and before a hand-off.
     if (!checkpoint) break;
