@@ -215,8 +215,18 @@ void ThroughTheServant(Site& site, const std::vector<Call>& calls) {
       }
     }
   }  // the servant goes, and with it its threads
-  for (int i = 0; i < 2; ++i)
-    FUZZ_CHECK(fuzz::ReadFile(tessel::IntakeJournal::FileName(site.virtualdb, i)).empty());
+  // What a stop could not store (a seat whose IP file waits for its IA
+  // file, say) waits in the intake journal: the next start stores it, once.
+  auto journalEmpty = [&] {
+    for (int i = 0; i < 2; ++i)
+      if (!fuzz::ReadFile(tessel::IntakeJournal::FileName(site.virtualdb, i)).empty()) return false;
+    return true;
+  };
+  if (!journalEmpty()) {
+    AccountInfoWriterIPtr again = new AccountInfoWriterI(site.communicator, "", site.ia,
+                                                         tessel::SiteAt(site.env, site.dir));
+  }
+  FUZZ_CHECK(journalEmpty());
   std::multiset<std::string> written, saved;
   for (const VirtualIdRecord& record : DayRecords(site.virtualdb)) written.insert(StoredKeyword(record));
   FUZZ_CHECK(std::set<std::string>(written.begin(), written.end()).size() == written.size());
