@@ -35,10 +35,6 @@ void Faults::Standing(const std::string& output, const std::string& target,
           reason.c_str());
 }
 
-void Faults::Clear(const std::string& output, const std::string& target) {
-  faults_.erase(Key(output, target));
-}
-
 std::vector<Fault> Faults::Current() const {
   std::vector<Fault> current;
   current.reserve(faults_.size());

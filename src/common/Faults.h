@@ -33,15 +33,10 @@ class Faults {
   bool Note(const std::string& output, const std::string& target, const port::Status& status,
             const std::string& holds);
   // A fault that no attempt can end while the service runs (a setting
-  // missing): told once, shown until Clear.
+  // missing): told once, shown for as long as the service runs.
   void Standing(const std::string& output, const std::string& target, const std::string& reason);
-  void Clear(const std::string& output, const std::string& target);
 
-  bool Failing(const std::string& output, const std::string& target) const {
-    return faults_.count(Key(output, target)) != 0;
-  }
   std::vector<Fault> Current() const;
-  bool empty() const { return faults_.empty(); }
 
  private:
   typedef std::pair<std::string, std::string> Key;
