@@ -87,7 +87,9 @@ const char kUsage[] =
     "  --ips N           seat IPs the records come from (default 500)\n"
     "  --durability LIST tesselWriteService.Durability values to run the service\n"
     "                    with (default power,process; a build without the property\n"
-    "                    ignores it: give one)\n";
+    "                    ignores it: give one)\n"
+    "  --lines           the service prints its diagnostic lines (off by default,\n"
+    "                    as the installed site has them)\n";
 
 const long kSlowStore = 100000;
 // Waiting for the day files gives up after this long without a new record.
@@ -109,6 +111,7 @@ struct Options {
   int inFlight = 64;
   int ips = 500;
   std::vector<std::string> durabilities = {"power", "process"};
+  bool diagnosticLines = false;
 };
 
 struct Configuration {
@@ -221,7 +224,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       {"records", required_argument, nullptr, 'r'},
       {"module", required_argument, nullptr, 'm'},   {"sustained", no_argument, nullptr, 'S'},
       {"in-flight", required_argument, nullptr, 'f'}, {"ips", required_argument, nullptr, 'i'},
-      {"durability", required_argument, nullptr, 'd'}, {nullptr, 0, nullptr, 0}};
+      {"durability", required_argument, nullptr, 'd'}, {"lines", no_argument, nullptr, 'L'},
+      {nullptr, 0, nullptr, 0}};
   int c;
   while ((c = getopt_long(argc, argv, "h", longOptions, nullptr)) != -1) {
     switch (c) {
@@ -246,6 +250,7 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       case 'd':
         if (!ParseDurabilities(optarg, &o->durabilities)) return false;
         break;
+      case 'L': o->diagnosticLines = true; break;
       default: return false;
     }
   }
@@ -271,6 +276,7 @@ int main(int argc, char** argv) {
     sustained.threads = options.threads;
     sustained.inFlight = options.inFlight;
     sustained.ips = options.ips;
+    sustained.diagnosticLines = options.diagnosticLines;
     sustained.serviceModule = options.module;
     sustained.bareModule = TESSEL_BARE_MODULE;
     // Completions of both connections are handled side by side.

@@ -102,6 +102,7 @@ Measurement Measure(const Configuration& config, const SustainedOptions& options
     Progress(config.label + ": store written in " + text + " s");
   }
   if (!config.durability.empty()) site.AddProperty("tesselWriteService.Durability", config.durability);
+  site.AddProperty("tesselWriteService.DiagnosticLines", options.diagnosticLines ? "1" : "0");
 
   const Clock::time_point launch = Clock::now();
   if (!site.Start(client, &m.error)) return m;
@@ -185,8 +186,9 @@ std::string TargetsOf(const Configuration& config, const Measurement& m, const B
 
 void PrintHeader(const SustainedOptions& options) {
   std::printf("sustained ingest through icebox: %ld records per configuration, %d caller "
-              "thread(s) x %d calls in flight (begin_write), %d seat IPs\n",
-              options.records, options.threads, options.inFlight, options.ips);
+              "thread(s) x %d calls in flight (begin_write), %d seat IPs, diagnostic lines %s\n",
+              options.records, options.threads, options.inFlight, options.ips,
+              options.diagnosticLines ? "on" : "off");
   std::printf("load average at start: %s\n", LoadAverage().c_str());
   std::printf("%-34s %8s %7s %7s %9s %6s %7s %8s %7s %7s %7s %6s %6s  %s\n", "configuration",
               "calls", "refused", "missing", "stored/s", "ratio", "us/rec", "cpu/bare", "p50 ms",

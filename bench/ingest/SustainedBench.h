@@ -19,6 +19,7 @@ struct SustainedOptions {
   int threads = 2;
   int inFlight = 64;
   int ips = 500;
+  bool diagnosticLines = false;  // as the installed site: off
   std::string serviceModule;
   std::string bareModule;
 };

@@ -120,8 +120,10 @@ bool RecordWriter::WriteQueued() {
     SaveKeywords();
     if (!HandOverWaiting() || ipWaiting_ == 0) break;
   }
-  // Files wait open for their sync at the next checkpoint.
-  if (!files_.Unsynced()) files_.CloseAll();
+  // Files stay open from one checkpoint to the next (their sync waits for
+  // it, and reopening some hundreds of IP files every pass costs more than
+  // writing to them).
+  if (checkpoint && !files_.Unsynced()) files_.CloseAll();
   return dayQueue_.empty() && ipWaiting_ == 0 && !files_.Unsynced();
 }
 

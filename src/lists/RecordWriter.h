@@ -45,6 +45,7 @@
 
 #include "common/Faults.h"
 #include "common/SiteOptions.h"
+#include "lists/Fifo.h"
 #include "lists/KeywordSet.h"
 #include "lists/KeywordStore.h"
 #include "lists/PassFiles.h"
@@ -181,7 +182,7 @@ class RecordWriter {
   void WordsSynced();
   struct IpQueue {
     std::string name, dayStamp;
-    std::deque<IpItem> items;
+    Fifo<IpItem> items;
   };
 
   // The IP file of a record; false when it has none.
