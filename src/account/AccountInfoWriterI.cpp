@@ -21,6 +21,10 @@ tessel::Receipt AccountInfoWriterI::handleRecord(const Ice::ByteSeq& record) {
   return processRecord(record.data(), static_cast<int>(record.size()));
 }
 
+tessel::Receipt AccountInfoWriterI::handleRecord(const VirtualIdRecord& record) {
+  return processRecord(record.bytes, static_cast<int>(rec::kSize));
+}
+
 tessel::Receipt AccountInfoWriterI::processRecord(const void* data, int length) {
   if (data == nullptr || length != static_cast<int>(rec::kSize)) return tessel::Receipt();
   try {

@@ -21,6 +21,7 @@ class AccountInfoWriterI : public AccountInfoI {
   virtual tessel::port::Status GetAllOnLineVirtualId(Ice::Int& count, std::string& filePath,
                                                      const Ice::Current& current);
   virtual tessel::Receipt handleRecord(const Ice::ByteSeq& record);
+  virtual tessel::Receipt handleRecord(const VirtualIdRecord& record);
   virtual tessel::Receipt processRecord(const void* data, int length);
   virtual void WhenSafe(const tessel::Receipt& receipt, Done done);
 
