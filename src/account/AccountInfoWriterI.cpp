@@ -3,6 +3,7 @@
 #include <Ice/Ice.h>
 
 #include <stdexcept>
+#include <utility>
 
 #include "record/VirtualIdRecord.h"
 
