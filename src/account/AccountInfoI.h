@@ -96,7 +96,7 @@ class AccountInfoI : public Audit::VirtualPersion::AccountInfo {
   virtual tessel::Receipt handleRecord(const VirtualIdRecord& record);
 
   // Calls `done` once the records of the receipt are safe (at once here; the
-  // writer servant asks its intake).
+  // writer servant asks the site instance).
   virtual void WhenSafe(const tessel::Receipt& receipt, Done done);
 
   // Peer IP of the calling connection, or its local address when it has no
