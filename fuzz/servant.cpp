@@ -182,12 +182,24 @@ void CheckExports(const std::string& dir) {
   }
 }
 
+// The site's instance, started, and the servant that feeds it, as the
+// service's start makes them.
+AccountInfoWriterIPtr StartServant(Site& site) {
+  tessel::ServiceSettings settings;
+  settings.iaUpPath = site.ia;
+  tessel::SiteInstancePtr instance = new tessel::SiteInstance(tessel::SiteAt(site.env, site.dir), settings);
+  AccountInfoWriterIPtr servant = new AccountInfoWriterI(site.communicator, instance);
+  AccountInfoWriterI* table = servant.get();
+  instance->Start(servant->UnitIdentity(),
+                  [table](const VirtualIdRecord& record) { table->RestoreOnline(record); });
+  return servant;
+}
+
 void ThroughTheServant(Site& site, const std::vector<Call>& calls) {
   Ice::Current current;
   current.con = site.loopback;
   {
-    AccountInfoWriterIPtr servant = new AccountInfoWriterI(site.communicator, "", site.ia,
-                                                           tessel::SiteAt(site.env, site.dir));
+    AccountInfoWriterIPtr servant = StartServant(site);
     for (const Call& call : calls) {
       switch (call.op) {
         case 0: servant->write(call.bytes, current); break;
@@ -214,7 +226,7 @@ void ThroughTheServant(Site& site, const std::vector<Call>& calls) {
         }
       }
     }
-  }  // the servant goes, and with it its threads
+  }  // the servant goes, and with it its instance and the instance's threads
   // What a stop could not store (a seat whose IP file waits for its IA
   // file, say) waits in the intake journal: the next start stores it, once.
   auto journalEmpty = [&] {
@@ -223,8 +235,7 @@ void ThroughTheServant(Site& site, const std::vector<Call>& calls) {
     return true;
   };
   if (!journalEmpty()) {
-    AccountInfoWriterIPtr again = new AccountInfoWriterI(site.communicator, "", site.ia,
-                                                         tessel::SiteAt(site.env, site.dir));
+    StartServant(site);
   }
   FUZZ_CHECK(journalEmpty());
   std::multiset<std::string> written, saved;

@@ -19,10 +19,6 @@ namespace {
 // Descriptions longer than this are not from a plain TCP peer.
 const std::string::size_type kMaxConnectionText = 260;
 
-Ice::ByteSeq ToSeq(const VirtualIdRecord& record) {
-  return Ice::ByteSeq(record.bytes, record.bytes + rec::kSize);
-}
-
 // registAccount and writeAccount answer only whole records from a plain
 // peer; the connection is needed (a collocated call has none and fails).
 bool AcceptsAccountCall(const Ice::ByteSeq& record, const Ice::Current& current) {
@@ -117,7 +113,12 @@ bool AccountInfoI::loadUnitIdentity() {
   return false;
 }
 
-tessel::Receipt AccountInfoI::handleRecord(const Ice::ByteSeq&) { return tessel::Receipt(); }
+tessel::Receipt AccountInfoI::handleRecord(const Ice::ByteSeq& record) {
+  if (record.size() != rec::kSize) return tessel::Receipt();
+  return handleRecord(VirtualIdRecord::FromBytes(record.data()));
+}
+
+tessel::Receipt AccountInfoI::handleRecord(const VirtualIdRecord&) { return tessel::Receipt(); }
 
 void AccountInfoI::WhenSafe(const tessel::Receipt&, Done done) { done(tessel::port::Status::OK()); }
 
@@ -260,6 +261,12 @@ tessel::Receipt AccountInfoI::write(const Ice::ByteSeq& record, const Ice::Curre
   return handleRecord(record);
 }
 
+tessel::Receipt AccountInfoI::write(const VirtualIdRecord& record) {
+  std::setlocale(LC_CTYPE, "");
+  IceUtil::RecMutex::Lock lock(mutex);
+  return handleRecord(record);
+}
+
 tessel::Receipt AccountInfoI::registAccount(const Ice::ByteSeq& incoming,
                                             const Ice::Current& current) {
   if (!AcceptsAccountCall(incoming, current)) return tessel::Receipt();
@@ -272,7 +279,7 @@ tessel::Receipt AccountInfoI::registAccount(const Ice::ByteSeq& incoming,
   record.SetInt(rec::kEndTime, record.BeginTime());
   record.SetInt(rec::kImStatus, 0);
   // Refused, the registration stays: the caller's next attempt finds it.
-  return write(ToSeq(record), current);
+  return write(record);
 }
 
 tessel::Receipt AccountInfoI::writeAccount(const Ice::ByteSeq& incoming,
@@ -286,7 +293,7 @@ tessel::Receipt AccountInfoI::writeAccount(const Ice::ByteSeq& incoming,
   std::map<std::string, std::set<std::string> >::iterator entry = onlineAccounts.find(ip);
   if (entry != onlineAccounts.end()) entry->second.erase(key);
   record.SetInt(rec::kImStatus, 1);
-  return write(ToSeq(record), Ice::Current());
+  return write(record);
 }
 
 tessel::Receipt AccountInfoI::AccountOff(Ice::Int clientIp, Ice::Int offTime, Ice::Int offCode,
@@ -306,7 +313,7 @@ tessel::Receipt AccountInfoI::AccountOff(Ice::Int clientIp, Ice::Int offTime, Ic
     stored.SetInt(rec::kEndTime, offTime);
     stored.SetInt(rec::kImStatus, 1);
     if (offTime < stored.BeginTime()) continue;  // stays registered
-    receipt.Add(write(ToSeq(stored), Ice::Current()));
+    receipt.Add(write(stored));
     // A record refused stays registered, with every one after it, for the
     // caller's next attempt.
     if (!receipt.status.ok()) break;
@@ -338,7 +345,7 @@ tessel::Receipt AccountInfoI::RealNameClientOff(Ice::Int clientIp, const Ice::By
   // As strncpy into the 50-byte field: NUL-filled, and a text of 50 or more
   // characters fills the field without a NUL.
   record.SetText(rec::kPrefix, rec::kPrefixWidth, prefix);
-  receipt.Add(write(ToSeq(record), Ice::Current()));
+  receipt.Add(write(record));
   return receipt;
 }
 

@@ -68,6 +68,9 @@ class AccountInfoI : public Audit::VirtualPersion::AccountInfo {
   // operation stops at the first record refused, so that what it has not
   // handed over stays as it was for the caller's next attempt.
   virtual tessel::Receipt write(const Ice::ByteSeq& record, const Ice::Current& current);
+  // A record the servant built, as write() passes a caller's own, without
+  // a trip through bytes.
+  tessel::Receipt write(const VirtualIdRecord& record);
   virtual tessel::Receipt registAccount(const Ice::ByteSeq& record, const Ice::Current& current);
   virtual tessel::Receipt writeAccount(const Ice::ByteSeq& record, const Ice::Current& current);
   virtual tessel::Receipt RealNameClientOff(Ice::Int clientIp, const Ice::ByteSeq& record,
@@ -85,11 +88,15 @@ class AccountInfoI : public Audit::VirtualPersion::AccountInfo {
   // fails; the first failure in the process is logged as an error.
   virtual bool loadUnitIdentity();
 
-  // Receives every record that passes write(), with the servant's lock held.
+  // Receives every record that passes write(), with the servant's lock held:
+  // a caller's bytes as they came (a record of any other length is
+  // dropped), or a record the servant built. The bytes go on as a record
+  // here.
   virtual tessel::Receipt handleRecord(const Ice::ByteSeq& record);
+  virtual tessel::Receipt handleRecord(const VirtualIdRecord& record);
 
   // Calls `done` once the records of the receipt are safe (at once here; the
-  // writer servant asks its intake).
+  // writer servant asks the site instance).
   virtual void WhenSafe(const tessel::Receipt& receipt, Done done);
 
   // Peer IP of the calling connection, or its local address when it has no

@@ -42,8 +42,8 @@ Tessel::SiteState ToSiteState(const ServiceStatus& status, std::time_t now) {
   out.accepted = Count(status.intake.accepted);
   out.refused = Count(status.intake.refused);
   out.waiting = Count(status.intake.waiting);
-  out.disallowed = Count(status.disallowed);
-  out.malformed = Count(status.malformed);
+  out.disallowed = Count(status.callers.disallowed);
+  out.malformed = Count(status.callers.malformed);
   out.journalFailing = status.intake.journalFailing;
   out.journalError = status.intake.journalError;
   out.journalFailingSince = status.intake.journalFailingSince;
@@ -73,7 +73,8 @@ Tessel::SiteState ToSiteState(const ServiceStatus& status, std::time_t now) {
   out.handOffsWaiting = Count(status.writes.handOffsWaiting);
   out.unsavedKeywords = Count(status.writes.unsavedKeywords);
   out.unapplied = Count(status.unapplied);
-  for (std::uint64_t count : status.refusedPerMinute) out.refusedPerMinute.push_back(Count(count));
+  for (std::uint64_t count : status.callers.refusedPerMinute)
+    out.refusedPerMinute.push_back(Count(count));
   out.siteName = status.siteName;
   out.version = status.version;
   out.virtualDbBytes = status.virtualDbBytes;
@@ -81,18 +82,22 @@ Tessel::SiteState ToSiteState(const ServiceStatus& status, std::time_t now) {
   return out;
 }
 
-StatusFacet::StatusFacet(const AccountInfoWriterIPtr& servant, port::Env* env)
-    : servant_(servant), env_(env) {}
+StatusFacet::StatusFacet(const SiteInstancePtr& instance, const AccountInfoWriterIPtr& servant,
+                         port::Env* env)
+    : instance_(instance), servant_(servant), env_(env) {}
 
 Tessel::SiteState StatusFacet::read(const Ice::Current& current) {
   std::lock_guard<std::mutex> guard(lock_);
-  if (!servant_) throw Ice::FacetNotExistException(__FILE__, __LINE__, current.id, current.facet,
-                                                   current.operation);
-  return ToSiteState(servant_->Status(), env_->NowSeconds());
+  if (!instance_) throw Ice::FacetNotExistException(__FILE__, __LINE__, current.id, current.facet,
+                                                    current.operation);
+  ServiceStatus status = instance_->Status();
+  status.callers = servant_->Callers();
+  return ToSiteState(status, env_->NowSeconds());
 }
 
 void StatusFacet::Detach() {
   std::lock_guard<std::mutex> guard(lock_);
+  instance_ = 0;
   servant_ = 0;
 }
 

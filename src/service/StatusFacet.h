@@ -12,8 +12,9 @@
 
 #include "SiteStatus.h"
 #include "account/AccountInfoWriterI.h"
-#include "account/ServiceStatus.h"
 #include "port/Env.h"
+#include "site/ServiceStatus.h"
+#include "site/SiteInstance.h"
 
 namespace tessel {
 
@@ -26,19 +27,23 @@ Tessel::SiteState ToSiteState(const ServiceStatus& status, std::time_t now);
 
 class StatusFacet : public Tessel::SiteStatus {
  public:
-  // Times are read from `env`, as the servant's own are.
-  StatusFacet(const AccountInfoWriterIPtr& servant, port::Env* env);
+  // The workers' status from `instance`, with what `servant` noted of its
+  // callers. Times are read from `env`, as the servant's own are.
+  StatusFacet(const SiteInstancePtr& instance, const AccountInfoWriterIPtr& servant,
+              port::Env* env);
 
   virtual Tessel::SiteState read(const Ice::Current& current);
 
-  // Lets the servant go once a read under way has ended: a facet still
-  // held by a late call then answers that the service is gone, and never
-  // keeps the servant (and its threads) alive past the service's stop.
+  // Lets the instance and the servant go once a read under way has ended: a
+  // facet still held by a late call then answers that the service is gone,
+  // and never keeps the instance (and its threads) alive past the service's
+  // stop.
   void Detach();
 
  private:
   // Between reads and Detach only; no call of an agent takes it.
   std::mutex lock_;
+  SiteInstancePtr instance_;
   AccountInfoWriterIPtr servant_;
   port::Env* const env_;
 };

@@ -150,13 +150,14 @@ void tesselWriteService::start(const std::string& name, const Ice::CommunicatorP
       throw tessel::StartFailure(key + "=" + properties->getProperty(key) +
                                  ": cannot listen: " + std::strerror(e.error));
     }
-    std::string path = settings.iaPath;
-    ExpandPath(path, site);
-    std::string upPath = settings.iaUpPath;
-    ExpandPath(upPath, site);
-
     try {
-      servant = new AccountInfoWriterI(communicator, path, upPath, site, settings);
+      instance = new tessel::SiteInstance(site, settings);
+      servant = new AccountInfoWriterI(communicator, instance);
+      // The servant's on-line table as the last run left it, before the
+      // adapter takes the first call.
+      AccountInfoWriterI* table = servant.get();
+      instance->Start(servant->UnitIdentity(),
+                      [table](const VirtualIdRecord& record) { table->RestoreOnline(record); });
     } catch (const IceUtil::Exception&) {
       throw;
     } catch (const std::exception& e) {
@@ -166,7 +167,7 @@ void tesselWriteService::start(const std::string& name, const Ice::CommunicatorP
     adapter->activate();
     if (server) {
       statusFacetName = tessel::StatusFacetName(name);
-      tessel::StatusFacetPtr facet = new tessel::StatusFacet(servant, env);
+      tessel::StatusFacetPtr facet = new tessel::StatusFacet(instance, servant, env);
       server->addAdminFacet(facet, statusFacetName);
       statusFacet = facet;
     }
@@ -178,7 +179,8 @@ void tesselWriteService::start(const std::string& name, const Ice::CommunicatorP
     // the service again in this process.
     if (adapter) adapter->destroy();
     adapter = 0;
-    if (servant) servant->StopWorkers();
+    if (instance) instance->Stop();
+    instance = 0;
     servant = 0;
     SiteEnv_Release();
     siteEnvReady = false;
@@ -207,17 +209,18 @@ void tesselWriteService::stop() {
   }
   // New records are refused from here on (a call waiting for room fails
   // at once); what was accepted is stored by the list thread's last pass.
-  if (servant) servant->BeginStop();
+  if (instance) instance->BeginStop();
   adapter->deactivate();
   // Once the calls under way have ended, every thread of the service is
-  // stopped and joined here, not whenever the last reference to the servant
-  // goes: no thread may run this module's code once stop has returned. The
-  // adapter's name is free again for a later start.
+  // stopped and joined here, not whenever the last reference to the
+  // instance goes: no thread may run this module's code once stop has
+  // returned. The adapter's name is free again for a later start.
   adapter->waitForDeactivate();
-  if (servant) servant->StopWorkers();
+  if (instance) instance->Stop();
   adapter->destroy();
   adapter = 0;
   servant = 0;
+  instance = 0;
   // Released last: a call under way still reads the unit identity.
   if (siteEnvReady) SiteEnv_Release();
   siteEnvReady = false;

@@ -1,5 +1,6 @@
 // The IceBox service: prepares the site environment, creates the adapter
-// named after the service and registers the writer servant.
+// named after the service, makes the site instance (the workers) and
+// registers the writer servant that feeds it.
 #ifndef TESSEL_SERVICE_TESSELWRITESERVICE_H
 #define TESSEL_SERVICE_TESSELWRITESERVICE_H
 
@@ -7,6 +8,7 @@
 
 #include "account/AccountInfoWriterI.h"
 #include "service/StatusFacet.h"
+#include "site/SiteInstance.h"
 #include "service/SystemdWatchdog.h"
 
 class tesselWriteService : public IceBox::Service {
@@ -22,8 +24,9 @@ class tesselWriteService : public IceBox::Service {
  private:
   Ice::ObjectAdapterPtr adapter;
   bool siteEnvReady;
-  // Held as well as by the adapter, so that a stop can refuse new records
-  // and join the service's threads whoever else still holds the servant.
+  // While started: the workers, stopped by stop whoever else still holds
+  // them, and the servant that feeds them.
+  tessel::SiteInstancePtr instance;
   AccountInfoWriterIPtr servant;
   Ice::CommunicatorPtr server;
   tessel::StatusFacetPtr statusFacet;  // while started

@@ -24,13 +24,14 @@ class RecordingServant : public AccountInfoI {
   explicit RecordingServant(const Ice::CommunicatorPtr& c)
       : AccountInfoI(c, tessel::port::Env::Default()) {}
   // Takes every record until `refuseAfter` were taken, then refuses.
-  virtual Receipt handleRecord(const Ice::ByteSeq& record) {
+  using AccountInfoI::handleRecord;
+  virtual Receipt handleRecord(const VirtualIdRecord& record) {
     Receipt receipt;
     if (handled.size() >= refuseAfter) {
       receipt.status = port::Status::Refused("3 records wait to be stored");
       return receipt;
     }
-    handled.push_back(VirtualIdRecord::FromBytes(record.data()));
+    handled.push_back(record);
     receipt.sequence = handled.size();
     return receipt;
   }

@@ -1,5 +1,5 @@
-// The writer servant in the process: what it serves right after a start,
-// and a set-up that fails.
+// The writer servant and its site instance in the process: what it serves
+// right after a start, and a start that fails.
 #include "account/AccountInfoWriterI.h"
 
 #include <Ice/Ice.h>
@@ -29,9 +29,24 @@ class AccountInfoWriterITest : public ::testing::Test {
     SiteEnv_Release();
   }
 
+  // The site's instance, started, and the servant that feeds it; the site
+  // reached through `env`.
+  AccountInfoWriterIPtr Start(port::Env* env) {
+    ServiceSettings settings;
+    settings.iaUpPath = site / "ia";
+    instance = new SiteInstance(SiteAt(env, site.path()), settings);
+    AccountInfoWriterIPtr servant = new AccountInfoWriterI(communicator, instance);
+    instance->Start(servant->UnitIdentity(), [&](const VirtualIdRecord& record) {
+      servant->RestoreOnline(record);
+    });
+    return servant;
+  }
+
   TempDir site;
+  // Only for the site environment's own library, which finds its file there.
   ScopedEnv home{"TESSEL_HOME", site.path()};
   Ice::CommunicatorPtr communicator;
+  SiteInstancePtr instance;
 };
 
 // An Env on which opening any file throws, as a failure nobody planned for.
@@ -49,14 +64,13 @@ class ThrowingEnv : public port::EnvWrapper {
 // record arrives, and the export names them with the site's identity.
 TEST_F(AccountInfoWriterITest, ExportsWhatTheJournalBroughtBackBeforeAnyNewRecord) {
   {
-    IntakeJournal journal(port::Env::Default(), testing_support::VirtualDbDir());
+    IntakeJournal journal(port::Env::Default(), SiteAt(port::Env::Default(), site.path()).VirtualDbDir());
     std::vector<VirtualIdRecord> none;
     ASSERT_TRUE(journal.Open(&none).ok());
     const std::string prefix = "4401020001_16777343_" + std::to_string(std::time(nullptr) - 60) + "_";
     ASSERT_TRUE(journal.Append(SeatRecord(prefix, "seat", 100, 0, 1)).ok());
   }
-  ScopedCwd inSite(site.path());
-  AccountInfoWriterIPtr servant = new AccountInfoWriterI(communicator, "", site / "ia", HomeSite());
+  AccountInfoWriterIPtr servant = Start(port::Env::Default());
   Ice::Int count = 0;
   std::string path;
   ASSERT_TRUE(WaitUntil(
@@ -68,12 +82,12 @@ TEST_F(AccountInfoWriterITest, ExportsWhatTheJournalBroughtBackBeforeAnyNewRecor
   EXPECT_TRUE(Exists(path));
 }
 
-// A set-up that fails throws with its reason (the service's start then
+// A start that fails throws with its reason (the service's start then
 // fails), instead of a servant left without its workers.
 TEST_F(AccountInfoWriterITest, ASetUpThatFailsThrowsItsReason) {
   ThrowingEnv env;
   try {
-    AccountInfoWriterIPtr servant = new AccountInfoWriterI(communicator, "", site / "ia", HomeSite(&env));
+    Start(&env);
     FAIL() << "set up without its files";
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(), "no descriptors left");

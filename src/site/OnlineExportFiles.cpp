@@ -1,4 +1,4 @@
-#include "account/OnlineExportFiles.h"
+#include "site/OnlineExportFiles.h"
 
 #include <vector>
 

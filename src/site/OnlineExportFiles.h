@@ -6,8 +6,8 @@
 // that many are within their time a new export is refused, since removing
 // one early could take a file from a caller still reading it. Only names
 // that OnlineExportFileName makes are looked at; other files stay.
-#ifndef TESSEL_ACCOUNT_ONLINEEXPORTFILES_H
-#define TESSEL_ACCOUNT_ONLINEEXPORTFILES_H
+#ifndef TESSEL_SITE_ONLINEEXPORTFILES_H
+#define TESSEL_SITE_ONLINEEXPORTFILES_H
 
 #include <cstddef>
 #include <cstdint>
@@ -23,7 +23,7 @@ struct ExportRetention {
   std::size_t maxFiles = 100;
 };
 
-// Not thread-safe: the writer servant serialises its exports.
+// Not thread-safe: the site instance serialises its exports.
 class OnlineExportFiles {
  public:
   OnlineExportFiles(port::Env* env, const ExportRetention& retention)

@@ -1,5 +1,5 @@
 // Which on-line exports are kept, by a clock the test sets.
-#include "account/OnlineExportFiles.h"
+#include "site/OnlineExportFiles.h"
 
 #include <gtest/gtest.h>
 
