@@ -150,6 +150,13 @@ port::Status PassFiles::SyncAll() {
   return port::Status::OK();
 }
 
+void PassFiles::StartWriteBack() {
+  for (const std::string& path : unsynced_) {
+    std::unordered_map<std::string, OpenFile>::iterator open = open_.find(path);
+    if (open != open_.end()) open->second.file->StartSync();
+  }
+}
+
 void PassFiles::Close(const std::string& path) { open_.erase(path); }
 
 void PassFiles::CloseLeastRecentlyUsed(std::size_t count) {

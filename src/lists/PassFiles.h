@@ -34,6 +34,10 @@ class PassFiles {
   // failure names its file; what could not be synced stays for the next
   // call.
   port::Status SyncAll();
+  // Starts the write-back of what the open files hold unsynced, without
+  // waiting: a checkpoint then finds little left to write, and a journal
+  // sync meanwhile does not queue behind a second of record files.
+  void StartWriteBack();
   // True while something appended waits for SyncAll.
   bool Unsynced() const { return !unsynced_.empty() || !newDirs_.empty(); }
   // Closes the file at `path` if it is open.

@@ -111,7 +111,10 @@ bool RecordWriter::WriteQueued() {
   for (;;) {
     WriteIpFiles();
     // On the disk before their keywords are, and before a hand-off.
-    if (!checkpoint) break;
+    if (!checkpoint) {
+      files_.StartWriteBack();
+      break;
+    }
     if (!faults_.Note(kRecordSyncOutput, dir_, files_.SyncAll(),
                       "their keywords and hand-offs wait"))
       break;
