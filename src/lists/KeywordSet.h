@@ -45,7 +45,6 @@ class KeywordSet {
   // at again once `keptUntil` has come.
   std::size_t Expire(std::time_t now, std::time_t keptUntil,
                      const std::function<bool(const KeywordDigest&)>& keep);
-  void Clear();
   // Makes room for `count` keywords at once (a store about to be loaded),
   // so that the table does not grow, and hold two tables, on the way.
   void Reserve(std::size_t count);
