@@ -9,7 +9,7 @@
 
 #include "forward/NetlogConvert.h"
 #include "record/RiaBaseFile.h"
-#include "KeywordStoreFile.h"
+#include "KeywordStoreContent.h"
 #include "lists/KeywordStore.h"
 
 using namespace tessel;

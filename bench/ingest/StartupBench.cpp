@@ -23,7 +23,7 @@
 
 #include "IngestClient.h"
 #include "IngestSite.h"
-#include "KeywordStoreFile.h"
+#include "KeywordStoreContent.h"
 #include "lists/KeywordStore.h"
 #include "record/Keyword.h"
 #include "record/RiaBaseFile.h"

@@ -15,9 +15,11 @@ namespace fmt = tessel::netlog_format;
 
 namespace forward_test {
 
-Site::Site() : home_("TESSEL_HOME", temp_.path()), cwd_(temp_.path()) {
+Site::Site() : cwd_(temp_.path()) {
   port::Env::Default()->CreateDir(temp_ / "virtualdb");
 }
+
+SiteContext Site::Context(port::Env* env) const { return SiteAt(env, temp_.path()); }
 
 std::string Site::DayFile(std::time_t day) const {
   return DayFileName(VirtualDbDirOf(temp_.path()), DayStamp(day));

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "KeywordStoreFile.h"
+#include "KeywordStoreContent.h"
 #include "TestEnv.h"
 #include "TestSupport.h"
 

@@ -13,7 +13,7 @@
 
 #include "PowerCutEnv.h"
 #include "RecordExportReader.h"
-#include "KeywordStoreFile.h"
+#include "KeywordStoreContent.h"
 #include "TestSupport.h"
 #include "common/PathHelpers.h"
 #include "common/SiteFiles.h"

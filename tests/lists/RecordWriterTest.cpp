@@ -10,7 +10,7 @@
 
 #include "RecordExportReader.h"
 #include "TestEnv.h"
-#include "KeywordStoreFile.h"
+#include "KeywordStoreContent.h"
 #include "TestSupport.h"
 #include "common/PathHelpers.h"
 #include "common/SiteFiles.h"

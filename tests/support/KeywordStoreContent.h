@@ -2,8 +2,8 @@
 // setup step would: the service itself only ever opens, appends to and
 // compacts it (lists/KeywordStore.h). Header only, so that the benchmarks
 // and the fuzz targets can use it without the tests' library.
-#ifndef TESSEL_TESTS_KEYWORDSTOREFILE_H
-#define TESSEL_TESTS_KEYWORDSTOREFILE_H
+#ifndef TESSEL_TESTS_KEYWORDSTORECONTENT_H
+#define TESSEL_TESTS_KEYWORDSTORECONTENT_H
 
 #include <ctime>
 #include <memory>
