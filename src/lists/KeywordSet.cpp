@@ -143,8 +143,4 @@ std::size_t KeywordSet::Expire(std::time_t now, std::time_t keptUntil,
   return left;
 }
 
-std::size_t KeywordSet::MemoryBytes() const {
-  return digests_.capacity() * sizeof(KeywordDigest) + leaveAt_.capacity() * sizeof(std::uint32_t);
-}
-
 }  // namespace tessel

@@ -50,8 +50,6 @@ class KeywordSet {
   void Reserve(std::size_t count);
 
   std::size_t size() const { return size_; }
-  // Bytes the table takes, for the operator's view.
-  std::size_t MemoryBytes() const;
 
   // The slot of a digest, kNone when absent: a compaction of the store marks
   // the keywords it has written by slot (see slots()).
