@@ -88,13 +88,6 @@ std::string ProgressPath(const std::string& host, int port) {
   return "virtualdb/" + host + "_" + std::to_string(port) + ".spg";
 }
 
-int Occurrences(const std::string& text, const std::string& part) {
-  int count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-    ++count;
-  return count;
-}
-
 RVIDSenderPacing QuickPacing() {
   RVIDSenderPacing pacing;
   pacing.recordPauseMs = 1;

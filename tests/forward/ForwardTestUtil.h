@@ -50,9 +50,6 @@ Progress ReadProgress(const std::string& path);
 void WriteProgress(const std::string& path, std::int32_t day, std::uint32_t offset);
 std::string ProgressPath(const std::string& host, int port);
 
-// How many times `part` occurs in `text`.
-int Occurrences(const std::string& text, const std::string& part);
-
 // Quick pacing for tests that would otherwise wait seconds between steps.
 tessel::RVIDSenderPacing QuickPacing();
 

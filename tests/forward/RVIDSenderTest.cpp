@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ForwardTestUtil.h"
@@ -112,14 +111,12 @@ TEST(RVIDSenderTest, ServerDownThenUpSendsTheBacklogInOrder) {
   const std::string spg = ProgressPath("127.0.0.1", server.port());
   testing::internal::CaptureStderr();
   RVIDSenderPtr sender = Start(site, server.port(), -1);
-  std::this_thread::sleep_for(std::chrono::milliseconds(400));  // a few retries
-  site.Append(Midnight(0), {"r3"});
-  EXPECT_EQ(0u, ReadProgress(spg).offset);
-
-  // Down, as the status shows.
-  ASSERT_TRUE(WaitUntil([&] { return sender->Status().retries >= 1; }, kWait));
+  // Down, as the status shows, after a few retries.
+  ASSERT_TRUE(WaitUntil([&] { return sender->Status().retries >= 3; }, kWait));
   EXPECT_FALSE(sender->Status().connected);
   EXPECT_NE(0, sender->Status().downSince);
+  site.Append(Midnight(0), {"r3"});
+  EXPECT_EQ(0u, ReadProgress(spg).offset);
 
   // Not acknowledged: the same record again and again, under one number.
   server.SetRefusing(false);
