@@ -9,6 +9,7 @@
 
 #include "forward/NetlogConvert.h"
 #include "record/RiaBaseFile.h"
+#include "KeywordStoreContent.h"
 #include "lists/KeywordStore.h"
 
 using namespace tessel;
@@ -54,11 +55,11 @@ BENCHMARK(BM_KeywordStoreAppend);
 
 void BM_KeywordStoreLoad(benchmark::State& state) {
   const std::string dir = TempDirectory();
-  KeywordStore(tessel::port::Env::Default(), dir + "/virtualdb.db")
-      .Rewrite(Keywords(static_cast<int>(state.range(0))));
+  testing_support::WriteKeywordStore(tessel::port::Env::Default(), dir + "/virtualdb.db",
+                                     Keywords(static_cast<int>(state.range(0))));
   for (auto _ : state) {
     std::set<std::string> loaded;
-    keywordstore::Load(tessel::port::Env::Default(), dir + "/virtualdb.db", 1796696306, &loaded);
+    testing_support::LoadKeywordStore(tessel::port::Env::Default(), dir + "/virtualdb.db", 1796696306, &loaded);
     benchmark::DoNotOptimize(loaded);
   }
   ::unlink((dir + "/virtualdb.db").c_str());

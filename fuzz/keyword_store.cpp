@@ -1,8 +1,8 @@
-// virtualdb.db on any content: Load gives the current keywords of its whole
-// records, each the text of the record's 128-byte keyword field up to its
-// first NUL; Open holds the digests of the same and leaves a file of exactly
-// those; keywords appended are loaded back with them; a rewrite holds exactly
-// the set, in ascending order, and is loaded back as that set.
+// virtualdb.db on any content: Open holds the digests of the current
+// keywords of its whole records, each the text of the record's 128-byte
+// keyword field up to its first NUL, and leaves a file of exactly those;
+// keywords appended are read back with them; a compaction keeps the records
+// of the keywords still live, in file order, and is read back as that set.
 //
 // Input: the store's length (2 bytes) and content, then keywords to append,
 // one per line, each made current (log-on time inside the last three days).
@@ -20,12 +20,6 @@ namespace {
 
 const std::time_t kNow = 1796688000;
 
-std::set<std::string> Loaded(const std::string& path) {
-  std::set<std::string> keywords;
-  FUZZ_CHECK(ks::Load(tessel::port::Env::Default(), path, kNow, &keywords).ok());
-  return keywords;
-}
-
 // The set holds the digests of exactly these keywords.
 bool Holds(const tessel::KeywordSet& held, const std::set<std::string>& keywords) {
   if (held.size() != keywords.size()) return false;
@@ -41,6 +35,18 @@ std::set<std::string> CurrentOf(const std::string& content) {
     const std::string keyword = field.substr(0, field.find('\0'));
     if (ks::IsCurrent(keyword, kNow)) keywords.insert(keyword);
   }
+  return keywords;
+}
+
+// The current keywords of the store's whole records.
+std::set<std::string> Loaded(const std::string& path) { return CurrentOf(fuzz::ReadFile(path)); }
+
+// The keywords of the store's whole records, in file order.
+std::vector<std::string> InOrder(const std::string& path) {
+  const std::string content = fuzz::ReadFile(path);
+  std::vector<std::string> keywords;
+  for (std::size_t at = 0; at + 132 <= content.size(); at += 132)
+    keywords.push_back(ks::KeywordOfRecord(content.data() + at));
   return keywords;
 }
 
@@ -68,7 +74,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::set<std::string> expected = CurrentOf(content);
   fuzz::WriteFile(path, content);
-  FUZZ_CHECK(Loaded(path) == expected);
 
   tessel::KeywordSet held;
   tessel::KeywordStore store(env, path);
@@ -94,10 +99,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(store.records() == live.size());
   FUZZ_CHECK(Loaded(path) == live);
 
-  FUZZ_CHECK(store.Rewrite(live).ok());
-  std::string rewritten;
-  for (const std::string& keyword : live) rewritten += keyword + std::string(132 - keyword.size(), '\0');
-  FUZZ_CHECK(fuzz::ReadFile(path) == rewritten);
+  // Every third keyword of the file stays live: once the others outnumber
+  // them, a compaction leaves the records of those alone, in file order.
+  const std::vector<std::string> order = InOrder(path);
+  std::set<std::string> kept;
+  std::string compacted;
+  tessel::KeywordSet keptSet;
+  for (std::size_t i = 0; i < order.size(); i += 3) {
+    kept.insert(order[i]);
+    keptSet.Insert(tessel::KeywordDigest::Of(order[i]), kNow + 1);
+    compacted += order[i] + std::string(132 - order[i].size(), '\0');
+  }
+  const std::string before = fuzz::ReadFile(path);
+  const bool due = order.size() - kept.size() > kept.size();
+  FUZZ_CHECK(store.CompactIfDue(keptSet, kNow).ok());
+  FUZZ_CHECK(fuzz::ReadFile(path) == (due ? compacted : before));
+  if (due) live = kept;
   tessel::KeywordSet reopened;
   tessel::KeywordStore again(env, path);
   FUZZ_CHECK(again.Open(kNow, &reopened).ok());

@@ -23,6 +23,7 @@
 
 #include "IngestClient.h"
 #include "IngestSite.h"
+#include "KeywordStoreContent.h"
 #include "lists/KeywordStore.h"
 #include "record/Keyword.h"
 #include "record/RiaBaseFile.h"
@@ -91,8 +92,8 @@ Figures StartOnce(int seats, int records) {
   std::set<std::string> keywords;
   for (int seat = 0; seat < seats; ++seat) WriteSeat(virtualdb, seat, records, logon, &keywords);
   if (!keywords.empty())
-    tessel::KeywordStore(tessel::port::Env::Default(), tessel::KeywordStoreFileName(virtualdb))
-        .Rewrite(keywords);
+    testing_support::WriteKeywordStore(tessel::port::Env::Default(),
+                                       tessel::KeywordStoreFileName(virtualdb), keywords);
 
   Figures figures;
   Ice::CommunicatorPtr client = Ice::initialize();

@@ -143,14 +143,4 @@ std::size_t KeywordSet::Expire(std::time_t now, std::time_t keptUntil,
   return left;
 }
 
-void KeywordSet::Clear() {
-  std::fill(digests_.begin(), digests_.end(), KeywordDigest());
-  std::fill(leaveAt_.begin(), leaveAt_.end(), 0);
-  size_ = 0;
-}
-
-std::size_t KeywordSet::MemoryBytes() const {
-  return digests_.capacity() * sizeof(KeywordDigest) + leaveAt_.capacity() * sizeof(std::uint32_t);
-}
-
 }  // namespace tessel

@@ -45,14 +45,11 @@ class KeywordSet {
   // at again once `keptUntil` has come.
   std::size_t Expire(std::time_t now, std::time_t keptUntil,
                      const std::function<bool(const KeywordDigest&)>& keep);
-  void Clear();
   // Makes room for `count` keywords at once (a store about to be loaded),
   // so that the table does not grow, and hold two tables, on the way.
   void Reserve(std::size_t count);
 
   std::size_t size() const { return size_; }
-  // Bytes the table takes, for the operator's view.
-  std::size_t MemoryBytes() const;
 
   // The slot of a digest, kNone when absent: a compaction of the store marks
   // the keywords it has written by slot (see slots()).

@@ -40,19 +40,6 @@ std::time_t LeaveMemoryAt(const std::string& keyword, std::time_t now) {
   return static_cast<std::time_t>(from + kLifetimeSeconds);
 }
 
-port::Status Load(port::Env* env, const std::string& path, std::time_t now,
-                  std::set<std::string>* keywords) {
-  MakeDirs(path.c_str(), env);
-  std::string content;
-  const port::Status status = port::ReadFileToString(env, path, &content);
-  if (!status.ok()) return status;
-  for (std::size_t at = 0; at + kRecordSize <= content.size(); at += kRecordSize) {
-    const std::string keyword = KeywordOfRecord(content.data() + at);
-    if (IsCurrent(keyword, now)) keywords->insert(keyword);
-  }
-  return status;
-}
-
 namespace {
 
 // The records of `keywords`, laid out for one write.
@@ -198,25 +185,6 @@ port::Status KeywordStore::RewriteKeeping(const KeywordSet& live, std::time_t no
     return status;  // the old store stays as it was
   }
   return Replace(tmp, kept);
-}
-
-port::Status KeywordStore::Rewrite(const std::set<std::string>& live) {
-  const std::string tmp = path_ + ".tmp";
-  std::unique_ptr<port::File> file;
-  port::Status status = env_->OpenFile(tmp, port::File::kTruncate, &file);
-  if (status.ok()) {
-    const std::string content = keywordstore::Records(live);
-    std::size_t written = 0;
-    status = file->Write(content.data(), content.size(), 0, &written);
-    if (status.ok()) status = file->Sync();
-    const port::Status closed = file->Close();
-    if (status.ok()) status = closed;
-  }
-  if (!status.ok()) {
-    env_->RemoveFile(tmp);
-    return status;  // the old store stays as it was
-  }
-  return Replace(tmp, live.size());
 }
 
 port::Status KeywordStore::Replace(const std::string& tmp, std::size_t records) {

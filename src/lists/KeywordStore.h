@@ -16,7 +16,6 @@
 #include <cstddef>
 #include <ctime>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -50,12 +49,6 @@ bool IsCurrent(const std::string& keyword, std::time_t now);
 // meanwhile is not written twice.
 std::time_t LeaveMemoryAt(const std::string& keyword, std::time_t now);
 
-// Creates the directories of `path`, then adds every current keyword of the
-// file to `keywords` (a short tail is ignored). The failure when the file
-// cannot be read (IsNotFound: there is none).
-port::Status Load(port::Env* env, const std::string& path, std::time_t now,
-                  std::set<std::string>* keywords);
-
 }  // namespace tessel::keywordstore
 
 namespace tessel {
@@ -87,9 +80,6 @@ class KeywordStore {
   // Rewrites the file with the keywords still in `live` and current at
   // `now`, each once, when the other records outnumber them.
   port::Status CompactIfDue(const KeywordSet& live, std::time_t now);
-
-  // Replaces the file with one holding exactly `live`, in ascending order.
-  port::Status Rewrite(const std::set<std::string>& live);
 
   // Records in the file, live and dead.
   std::size_t records() const { return records_; }

@@ -40,41 +40,42 @@ TEST(PathHelpersTest, ModuleDirComesFromTesselHomeWithATrailingSeparator) {
 TEST(PathHelpersTest, ExpandPathReplacesTheFirstReferenceAndStarAndCreatesDirectories) {
   TempDir dir;
   ScopedEnv data("TESSEL_TEST_DATA", dir.path());
-  ScopedEnv home("TESSEL_HOME", dir / "home");
+  const tessel::SiteContext site = tessel::SiteAt(port::Env::Default(), dir / "home");
 
   std::string path = "<TESSEL_TEST_DATA>/ia/";
-  ExpandPath(path, HomeSite());
+  ExpandPath(path, site);
   EXPECT_EQ(path, dir.path() + "/ia/");
   EXPECT_TRUE(Exists(dir / "ia"));
 
   path = "*up/";
-  ExpandPath(path, HomeSite());
+  ExpandPath(path, site);
   EXPECT_EQ(path, dir.path() + "/home/up/");
   EXPECT_TRUE(Exists(dir / "home/up"));
 
   path = "*a*/";
-  ExpandPath(path, HomeSite());
+  ExpandPath(path, site);
   EXPECT_EQ(path, dir.path() + "/home/a*/");  // only the first "*"
 
   path = dir.path() + "/<TESSEL_TEST_DATA/*q";
-  ExpandPath(path, HomeSite());
+  ExpandPath(path, site);
   EXPECT_EQ(path, dir.path() + "/<TESSEL_TEST_DATA/" + dir.path() + "/home/q");
 
   std::string empty;
-  ExpandPath(empty, HomeSite());
+  ExpandPath(empty, site);
   EXPECT_EQ(empty, "");
 }
 
 TEST(PathHelpersTest, ExpandPathWithAnUnsetVariableOrReversedBrackets) {
   TempDir dir;
   ScopedEnv unset = ScopedEnv::unset("TESSEL_TEST_UNSET");
+  const tessel::SiteContext site = tessel::SiteAt(port::Env::Default(), dir.path());
   std::string path = dir.path() + "/<TESSEL_TEST_UNSET>x/";
-  ExpandPath(path, HomeSite());
+  ExpandPath(path, site);
   EXPECT_EQ(path, dir.path() + "/x/");
   EXPECT_TRUE(Exists(dir / "x"));
 
   path = dir.path() + "/a>b<c/";
-  ExpandPath(path, HomeSite());
+  ExpandPath(path, site);
   EXPECT_EQ(path, dir.path() + "/a>b<c/");
 }
 

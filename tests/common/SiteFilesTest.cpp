@@ -7,13 +7,12 @@
 
 using namespace tessel;
 using testing_support::TempDir;
-using testing_support::VirtualDbDir;
 
 TEST(SiteFilesTest, NamesOfTheRecordFiles) {
   TempDir dir;
-  testing_support::ScopedEnv home("TESSEL_HOME", dir.path());
-  EXPECT_EQ(VirtualDbDir(), dir.path() + "/virtualdb/");
-  EXPECT_EQ(DayFileName(VirtualDbDir(), "261207"), dir.path() + "/virtualdb/261207.RiaBase");
+  const SiteContext site = SiteAt(port::Env::Default(), dir.path());
+  EXPECT_EQ(site.VirtualDbDir(), dir.path() + "/virtualdb/");
+  EXPECT_EQ(DayFileName(site.VirtualDbDir(), "261207"), dir.path() + "/virtualdb/261207.RiaBase");
   EXPECT_EQ(IpFileBaseName("261207", "3232235786"), "261207_3232235786.RiaBase");
   std::string stamp;
   EXPECT_TRUE(ParseDayFileName("261207.RiaBase", &stamp));

@@ -76,4 +76,17 @@ std::string ConvertedView(const VirtualIdRecord& stored) {
   return UpstreamView(r);
 }
 
+void ShowStatusFacet(IceBoxSite& site, int adminPort) {
+  site.setProperty("Ice.Admin.Endpoints", "tcp -h 127.0.0.1 -p " + std::to_string(adminPort));
+  site.setProperty("Ice.Admin.InstanceName", "tessel-site");
+}
+
+Tessel::SiteState ReadStatusFacet(IceBoxSite& site, int adminPort) {
+  return Tessel::SiteStatusPrx::uncheckedCast(
+             site.client()->stringToProxy(
+                 "tessel-site/admin -f IceBox.Service.tesselWriteService.Status:tcp -h "
+                 "127.0.0.1 -p " + std::to_string(adminPort)))
+      ->read();
+}
+
 }  // namespace testing_support

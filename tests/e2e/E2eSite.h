@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "IceBoxSite.h"
+#include "SiteStatus.h"
 #include "SinkServer.h"
 
 namespace testing_support {
@@ -32,6 +33,11 @@ void WriteNetbarConfig(const std::string& site, int port);
 // Fields of a request that must equal the conversion of the stored record.
 std::string UpstreamView(const netlog::Request& request);
 std::string ConvertedView(const VirtualIdRecord& stored);
+
+// The service's status facet on an admin endpoint at `adminPort` (set
+// before the site starts), read as an operator reads it.
+void ShowStatusFacet(IceBoxSite& site, int adminPort);
+Tessel::SiteState ReadStatusFacet(IceBoxSite& site, int adminPort);
 
 }  // namespace testing_support
 

@@ -68,8 +68,8 @@ TEST_F(OperationsTest, StopAndStartAgainInTheSameProcess) {
   const std::vector<std::string> expected = {"a0", "a1", "a2", "b0", "b1", "b2"};
   EXPECT_EQ(stored, expected);
   EXPECT_EQ(forwarded, expected);
-  EXPECT_EQ(site.serverStderr().find("AlreadyRegistered"), std::string::npos);
-  // The status facet is the started service's: its counters begin again.
+  // The status facet is the started service's, registered again in place of
+  // the stopped one's: its counters begin again.
   const Tessel::SiteState state =
       Tessel::SiteStatusPrx::uncheckedCast(
           site.client()->stringToProxy(
@@ -104,8 +104,9 @@ TEST_F(OperationsTest, DualStackEndpointKeysTheSeatByItsIPv4Address) {
 }
 
 // IP keys with "/" or control characters never become part of a file name:
-// their records are in the day file only, one line says so, and nothing is
-// created anywhere but in the site's virtualdb and IA directories.
+// their records are in the day file only, nothing is created anywhere but in
+// the site's virtualdb and IA directories, and no control character of a
+// client reaches the log.
 TEST_F(OperationsTest, ClientTextNeverNamesAPath) {
   ASSERT_TRUE(site.start()) << site.serverStderr();
   const std::vector<std::string> hostile = {"../../escape", "a/b", std::string("c\x01" "d"),
@@ -139,11 +140,5 @@ TEST_F(OperationsTest, ClientTextNeverNamesAPath) {
     EXPECT_TRUE(expected.count(name) != 0 || name == "temp") << "unexpected " << name;
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(site.dir()).parent_path() / "escape"));
   const std::string log = site.serverStderr();
-  std::size_t lines = 0;
-  for (std::size_t at = 0; (at = log.find("the key cannot be part of a file name", at)) !=
-                           std::string::npos;
-       ++at)
-    ++lines;
-  EXPECT_EQ(lines, 2 * hostile.size()) << log;
-  EXPECT_NE(log.find("c\\x01d"), std::string::npos) << log;
+  EXPECT_EQ(log.find('\x01'), std::string::npos) << log;
 }

@@ -15,9 +15,11 @@ namespace fmt = tessel::netlog_format;
 
 namespace forward_test {
 
-Site::Site() : home_("TESSEL_HOME", temp_.path()), cwd_(temp_.path()) {
+Site::Site() : cwd_(temp_.path()) {
   port::Env::Default()->CreateDir(temp_ / "virtualdb");
 }
+
+SiteContext Site::Context(port::Env* env) const { return SiteAt(env, temp_.path()); }
 
 std::string Site::DayFile(std::time_t day) const {
   return DayFileName(VirtualDbDirOf(temp_.path()), DayStamp(day));
@@ -84,13 +86,6 @@ void WriteProgress(const std::string& path, std::int32_t day, std::uint32_t offs
 
 std::string ProgressPath(const std::string& host, int port) {
   return "virtualdb/" + host + "_" + std::to_string(port) + ".spg";
-}
-
-int Occurrences(const std::string& text, const std::string& part) {
-  int count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-    ++count;
-  return count;
 }
 
 RVIDSenderPacing QuickPacing() {

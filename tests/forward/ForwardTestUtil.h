@@ -15,12 +15,14 @@
 
 namespace forward_test {
 
-// A temporary site: TESSEL_HOME and the working directory point at it, and
-// it has a virtualdb directory.
+// A temporary site with a virtualdb directory; the working directory points
+// at it.
 class Site {
  public:
   Site();
   const std::string& dir() const { return temp_.path(); }
+  // The site as the service would be given it, reached through `env`.
+  tessel::SiteContext Context(tessel::port::Env* env = tessel::port::Env::Default()) const;
   std::string DayFile(std::time_t day) const;  // virtualdb/<stamp>.RiaBase
   // Appends records of type 1001 whose accounts are the given names.
   void Append(std::time_t day, const std::vector<std::string>& accounts) const;
@@ -28,7 +30,6 @@ class Site {
 
  private:
   testing_support::TempDir temp_;
-  testing_support::ScopedEnv home_;
   testing_support::ScopedCwd cwd_;
 };
 
@@ -48,9 +49,6 @@ struct Progress {
 Progress ReadProgress(const std::string& path);
 void WriteProgress(const std::string& path, std::int32_t day, std::uint32_t offset);
 std::string ProgressPath(const std::string& host, int port);
-
-// How many times `part` occurs in `text`.
-int Occurrences(const std::string& text, const std::string& part);
 
 // Quick pacing for tests that would otherwise wait seconds between steps.
 tessel::RVIDSenderPacing QuickPacing();

@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ForwardTestUtil.h"
@@ -30,12 +29,13 @@ namespace {
 
 const std::chrono::seconds kWait(10);
 
-RVIDSenderPtr Start(int port, int offset, const RVIDSenderPacing& pacing = QuickPacing(),
+RVIDSenderPtr Start(const Site& site, int port, int offset,
+                    const RVIDSenderPacing& pacing = QuickPacing(),
                     port::Env* env = port::Env::Default()) {
   RVIDSenderPtr sender = new RVIDSender(
       "127.0.0.1", port, offset,
       // The working directory as the service finds it at start.
-      SiteAt(env, testing_support::HomeSite().siteDir, port::CurrentDir()), pacing);
+      SiteAt(env, site.dir(), port::CurrentDir()), pacing);
   sender->start();
   return sender;
 }
@@ -47,7 +47,7 @@ TEST(RVIDSenderTest, WithoutProgressStartsTodayFromTheStartOrTheOffset) {
   NetlogTestServer server;
   site.Append(Midnight(-1), {"yesterday"});
   site.Append(Midnight(0), {"a", "b", "c"});
-  RVIDSenderPtr sender = Start(server.port(), -1);
+  RVIDSenderPtr sender = Start(site, server.port(), -1);
   ASSERT_TRUE(server.WaitForCount(3, kWait));
   EXPECT_EQ((Strings{"a", "b", "c"}), Accounts(server.Requests()));
   const std::string spg = ProgressPath("127.0.0.1", server.port());
@@ -57,7 +57,7 @@ TEST(RVIDSenderTest, WithoutProgressStartsTodayFromTheStartOrTheOffset) {
 
   // Another server, a start offset inside the third record: rounded down.
   NetlogTestServer second;
-  sender = Start(second.port(), 2 * 1247 + 5);
+  sender = Start(site, second.port(), 2 * 1247 + 5);
   ASSERT_TRUE(second.WaitForCount(1, kWait));
   EXPECT_EQ((Strings{"c"}), Accounts(second.Requests()));
   // Stopped once "c" is acknowledged: a stop while the reply is on its way
@@ -68,7 +68,7 @@ TEST(RVIDSenderTest, WithoutProgressStartsTodayFromTheStartOrTheOffset) {
 
   // With a progress file the offset is ignored: nothing new, nothing sent.
   second.Clear();
-  sender = Start(second.port(), 0);
+  sender = Start(site, second.port(), 0);
   EXPECT_FALSE(second.WaitForCount(1, std::chrono::milliseconds(500)));
   sender->StopAndJoin();
 }
@@ -85,7 +85,7 @@ TEST(RVIDSenderTest, PastDaysInOrderThenTodayFollowedAsItGrows) {
 
   // The sender's pauses of a second or more pass on the test's clock.
   MovedClockEnv clock;
-  RVIDSenderPtr sender = Start(server.port(), -1, RVIDSenderPacing(), &clock);
+  RVIDSenderPtr sender = Start(site, server.port(), -1, RVIDSenderPacing(), &clock);
   ASSERT_TRUE(server.WaitForCount(4, kWait));
   EXPECT_EQ((Strings{"d3-1", "d3-2", "d1-1", "t-1"}), Accounts(server.Requests()));
   EXPECT_TRUE(WaitUntil([&] { return ReadProgress(spg).offset == 1247; }, kWait));
@@ -110,8 +110,11 @@ TEST(RVIDSenderTest, ServerDownThenUpSendsTheBacklogInOrder) {
   site.Append(Midnight(0), {"r1", "r2"});
   const std::string spg = ProgressPath("127.0.0.1", server.port());
   testing::internal::CaptureStderr();
-  RVIDSenderPtr sender = Start(server.port(), -1);
-  std::this_thread::sleep_for(std::chrono::milliseconds(400));  // a few retries
+  RVIDSenderPtr sender = Start(site, server.port(), -1);
+  // Down, as the status shows, after a few retries.
+  ASSERT_TRUE(WaitUntil([&] { return sender->Status().retries >= 3; }, kWait));
+  EXPECT_FALSE(sender->Status().connected);
+  EXPECT_NE(0, sender->Status().downSince);
   site.Append(Midnight(0), {"r3"});
   EXPECT_EQ(0u, ReadProgress(spg).offset);
 
@@ -132,15 +135,11 @@ TEST(RVIDSenderTest, ServerDownThenUpSendsTheBacklogInOrder) {
   while (accounts.size() > 3 && accounts[0] == accounts[1]) accounts.erase(accounts.begin());
   EXPECT_EQ((Strings{"r1", "r2", "r3"}), Strings(accounts.begin(), accounts.begin() + 3));
   EXPECT_TRUE(WaitUntil([&] { return ReadProgress(spg).offset == 3 * 1247; }, kWait));
+  // Back, as the status shows.
+  EXPECT_TRUE(sender->Status().connected);
+  EXPECT_EQ(0u, sender->Status().retries);
   sender->StopAndJoin();
-
-  // One line when it went down, with the first reason, and one when it was
-  // back; none of the net-log sender's own lines per try.
-  const std::string log = testing::internal::GetCapturedStderr();
-  const std::string name = "upstream 127.0.0.1:" + std::to_string(server.port());
-  EXPECT_EQ(1, Occurrences(log, name + " is down: cannot connect: Connection refused")) << log;
-  EXPECT_EQ(1, Occurrences(log, name + " is back: acknowledged after ")) << log;
-  EXPECT_EQ(2, Occurrences(log, "\n")) << log;
+  testing::internal::GetCapturedStderr();
 }
 
 // The status an operator sees: where the sender is, how far behind, and
@@ -153,7 +152,7 @@ TEST(RVIDSenderTest, StatusShowsProgressBacklogAndTheServer) {
   site.Append(Midnight(0), {"t1"});
   const std::string spg = ProgressPath("127.0.0.1", server.port());
   WriteProgress(spg, static_cast<std::int32_t>(Midnight(-1)), 1247);
-  RVIDSenderPtr sender = Start(server.port(), -1);
+  RVIDSenderPtr sender = Start(site, server.port(), -1);
   ASSERT_TRUE(WaitUntil([&] { return sender->Status().retries >= 1; }, kWait));
   UpstreamStatus down = sender->Status();
   EXPECT_EQ("127.0.0.1", down.host);
@@ -184,7 +183,7 @@ TEST(RVIDSenderTest, StatusShowsProgressBacklogAndTheServer) {
 }
 
 // A progress file dated after today (a clock that ran ahead and was put
-// right): today's file is sent from its start, and that is said once.
+// right): today's file is sent from its start.
 TEST(RVIDSenderTest, FutureProgressDayIsTakenAsTodayFromItsStart) {
   Site site;
   NetlogTestServer server;
@@ -193,7 +192,7 @@ TEST(RVIDSenderTest, FutureProgressDayIsTakenAsTodayFromItsStart) {
   const std::string spg = ProgressPath("127.0.0.1", server.port());
   WriteProgress(spg, static_cast<std::int32_t>(Midnight(2)), 1247);
   testing::internal::CaptureStderr();
-  RVIDSenderPtr sender = Start(server.port(), -1);
+  RVIDSenderPtr sender = Start(site, server.port(), -1);
   ASSERT_TRUE(server.WaitForCount(2, kWait));
   EXPECT_TRUE(WaitUntil([&] { return ReadProgress(spg).offset == 2 * 1247; }, kWait));
   EXPECT_EQ(Midnight(0), ReadProgress(spg).day);
@@ -201,9 +200,7 @@ TEST(RVIDSenderTest, FutureProgressDayIsTakenAsTodayFromItsStart) {
   ASSERT_TRUE(server.WaitForCount(3, kWait));
   sender->StopAndJoin();
   EXPECT_EQ((Strings{"a", "b", "c"}), Accounts(server.Requests()));
-  const std::string log = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(1, Occurrences(log, "names day " + DayStamp(Midnight(2)) + ", after today")) << log;
-  EXPECT_EQ(1, Occurrences(log, "\n")) << log;
+  testing::internal::GetCapturedStderr();
 }
 
 TEST(RVIDSenderTest, DamagedFilesAreSetAside) {
@@ -216,7 +213,7 @@ TEST(RVIDSenderTest, DamagedFilesAreSetAside) {
   const std::string spg = ProgressPath("127.0.0.1", server.port());
   WriteProgress(spg, static_cast<std::int32_t>(Midnight(-1)), 1247);
 
-  RVIDSenderPtr sender = Start(server.port(), -1);
+  RVIDSenderPtr sender = Start(site, server.port(), -1);
   ASSERT_TRUE(server.WaitForCount(1, kWait));
   EXPECT_EQ((Strings{"t1"}), Accounts(server.Requests()));
   EXPECT_FALSE(testing_support::Exists(yesterday));
@@ -246,7 +243,7 @@ TEST(RVIDSenderTest, TodaysFileWithATornTailIsNeverSetAside) {
   RVIDSenderPacing pacing = QuickPacing();
   pacing.recheckPauseMs = 1500;
   MovedClockEnv clock;
-  RVIDSenderPtr sender = Start(server.port(), -1, pacing, &clock);
+  RVIDSenderPtr sender = Start(site, server.port(), -1, pacing, &clock);
   ASSERT_TRUE(clock.WaitForLongPauses(1, 10000));
   clock.Advance(1500);
   ASSERT_TRUE(server.WaitForCount(1, kWait));
@@ -265,7 +262,7 @@ TEST(RVIDSenderTest, TodaysFileInTheMiddleOfAnAppendIsNotSetAside) {
   RVIDSenderPacing pacing = QuickPacing();
   pacing.recheckPauseMs = 1500;
   MovedClockEnv clock;
-  RVIDSenderPtr sender = Start(server.port(), -1, pacing, &clock);
+  RVIDSenderPtr sender = Start(site, server.port(), -1, pacing, &clock);
   ASSERT_TRUE(clock.WaitForLongPauses(1, 10000));  // looking again after its pause
   testing_support::AppendFile(site.DayFile(Midnight(0)), bytes.substr(100));
   clock.Advance(1500);
@@ -290,7 +287,7 @@ TEST(RVIDSenderTest, RejectedRecordsAreSkippedAndProgressMovesPastThem) {
 
   const std::string spg = ProgressPath("127.0.0.1", server.port());
   WriteProgress(spg, static_cast<std::int32_t>(Midnight(0)), 0);
-  RVIDSenderPtr sender = Start(server.port(), -1);
+  RVIDSenderPtr sender = Start(site, server.port(), -1);
   ASSERT_TRUE(server.WaitForCount(2, kWait));
   EXPECT_TRUE(WaitUntil([&] { return ReadProgress(spg).offset == 4 * 1247; }, kWait));
   EXPECT_EQ((Strings{"first", "last"}), Accounts(server.Requests()));
@@ -305,7 +302,7 @@ TEST(RVIDSenderTest, ProgressFileEdgeCases) {
   // An empty progress file: today from its start.
   const std::string spg = ProgressPath("127.0.0.1", server.port());
   testing_support::WriteFile(spg, "");
-  RVIDSenderPtr sender = Start(server.port(), 1247);
+  RVIDSenderPtr sender = Start(site, server.port(), 1247);
   ASSERT_TRUE(server.WaitForCount(2, kWait));
   EXPECT_EQ((Strings{"a", "b"}), Accounts(server.Requests()));
   EXPECT_TRUE(WaitUntil([&] { return ReadProgress(spg).offset == 2 * 1247; }, kWait));
@@ -315,7 +312,7 @@ TEST(RVIDSenderTest, ProgressFileEdgeCases) {
   // An offset between records is taken back to the record's start.
   server.Clear();
   WriteProgress(spg, static_cast<std::int32_t>(Midnight(0)), 1247 + 600);
-  sender = Start(server.port(), -1);
+  sender = Start(site, server.port(), -1);
   ASSERT_TRUE(server.WaitForCount(1, kWait));
   EXPECT_EQ((Strings{"b"}), Accounts(server.Requests()));
   sender->StopAndJoin();
@@ -328,7 +325,7 @@ TEST(RVIDSenderTest, ProgressDirectoryIsCreatedOrProgressKeptInMemory) {
   testing_support::TempDir work;
   {
     testing_support::ScopedCwd cwd(work.path());  // no virtualdb/ here
-    RVIDSenderPtr sender = Start(server.port(), -1);
+    RVIDSenderPtr sender = Start(site, server.port(), -1);
     ASSERT_TRUE(server.WaitForCount(1, kWait));
     EXPECT_TRUE(WaitUntil(
         [&] { return ReadProgress(work / ProgressPath("127.0.0.1", server.port())).offset == 1247; },
@@ -340,7 +337,7 @@ TEST(RVIDSenderTest, ProgressDirectoryIsCreatedOrProgressKeptInMemory) {
   {
     testing_support::ScopedCwd cwd(blocked.path());
     NetlogTestServer other;
-    RVIDSenderPtr sender = Start(other.port(), -1);
+    RVIDSenderPtr sender = Start(site, other.port(), -1);
     ASSERT_TRUE(other.WaitForCount(1, kWait));  // sent all the same
     site.Append(Midnight(0), {"b"});
     ASSERT_TRUE(other.WaitForCount(2, kWait));
@@ -360,7 +357,7 @@ TEST(RVIDSenderTest, ProgressFileThatCannotBeWrittenCatchesUpLater) {
   WriteProgress(spg, static_cast<std::int32_t>(Midnight(0)), 0);
   FaultEnv disk;
   disk.Fail(FaultEnv::kWrite, ".spg", ENOSPC);
-  RVIDSenderPtr sender = Start(server.port(), -1, QuickPacing(), &disk);
+  RVIDSenderPtr sender = Start(site, server.port(), -1, QuickPacing(), &disk);
   ASSERT_TRUE(server.WaitForCount(2, kWait));
   EXPECT_EQ(0u, ReadProgress(spg).offset);
   EXPECT_TRUE(WaitUntil([&] { return disk.failures() >= 2; }, kWait));  // both were tried
@@ -378,7 +375,7 @@ TEST(RVIDSenderTest, StopEndsASendWaitingForASilentServer) {
   NetlogTestServer server;
   server.SetReply(Reply::kSilent);
   site.Append(Midnight(0), {"a"});
-  RVIDSenderPtr sender = Start(server.port(), -1, RVIDSenderPacing());  // 90 s reply wait
+  RVIDSenderPtr sender = Start(site, server.port(), -1, RVIDSenderPacing());  // 90 s reply wait
   ASSERT_TRUE(server.WaitForCount(1, kWait));
   auto start = std::chrono::steady_clock::now();
   sender->StopAndJoin();

@@ -23,7 +23,6 @@ using testing_support::ImRecord;
 using testing_support::InfoRecord;
 using testing_support::ListDir;
 using testing_support::ReadFile;
-using testing_support::ScopedEnv;
 using testing_support::SeatRecord;
 using testing_support::TempDir;
 
@@ -33,7 +32,8 @@ const char kPrefix[] = "4401020001_3232235786_1700000000_";
 
 // Runs SelectRecords on a fresh worker and returns what it chose.
 std::vector<VirtualIdRecord> Select(std::list<VirtualIdRecord> group) {
-  MakeUpIAFileWorkerPtr worker = new MakeUpIAFileWorker(testing_support::HomeSite());
+  TempDir site;
+  MakeUpIAFileWorkerPtr worker = new MakeUpIAFileWorker(SiteAt(port::Env::Default(), site.path()));
   worker->SelectRecords(group);
   return std::vector<VirtualIdRecord>(worker->Selected().begin(), worker->Selected().end());
 }
@@ -61,26 +61,26 @@ int ReadCounter(const std::string& path) {
 // A site with its virtualdb directory, an IA output directory and a worker.
 class IPFileTest : public ::testing::Test {
  protected:
-  IPFileTest() : home("TESSEL_HOME", site.path()) {
-    MakeDirsFor(testing_support::VirtualDbDir());
+  IPFileTest() : context(SiteAt(port::Env::Default(), site.path())) {
+    MakeDirsFor(context.VirtualDbDir());
     ia = site / "up";
     MakeDirsFor(ia + "/");
-    worker = new MakeUpIAFileWorker(testing_support::HomeSite());
+    worker = new MakeUpIAFileWorker(context);
     worker->SetPaths("ignored", ia);
     worker->SetUnitIdentity("4401020001");
   }
   static void MakeDirsFor(const std::string& dir) {
     ASSERT_EQ(std::system(("mkdir -p '" + dir + "'").c_str()), 0);
   }
-  std::string IpFile() const { return testing_support::VirtualDbDir() + "261207_3232235786.RiaBase"; }
+  std::string IpFile() const { return context.VirtualDbDir() + "261207_3232235786.RiaBase"; }
   void Convert() { worker->MakeUpIPFile(IpFile(), "261207_3232235786.RiaBase", "261207"); }
   std::string IaFile(int n) const {
     return ia + "/4401020001_261207_3232235786_" + std::to_string(n) + ".ria";
   }
-  std::string Counter() const { return testing_support::VirtualDbDir() + "261207_iaFileNum.dat"; }
+  std::string Counter() const { return context.VirtualDbDir() + "261207_iaFileNum.dat"; }
 
   TempDir site;
-  ScopedEnv home;
+  const SiteContext context;
   std::string ia;
   MakeUpIAFileWorkerPtr worker;
 };
@@ -144,7 +144,8 @@ TEST(SelectRecordsTest, OtherTypesYieldTheirFirstRecord) {
 }
 
 TEST(SetPathsTest, EmptyValuesKeepWhatWasSet) {
-  MakeUpIAFileWorkerPtr worker = new MakeUpIAFileWorker(testing_support::HomeSite());
+  TempDir site;
+  MakeUpIAFileWorkerPtr worker = new MakeUpIAFileWorker(SiteAt(port::Env::Default(), site.path()));
   worker->SetPaths("p", "/up");
   worker->SetPaths("p", "");
   EXPECT_EQ(worker->IaPath(), "/up");
@@ -237,7 +238,7 @@ TEST_F(IPFileTest, NameCutBeforeItsExtensionMakesNothing) {
 }
 
 TEST_F(IPFileTest, WithoutAnIaDirectoryNothingIsConverted) {
-  MakeUpIAFileWorkerPtr unset = new MakeUpIAFileWorker(testing_support::HomeSite());
+  MakeUpIAFileWorkerPtr unset = new MakeUpIAFileWorker(context);
   unset->SetUnitIdentity("4401020001");
   ASSERT_TRUE(AppendRecord(port::Env::Default(), IpFile(), Interval(2, 10, 50)).ok());
   unset->MakeUpIPFile(IpFile(), "261207_3232235786.RiaBase", "261207");
@@ -269,7 +270,7 @@ TEST_F(IPFileTest, FailedExportKeepsTheIpFile) {
 }
 
 TEST_F(IPFileTest, ShortUnitIdentityStillMakesTheFile) {
-  MakeUpIAFileWorkerPtr shortUnit = new MakeUpIAFileWorker(testing_support::HomeSite());
+  MakeUpIAFileWorkerPtr shortUnit = new MakeUpIAFileWorker(context);
   shortUnit->SetPaths("", ia);
   shortUnit->SetUnitIdentity("7");
   ASSERT_TRUE(AppendRecord(port::Env::Default(), IpFile(), Interval(2, 10, 50)).ok());
@@ -282,7 +283,7 @@ TEST_F(IPFileTest, ShortUnitIdentityStillMakesTheFile) {
 }
 
 TEST_F(IPFileTest, MakeUpIAFileFailsOnAMissingSource) {
-  const std::string source = testing_support::VirtualDbDir() + "none.RiaBase";
+  const std::string source = context.VirtualDbDir() + "none.RiaBase";
   EXPECT_FALSE(worker->MakeUpIAFile(source.c_str(), IaFile(1).c_str(), {source}));
   EXPECT_FALSE(worker->MakeUpIAFile(nullptr, IaFile(1).c_str(), {source}));
   EXPECT_FALSE(Exists(source + "_tmp"));

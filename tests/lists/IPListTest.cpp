@@ -320,9 +320,8 @@ TEST(IPListThreadTest, RecordsQueuedBeforeStopAreAppliedByALastPass) {
 }
 
 // Beyond the bound of records waiting, a record is refused rather than
-// memory grown: one line says so, and one line when records are taken
-// again, with how many were refused.
-TEST(IPListThreadTest, RecordsBeyondTheBoundAreRefusedWithALine) {
+// memory grown, until a pass makes room.
+TEST(IPListThreadTest, RecordsBeyondTheBoundAreRefusedUntilThereIsRoom) {
   RecordingListPtr list = new RecordingList(60000);
   testing::internal::CaptureStderr();
   const std::size_t bound = tessel::WriteOptions().maxWaitingRecords;
@@ -334,11 +333,8 @@ TEST(IPListThreadTest, RecordsBeyondTheBoundAreRefusedWithALine) {
   IceUtil::ThreadControl control = list->start();  // its first pass takes the queue
   ASSERT_TRUE(testing_support::WaitUntil([&] { return list->Pending() == 0; },
                                          std::chrono::milliseconds(5000)));
-  list->AddNetLog(Im(kIp1, "qq", 0), "4401020001");
+  EXPECT_TRUE(list->AddNetLog(Im(kIp1, "qq", 0), "4401020001").status.ok());
   list->Stop();
   control.join();
-  const std::string log = testing::internal::GetCapturedStderr();
-  EXPECT_NE(log.find("new records are refused"), std::string::npos) << log;
-  EXPECT_NE(log.find("accepted again; 2 were refused"), std::string::npos) << log;
-  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+  testing::internal::GetCapturedStderr();
 }

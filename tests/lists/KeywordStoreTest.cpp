@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "KeywordStoreContent.h"
 #include "TestEnv.h"
 #include "TestSupport.h"
 
@@ -54,7 +55,7 @@ TEST(KeywordStoreTest, LoadKeepsKeywordsYoungerThanThreeDays) {
       path, Record(Keyword(kNow - 259200, "exact")) + Record(Keyword(kNow - 259199, "younger")) +
                 Record(Keyword(kNow, "new")) + std::string(100, 'x'));
   std::set<std::string> keywords;
-  ASSERT_TRUE(keywordstore::Load(port::Env::Default(), path, kNow, &keywords).ok());
+  ASSERT_TRUE(testing_support::LoadKeywordStore(port::Env::Default(), path, kNow, &keywords).ok());
   EXPECT_EQ(keywords,
             (std::set<std::string>{Keyword(kNow - 259199, "younger"), Keyword(kNow, "new")}));
 }
@@ -67,25 +68,26 @@ TEST(KeywordStoreTest, LoadReadsWholeRecordsAndSkipsMalformedOnes) {
                                        Record(Keyword(kNow, "a")) + Record(Keyword(kNow, "b")) +
                                        Record(Keyword(kNow, "c")).substr(0, 100));
   std::set<std::string> keywords;
-  ASSERT_TRUE(keywordstore::Load(port::Env::Default(), path, kNow, &keywords).ok());
+  ASSERT_TRUE(testing_support::LoadKeywordStore(port::Env::Default(), path, kNow, &keywords).ok());
   EXPECT_EQ(keywords, (std::set<std::string>{Keyword(kNow, "a"), Keyword(kNow, "b")}));
 }
 
 TEST(KeywordStoreTest, AKeywordIsTheTextOfItsFieldAlone) {
   // A damaged record whose keyword field has no NUL: its text is the 128
   // bytes of the field, not the four bytes after it too, so that a rewrite
-  // (which writes at most 128 bytes) loads back the same keyword.
+  // (which writes at most 128 bytes) loads back the same keyword. The
+  // expired record after it makes the opening rewrite the store.
   TempDir dir;
   const std::string path = dir / "virtualdb.db";
   std::string full = Keyword(kNow, std::string(128, 'x')).substr(0, 128);
-  testing_support::WriteFile(path, full + "zzzz");
+  testing_support::WriteFile(path, full + "zzzz" + Record(Keyword(kNow - 259200, "old")));
   KeywordSet keywords;
   KeywordStore store(port::Env::Default(), path);
   ASSERT_TRUE(store.Open(kNow, &keywords).ok());
   EXPECT_TRUE(Holds(keywords, {full}));
-  ASSERT_TRUE(store.Rewrite({full}).ok());
+  EXPECT_EQ(ReadFile(path), Record(full));
   std::set<std::string> again;
-  ASSERT_TRUE(keywordstore::Load(port::Env::Default(), path, kNow, &again).ok());
+  ASSERT_TRUE(testing_support::LoadKeywordStore(port::Env::Default(), path, kNow, &again).ok());
   EXPECT_EQ(again, std::set<std::string>{full});
 }
 
@@ -93,7 +95,7 @@ TEST(KeywordStoreTest, MissingFileCreatesTheDirectories) {
   TempDir dir;
   const std::string path = dir / "site/virtualdb/virtualdb.db";
   std::set<std::string> keywords;
-  EXPECT_TRUE(keywordstore::Load(port::Env::Default(), path, kNow, &keywords).IsNotFound());
+  EXPECT_TRUE(testing_support::LoadKeywordStore(port::Env::Default(), path, kNow, &keywords).IsNotFound());
   EXPECT_TRUE(keywords.empty());
   EXPECT_TRUE(testing_support::Exists(dir / "site/virtualdb"));
 }
@@ -135,7 +137,7 @@ TEST(KeywordStoreTest, OpenRewritesAStoreWithDeadRecords) {
                                        Record(Keyword(kNow, "torn")).substr(0, 50));
   std::set<std::string> reference;
   KeywordSet loaded;
-  ASSERT_TRUE(keywordstore::Load(port::Env::Default(), path, kNow, &reference).ok());
+  ASSERT_TRUE(testing_support::LoadKeywordStore(port::Env::Default(), path, kNow, &reference).ok());
   KeywordStore store(port::Env::Default(), path);
   ASSERT_TRUE(store.Open(kNow, &loaded).ok());
   EXPECT_TRUE(Holds(loaded, reference));
@@ -172,8 +174,9 @@ TEST(KeywordStoreTest, FaultsLeaveWholeRecords) {
   ASSERT_TRUE(store.Append({b}).ok());
   EXPECT_EQ(ReadFile(path), Records({a, b}));
 
+  ASSERT_TRUE(store.Append({c}).ok());
   disk.Fail(testing_support::FaultEnv::kWrite, ".tmp", ENOSPC);
-  EXPECT_FALSE(store.Rewrite({b}).ok());
-  EXPECT_EQ(ReadFile(path), Records({a, b}));
+  EXPECT_FALSE(store.CompactIfDue(SetOf({b}), kNow).ok());
+  EXPECT_EQ(ReadFile(path), Records({a, b, c}));
   EXPECT_FALSE(testing_support::Exists(path + ".tmp"));
 }

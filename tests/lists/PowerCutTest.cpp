@@ -13,6 +13,7 @@
 
 #include "PowerCutEnv.h"
 #include "RecordExportReader.h"
+#include "KeywordStoreContent.h"
 #include "TestSupport.h"
 #include "common/PathHelpers.h"
 #include "common/SiteFiles.h"
@@ -54,8 +55,8 @@ bool IsLogoff(VirtualIdRecord record) { return GetNetLogKind(record) == REALNAME
 
 struct Site {
   TempDir dir;
-  ScopedEnv home{"TESSEL_HOME", dir.path()};
-  std::string Vdb() const { return testing_support::VirtualDbDir(); }
+  SiteContext Context(port::Env* env) const { return SiteAt(env, dir.path()); }
+  std::string Vdb() const { return Context(port::Env::Default()).VirtualDbDir(); }
   std::string Ia() const { return dir / "ia"; }
 };
 
@@ -63,10 +64,10 @@ struct Site {
 class Service {
  public:
   Service(const Site& site, port::Env* env) {
-    worker_ = new MakeUpIAFileWorker(HomeSite(env), true);
+    worker_ = new MakeUpIAFileWorker(site.Context(env), true);
     worker_->SetPaths("", site.Ia());
     worker_->SetUnitIdentity(kUnit);
-    handler_ = new preTreatHandle(HomeSite(env), 10);
+    handler_ = new preTreatHandle(site.Context(env), 10);
     handler_->SetIAFileWorker(worker_.get());
     control_ = handler_->start();
   }
@@ -146,7 +147,7 @@ void CutAndCheck(const std::vector<VirtualIdRecord>& load, long cutAfter, std::u
     EXPECT_LE(times[keyword], 1) << "twice: " << keyword;
   }
   std::set<std::string> keywords;
-  keywordstore::Load(port::Env::Default(), KeywordStoreFileName(site.Vdb()), std::time(nullptr),
+  testing_support::LoadKeywordStore(port::Env::Default(), KeywordStoreFileName(site.Vdb()), std::time(nullptr),
                      &keywords);
   for (const std::string& keyword : keywords) {
     EXPECT_EQ(times.count(keyword), 1u) << "a keyword without its record: " << keyword;

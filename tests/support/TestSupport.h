@@ -120,8 +120,9 @@ VirtualIdRecord InfoRecord(const std::string& prefix, int infoType, const std::s
                            int beginTime, int endTime);
 std::vector<unsigned char> Bytes(const VirtualIdRecord& record);
 
-// The site the service would work on: $TESSEL_HOME (as a test sets it), on
-// the real system, working in the site directory.
+// The site the service would find through $TESSEL_HOME (as a test sets it),
+// on the real system, working in the site directory. A test that does not
+// check the lookup itself names its site with SiteAt instead.
 tessel::SiteContext HomeSite();
 // The same reached through `env`.
 tessel::SiteContext HomeSite(tessel::port::Env* env);
