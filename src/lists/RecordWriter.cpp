@@ -283,10 +283,15 @@ WriteCounters RecordWriter::Counters() const {
         entry.second.items.front().written)
       ++counters.handOffsWaiting;
   counters.faults = faults_.Current();
-  if (!counters.faults.empty()) {
-    counters.failingFile = counters.faults.front().target;
-    counters.failure = counters.faults.front().reason;
-    counters.failingSince = counters.faults.front().since;
+  // The one fault shown alone names a file when one does: a missing
+  // setting has none and must not hide a file that cannot be written.
+  const Fault* shown = nullptr;
+  for (const Fault& fault : counters.faults)
+    if (shown == nullptr || (shown->target.empty() && !fault.target.empty())) shown = &fault;
+  if (shown != nullptr) {
+    counters.failingFile = shown->target;
+    counters.failure = shown->reason;
+    counters.failingSince = shown->since;
   }
   return counters;
 }
