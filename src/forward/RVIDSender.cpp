@@ -197,10 +197,11 @@ void RVIDSender::CountLaterDays(std::int32_t today) {
   std::vector<std::string> names;
   if (!env_->GetChildren(virtualdbDir_, &names).ok()) return;
   for (const std::string& name : names) {
-    std::string stamp;
+    tessel::SiteFile file;
     std::time_t day = 0;
     std::uint64_t size = 0;
-    if (tessel::ParseDayFileName(name, &stamp) && tessel::MidnightOfDayStamp(stamp, &day) &&
+    if (tessel::ParseFileName(name, &file) && file.type == tessel::SiteFileType::kDayFile &&
+        tessel::MidnightOfDayStamp(file.dayStamp, &day) &&
         day > day_ && day <= today &&
         env_->FileSize(tessel::JoinPath(virtualdbDir_, name), &size).ok())
       laterRecords_ += size / kRecordSize;
