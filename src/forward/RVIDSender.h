@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "common/FaultSpell.h"
 #include "common/SiteContext.h"
 #include "forward/NLS.h"
 #include "forward/NetlogConvert.h"
@@ -102,7 +103,7 @@ class RVIDSender : public tessel::StoppableThread {
   std::uint64_t laterRecords_;   // in the day files after a past day, up to today's
   std::int32_t laterCountedFor_;  // the day they were counted after
   std::int64_t laterCountedAt_;   // when, on the monotonic clock
-  bool down_;
+  tessel::FaultSpell down_;  // the server does not acknowledge
   mutable std::mutex statusLock_;
   tessel::UpstreamStatus status_;
 };

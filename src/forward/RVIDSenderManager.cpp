@@ -82,7 +82,7 @@ void RVIDSenderManager::SetDayFileKeepDays(int days) {
 void RVIDSenderManager::Report(const std::string& path, const tessel::ServerList& list) {
   const std::string shown = tessel::Printable(path);
   if (!list.usable) {
-    if (!listLost_) {
+    if (listLost_.Failed(list.why)) {
       std::size_t served;
       {
         std::lock_guard<std::mutex> guard(tableLock_);
@@ -92,12 +92,10 @@ void RVIDSenderManager::Report(const std::string& path, const tessel::ServerList
                       "(%zu served)",
                       shown.c_str(), tessel::Printable(list.why).c_str(), served);
     }
-    listLost_ = true;
     return;
   }
-  if (listLost_)
+  if (listLost_.Succeeded())
     tessel::LogLine("%s can be used again: its list of upstream servers is followed", shown.c_str());
-  listLost_ = false;
   for (const tessel::ProfileNote& note : list.notes)
     if (noted_.insert(note.text).second)
       tessel::LogLine("%s: %s", shown.c_str(), note.text.c_str());

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/FaultSpell.h"
 #include "common/SiteContext.h"
 #include "forward/DayFileRetention.h"
 #include "forward/RVIDSender.h"
@@ -71,7 +72,7 @@ class RVIDSenderManager : public tessel::StoppableThread {
   // What has been told about the file: each remark on a value once, and
   // whether it is unusable now (one line when it goes, one when it is back).
   std::set<std::string> noted_;
-  bool listLost_ = false;
+  tessel::FaultSpell listLost_;
   // Runs in this thread, between passes; none when day files are kept.
   std::unique_ptr<tessel::DayFileRetention> retention_;
 };
