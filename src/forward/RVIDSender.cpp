@@ -229,7 +229,7 @@ void RVIDSender::Failed(const std::string& why) {
     status_.connected = false;
     status_.lastError = why;
     if (wentDown) {
-      status_.downSince = env_->NowSeconds();
+      status_.downSince = down_.since();
       status_.retries = 0;
     }
   }
