@@ -99,18 +99,16 @@ bool ParseJournalName(const std::string& name, SiteFile* file) {
   return true;
 }
 
-// "YYMMDD.RiaBase.<seconds>"; seconds beyond 64 bits stay at the largest.
+// "YYMMDD.RiaBase.<seconds>"; seconds beyond 19 digits read as the largest.
 bool ParseSetAsideName(const std::string& name, SiteFile* file) {
   const std::string::size_type dot = name.rfind('.');
-  if (dot == std::string::npos || !IsDigits(name.substr(dot + 1)) ||
-      !ParseRecordFileName(name.substr(0, dot), file) || file->type != SiteFileType::kDayFile)
+  if (dot == std::string::npos) return false;
+  const std::string seconds = name.substr(dot + 1);
+  if (!IsDigits(seconds) || !ParseRecordFileName(name.substr(0, dot), file) ||
+      file->type != SiteFileType::kDayFile)
     return false;
   file->type = SiteFileType::kSetAsideDayFile;
-  file->number = 0;
-  for (std::string::size_type i = dot + 1; i < name.size(); ++i) {
-    const unsigned digit = static_cast<unsigned>(name[i] - '0');
-    file->number = file->number > (UINT64_MAX - digit) / 10 ? UINT64_MAX : file->number * 10 + digit;
-  }
+  file->number = seconds.size() <= 19 ? std::stoull(seconds) : UINT64_MAX;
   return true;
 }
 

@@ -35,7 +35,8 @@ std::string IntakeJournal::FileName(const std::string& dir, std::uint64_t number
 
 bool IntakeJournal::ParseFileName(const std::string& name, std::uint64_t* number) {
   SiteFile file;
-  if (!tessel::ParseFileName(name, &file) || file.type != SiteFileType::kIntakeJournal) return false;
+  if (!tessel::ParseFileName(name, &file) || file.type != SiteFileType::kIntakeJournal)
+    return false;
   *number = file.number;
   return true;
 }
