@@ -31,4 +31,10 @@ const InfoTypeRow& InfoTypeOf(std::int32_t infoType) {
   return kUnlisted;
 }
 
+bool IsImInfoType(std::int32_t infoType) { return infoType > 1000 && IsInImThousand(infoType); }
+
+bool IsInImThousand(std::int32_t infoType) {
+  return InfoTypeOf(infoType).kind == InfoKind::kImThousand;
+}
+
 }  // namespace tessel

@@ -48,6 +48,15 @@ struct InfoTypeRow {
 // their first record and not forwarded.
 const InfoTypeRow& InfoTypeOf(std::int32_t infoType);
 
+// True for the instant-messaging account types, 1001 to 1999: greater than
+// 1000 with thousands digit 1.
+bool IsImInfoType(std::int32_t infoType);
+
+// True for 1000 to 1999, the IM types and 1000 itself: the records whose
+// begin time is part of their keyword, whose IA-file selection merges begin
+// and end times, and whose conversion follows the put-on/put-off flag.
+bool IsInImThousand(std::int32_t infoType);
+
 }  // namespace tessel
 
 #endif

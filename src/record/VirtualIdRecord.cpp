@@ -69,12 +69,6 @@ NetLogKind GetNetLogKind(VirtualIdRecord& record) {
   return NetLogKindOf(record);
 }
 
-bool IsImInfoType(std::int32_t infoType) { return infoType > 1000 && IsInImThousand(infoType); }
-
-bool IsInImThousand(std::int32_t infoType) {
-  return InfoTypeOf(infoType).kind == InfoKind::kImThousand;
-}
-
 std::string GetGroupKey(const VirtualIdRecord& record) {
   return record.Prefix() + std::to_string(record.InfoType()) + "_" +
          record.Text(rec::kAccount, rec::kSeatAccountWidth);
