@@ -1,5 +1,7 @@
 #include "common/SiteFiles.h"
 
+#include <cstdint>
+
 #include "port/Port.h"
 
 namespace tessel {
@@ -37,37 +39,117 @@ std::string VirtualDbDirOf(const std::string& siteDir) {
   return JoinPath(siteDir, kVirtualDbDirName) + port::kPathSeparator;
 }
 
-std::string DayFileName(const std::string& dir, const std::string& dayStamp) {
-  return JoinPath(dir, dayStamp + kRecordFileExtension);
-}
-
 namespace {
 
 const std::size_t kStampLength = 6;
+// Journal numbers have at most this many digits: the number of a file made
+// after a failure is one more than the highest, and must not overflow.
+const std::size_t kMaxJournalDigits = 18;
 
-bool StartsWithDayStamp(const std::string& name) {
-  if (name.size() < kStampLength) return false;
-  for (std::size_t i = 0; i < kStampLength; ++i)
-    if (name[i] < '0' || name[i] > '9') return false;
+bool IsDigits(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// `name` without `suffix`, when it ends in it after at least one character.
+bool CutSuffix(const std::string& name, const std::string& suffix, std::string* stem) {
+  if (!HasExtension(name, suffix)) return false;
+  *stem = name.substr(0, name.size() - suffix.size());
+  return true;
+}
+
+// A day file "YYMMDD.RiaBase" or an IP file "YYMMDD_<ip>.RiaBase".
+bool ParseRecordFileName(const std::string& name, SiteFile* file) {
+  *file = SiteFile();
+  std::string stem;
+  if (!CutSuffix(name, kRecordFileExtension, &stem) || stem.size() < kStampLength ||
+      !IsDigits(stem.substr(0, kStampLength)))
+    return false;
+  file->dayStamp = stem.substr(0, kStampLength);
+  if (stem.size() == kStampLength) {
+    file->type = SiteFileType::kDayFile;
+    return true;
+  }
+  if (stem[kStampLength] != '_' || stem.size() == kStampLength + 1) return false;
+  file->type = SiteFileType::kIpFile;
+  file->ipKey = stem.substr(kStampLength + 1);
+  return true;
+}
+
+// A note beside an IP file: the IP file's name and the note's extension.
+bool ParseNoteName(const std::string& name, const std::string& extension, SiteFileType type,
+                   SiteFile* file) {
+  std::string ipFile;
+  if (!CutSuffix(name, extension, &ipFile) || !ParseRecordFileName(ipFile, file) ||
+      file->type != SiteFileType::kIpFile)
+    return false;
+  file->type = type;
+  return true;
+}
+
+bool ParseJournalName(const std::string& name, SiteFile* file) {
+  *file = SiteFile();
+  const std::string stem = std::string(kIntakeJournalName) + ".";
+  if (name.compare(0, stem.size(), stem) != 0) return false;
+  const std::string digits = name.substr(stem.size());
+  if (!IsDigits(digits) || digits.size() > kMaxJournalDigits ||
+      (digits.size() > 1 && digits[0] == '0'))
+    return false;
+  file->type = SiteFileType::kIntakeJournal;
+  file->number = std::stoull(digits);
+  return true;
+}
+
+// "YYMMDD.RiaBase.<seconds>"; seconds beyond 19 digits read as the largest.
+bool ParseSetAsideName(const std::string& name, SiteFile* file) {
+  const std::string::size_type dot = name.rfind('.');
+  if (dot == std::string::npos) return false;
+  const std::string seconds = name.substr(dot + 1);
+  if (!IsDigits(seconds) || !ParseRecordFileName(name.substr(0, dot), file) ||
+      file->type != SiteFileType::kDayFile)
+    return false;
+  file->type = SiteFileType::kSetAsideDayFile;
+  file->number = seconds.size() <= 19 ? std::stoull(seconds) : UINT64_MAX;
   return true;
 }
 
 }  // namespace
 
-bool ParseDayFileName(const std::string& name, std::string* dayStamp) {
-  if (name.size() != kStampLength + sizeof kRecordFileExtension - 1 ||
-      !HasExtension(name, kRecordFileExtension) || !StartsWithDayStamp(name))
-    return false;
-  *dayStamp = name.substr(0, kStampLength);
-  return true;
+bool ParseFileName(const std::string& name, SiteFile* file) {
+  SiteFile parsed;
+  std::string stem;
+  bool known = true;
+  if (name == kKeywordStoreName) {
+    parsed.type = SiteFileType::kKeywordStore;
+  } else if (name == kUnappliedFileName) {
+    parsed.type = SiteFileType::kUnapplied;
+  } else if (CutSuffix(name, kProgressFileExtension, &stem)) {
+    parsed.type = SiteFileType::kProgressFile;
+    parsed.server = stem;
+  } else if (CutSuffix(name, kIaCounterSuffix, &stem)) {
+    known = stem.size() == kStampLength && IsDigits(stem);
+    parsed.type = SiteFileType::kIaCounter;
+    parsed.dayStamp = stem;
+  } else if (CutSuffix(name, kIaTempSuffix, &stem)) {
+    known = ParseRecordFileName(stem, &parsed);
+    parsed.type = SiteFileType::kIaTempFile;
+  } else {
+    known = ParseRecordFileName(name, &parsed) ||
+            ParseNoteName(name, kHandOffExtension, SiteFileType::kHandOffNote, &parsed) ||
+            ParseNoteName(name, kHandedExtension, SiteFileType::kHandedNote, &parsed) ||
+            ParseJournalName(name, &parsed) || ParseSetAsideName(name, &parsed);
+  }
+  if (known) *file = parsed;
+  return known;
 }
 
-bool ParseIpFileName(const std::string& name, std::string* dayStamp) {
-  if (name.size() <= kStampLength + 1 + sizeof kRecordFileExtension - 1 ||
-      !HasExtension(name, kRecordFileExtension) || !StartsWithDayStamp(name) ||
-      name[kStampLength] != '_')
-    return false;
-  *dayStamp = name.substr(0, kStampLength);
+std::string DayFileName(const std::string& dir, const std::string& dayStamp) {
+  return JoinPath(dir, dayStamp + kRecordFileExtension);
+}
+
+bool ParseDayFileName(const std::string& name, std::string* dayStamp) {
+  SiteFile file;
+  if (!ParseFileName(name, &file) || file.type != SiteFileType::kDayFile) return false;
+  *dayStamp = file.dayStamp;
   return true;
 }
 
@@ -75,11 +157,9 @@ std::string HandOffFileName(const std::string& ipFilePath) {
   return ipFilePath + kHandOffExtension;
 }
 
-bool IsHandOffFileName(const std::string& name) { return HasExtension(name, kHandOffExtension); }
-
 std::string HandedFileName(const std::string& ipFilePath) { return ipFilePath + kHandedExtension; }
 
-bool IsHandedFileName(const std::string& name) { return HasExtension(name, kHandedExtension); }
+std::string IaTempFileName(const std::string& sourcePath) { return sourcePath + kIaTempSuffix; }
 
 std::string IpFileBaseName(const std::string& dayStamp, const std::string& ipKey) {
   return dayStamp + "_" + ipKey + kRecordFileExtension;
@@ -93,7 +173,11 @@ std::string IpFileName(const std::string& dir, const std::string& dayStamp,
 std::string KeywordStoreFileName(const std::string& dir) { return JoinPath(dir, kKeywordStoreName); }
 
 std::string IaCounterFileName(const std::string& dir, const std::string& dayStamp) {
-  return JoinPath(dir, dayStamp + "_iaFileNum.dat");
+  return JoinPath(dir, dayStamp + kIaCounterSuffix);
+}
+
+std::string IntakeJournalFileName(const std::string& dir, std::uint64_t number) {
+  return JoinPath(dir, std::string(kIntakeJournalName) + "." + std::to_string(number));
 }
 
 std::string SetAsideFileName(const std::string& path, std::time_t when) {
@@ -106,8 +190,9 @@ std::string ProgressFileName(const std::string& dir, const std::string& host,
 }
 
 bool ParseProgressFileName(const std::string& name, std::string* server) {
-  if (!HasExtension(name, kProgressFileExtension)) return false;
-  *server = name.substr(0, name.size() - (sizeof kProgressFileExtension - 1));
+  SiteFile file;
+  if (!ParseFileName(name, &file) || file.type != SiteFileType::kProgressFile) return false;
+  *server = file.server;
   return true;
 }
 

@@ -9,6 +9,7 @@
 //   <site>/virtualdb/YYMMDD_iaFileNum.dat      the day's IA-file counter
 //   <site>/virtualdb/YYMMDD_<ip>.RiaBase.handoff  an IP file being made an IA file
 //   <site>/virtualdb/YYMMDD_<ip>.RiaBase.handed   an IP file made an IA file lately
+//   <site>/virtualdb/YYMMDD_<ip>.RiaBase_tmp      an IA file being made
 //   <site>/virtualdb/unapplied.RiaBase         records that could not be applied
 //   <site>/virtualdb/YYMMDD.RiaBase.<seconds>  a damaged day file set aside
 //   <workdir>/virtualdb/<host>_<port>.spg      an upstream sender's progress
@@ -17,6 +18,7 @@
 #ifndef TESSEL_COMMON_SITEFILES_H
 #define TESSEL_COMMON_SITEFILES_H
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 
@@ -32,6 +34,8 @@ inline constexpr char kIaFileExtension[] = ".ria";
 inline constexpr char kOnlineExportExtension[] = ".OLV";
 inline constexpr char kHandOffExtension[] = ".handoff";
 inline constexpr char kHandedExtension[] = ".handed";
+inline constexpr char kIaTempSuffix[] = "_tmp";
+inline constexpr char kIaCounterSuffix[] = "_iaFileNum.dat";
 inline constexpr char kUnappliedFileName[] = "unapplied.RiaBase";
 
 // dir + name with exactly one separator between them (none is added when
@@ -53,9 +57,39 @@ bool HasExtension(const std::string& name, const std::string& extension);
 // The virtualdb directory of a site directory, ending in a separator.
 std::string VirtualDbDirOf(const std::string& siteDir);
 
+// Every kind of file the service keeps in a site's virtualdb directory (and
+// the progress files under the working directory's), as its name tells it.
+enum class SiteFileType {
+  kDayFile,          // YYMMDD.RiaBase
+  kIpFile,           // YYMMDD_<ip>.RiaBase
+  kSetAsideDayFile,  // YYMMDD.RiaBase.<seconds>: a damaged day file set aside
+  kHandOffNote,      // YYMMDD_<ip>.RiaBase.handoff
+  kHandedNote,       // YYMMDD_<ip>.RiaBase.handed
+  kIaTempFile,       // YYMMDD_<ip>.RiaBase_tmp: an IA file being made
+  kIaCounter,        // YYMMDD_iaFileNum.dat
+  kKeywordStore,     // virtualdb.db
+  kIntakeJournal,    // intake.journal.<n>
+  kUnapplied,        // unapplied.RiaBase
+  kProgressFile,     // <host>_<port>.spg
+};
+
+// What a name tells beyond its type; the fields its type has not stay empty.
+struct SiteFile {
+  SiteFileType type = SiteFileType::kDayFile;
+  std::string dayStamp;      // the six digits of every file of a day
+  std::string ipKey;         // IP files and their hand-off notes and IA temporary files
+  std::uint64_t number = 0;  // the journal's number; the second a file was set aside
+  std::string server;        // a progress file's "<host>_<port>"
+};
+
+// The one reading of the names above: false for every other name, near
+// misses included ("26120x.RiaBase", "261207_.RiaBase", "intake.journal.01").
+// Each name is read the way the functions below make it.
+bool ParseFileName(const std::string& name, SiteFile* file);
+
 std::string DayFileName(const std::string& dir, const std::string& dayStamp);
 // The day stamp of a day file's name ("261207.RiaBase"); false for any other
-// name (an IP file's, say).
+// name (an IP file's, say). ParseFileName, for the tools.
 bool ParseDayFileName(const std::string& name, std::string* dayStamp);
 
 // The IP file's own name, without a directory: the IA file's name is made
@@ -63,24 +97,24 @@ bool ParseDayFileName(const std::string& name, std::string* dayStamp);
 std::string IpFileBaseName(const std::string& dayStamp, const std::string& ipKey);
 std::string IpFileName(const std::string& dir, const std::string& dayStamp,
                        const std::string& ipKey);
-// The day stamp of an IP file's name ("261207_3232235786.RiaBase"); false
-// for any other name (a day file's, say).
-bool ParseIpFileName(const std::string& name, std::string* dayStamp);
 
 // The note that a seat's IP file is being handed to the IA-file worker,
 // beside the IP file: it names the IA file being made, so that a hand-off
 // cut short by a crash is finished at the next start, never made twice.
 std::string HandOffFileName(const std::string& ipFilePath);
-bool IsHandOffFileName(const std::string& name);
 // What the note becomes once its IA file is made and its IP file gone: it
 // stays until no record of the seat can come back from the intake journal
 // or the day files, so that none of them makes the IP file again.
 std::string HandedFileName(const std::string& ipFilePath);
-bool IsHandedFileName(const std::string& name);
+
+// The IA file being made from a record file, beside it.
+std::string IaTempFileName(const std::string& sourcePath);
 
 std::string KeywordStoreFileName(const std::string& dir);
 
 std::string IaCounterFileName(const std::string& dir, const std::string& dayStamp);
+
+std::string IntakeJournalFileName(const std::string& dir, std::uint64_t number);
 
 // Where a damaged record file is moved, beside it, at time `when`.
 std::string SetAsideFileName(const std::string& path, std::time_t when);
@@ -88,6 +122,7 @@ std::string SetAsideFileName(const std::string& path, std::time_t when);
 std::string ProgressFileName(const std::string& dir, const std::string& host,
                              unsigned short port);
 // The "<host>_<port>" of a progress file's name; false for other names.
+// ParseFileName, for the tools.
 bool ParseProgressFileName(const std::string& name, std::string* server);
 
 // The IA file of an IP file: "<iaDir>/<unit>_<IP file name>" is cut to 258

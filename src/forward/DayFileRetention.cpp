@@ -13,26 +13,6 @@
 
 namespace tessel {
 
-namespace {
-
-// "<stamp>.RiaBase.<digits>": a damaged day file set aside.
-bool ParseSetAsideName(const std::string& name, std::string* stamp) {
-  const std::string::size_type dot = name.rfind('.');
-  if (dot == std::string::npos || dot + 1 == name.size() ||
-      name.find_first_not_of("0123456789", dot + 1) != std::string::npos)
-    return false;
-  return ParseDayFileName(name.substr(0, dot), stamp);
-}
-
-// "<stamp>_iaFileNum.dat".
-bool ParseCounterName(const std::string& dir, const std::string& name, std::string* stamp) {
-  if (name.size() < 6) return false;
-  *stamp = name.substr(0, 6);
-  return JoinPath(dir, name) == IaCounterFileName(dir, *stamp);
-}
-
-}  // namespace
-
 std::time_t DayFileRetention::EarliestProgress(const ServerList& list) const {
   const std::string dir = JoinPath(site_.workDir, kVirtualDbDirName);
   std::time_t earliest = LONG_MAX;
@@ -68,25 +48,22 @@ int DayFileRetention::Pass(const ServerList& list) {
   // Days of which an IP file (or its hand-off) still waits to become an IA
   // file: their counters stay, or a number could be given twice.
   std::set<std::string> waitingDays;
-  for (const std::string& name : names) {
-    std::string stamp;
-    const std::string base =
-        IsHandOffFileName(name)
-            ? name.substr(0, name.size() - std::string(kHandOffExtension).size())
-            : name;
-    if (ParseIpFileName(base, &stamp)) waitingDays.insert(stamp);
-  }
+  SiteFile file;
+  for (const std::string& name : names)
+    if (ParseFileName(name, &file) &&
+        (file.type == SiteFileType::kIpFile || file.type == SiteFileType::kHandOffNote))
+      waitingDays.insert(file.dayStamp);
 
   int removed = 0;
   std::uint64_t bytes = 0;
   std::string failed;
   for (const std::string& name : names) {
-    std::string stamp;
-    bool counter = false;
-    if (!ParseDayFileName(name, &stamp) && !ParseSetAsideName(name, &stamp)) {
-      if (!ParseCounterName(dir, name, &stamp)) continue;
-      counter = true;
-    }
+    if (!ParseFileName(name, &file) || (file.type != SiteFileType::kDayFile &&
+                                        file.type != SiteFileType::kSetAsideDayFile &&
+                                        file.type != SiteFileType::kIaCounter))
+      continue;
+    const bool counter = file.type == SiteFileType::kIaCounter;
+    const std::string& stamp = file.dayStamp;
     std::time_t day = 0;
     if (!MidnightOfDayStamp(stamp, &day)) continue;
     // Older than the days kept: the day `keepDays` before today is kept.

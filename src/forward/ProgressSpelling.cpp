@@ -40,9 +40,11 @@ std::string OtherSpellingProgress(port::Env* env, const std::string& dir, const 
   const std::string portSuffix = "_" + std::to_string(port);
   std::set<std::string> ours;
   bool resolved = false;
+  SiteFile file;
   for (const std::string& name : names) {
-    std::string server;
-    if (!ParseProgressFileName(name, &server) || server.size() <= portSuffix.size() ||
+    if (!ParseFileName(name, &file) || file.type != SiteFileType::kProgressFile) continue;
+    const std::string& server = file.server;
+    if (server.size() <= portSuffix.size() ||
         server.compare(server.size() - portSuffix.size(), portSuffix.size(), portSuffix) != 0)
       continue;
     const std::string other = server.substr(0, server.size() - portSuffix.size());

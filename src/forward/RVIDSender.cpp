@@ -45,8 +45,7 @@ RVIDSender::RVIDSender(const char* host, int port, int startOffset,
       dayFileSize_(0),
       laterRecords_(0),
       laterCountedFor_(0),
-      laterCountedAt_(0),
-      down_(false) {
+      laterCountedAt_(0) {
   std::memset(&netlog_, 0, sizeof netlog_);
   std::memset(&texts_, 0, sizeof texts_);
   progressPath_ = tessel::ProgressFileName(tessel::JoinPath(site.workDir, tessel::kVirtualDbDirName),
@@ -197,10 +196,11 @@ void RVIDSender::CountLaterDays(std::int32_t today) {
   std::vector<std::string> names;
   if (!env_->GetChildren(virtualdbDir_, &names).ok()) return;
   for (const std::string& name : names) {
-    std::string stamp;
+    tessel::SiteFile file;
     std::time_t day = 0;
     std::uint64_t size = 0;
-    if (tessel::ParseDayFileName(name, &stamp) && tessel::MidnightOfDayStamp(stamp, &day) &&
+    if (tessel::ParseFileName(name, &file) && file.type == tessel::SiteFileType::kDayFile &&
+        tessel::MidnightOfDayStamp(file.dayStamp, &day) &&
         day > day_ && day <= today &&
         env_->FileSize(tessel::JoinPath(virtualdbDir_, name), &size).ok())
       laterRecords_ += size / kRecordSize;
@@ -217,25 +217,23 @@ void RVIDSender::Acknowledged() {
     retries = status_.retries;
     status_.retries = 0;
   }
-  if (!down_) return;
-  down_ = false;
+  if (!down_.Succeeded()) return;
   tessel::LogLine("upstream %s is back: acknowledged after %llu retries", Server().c_str(),
                   static_cast<unsigned long long>(retries));
 }
 
 void RVIDSender::Failed(const std::string& why) {
-  const bool wentDown = !down_;
+  const bool wentDown = down_.Failed(why, env_->NowSeconds());
   {
     std::lock_guard<std::mutex> guard(statusLock_);
     status_.connected = false;
     status_.lastError = why;
     if (wentDown) {
-      status_.downSince = env_->NowSeconds();
+      status_.downSince = down_.since();
       status_.retries = 0;
     }
   }
   if (!wentDown) return;
-  down_ = true;
   tessel::LogLine("upstream %s is down: %s; the record waiting is sent again every %s s",
                   Server().c_str(), tessel::Printable(why).c_str(),
                   SecondsText(pacing_.retryPauseMs).c_str());
@@ -267,7 +265,7 @@ void RVIDSender::run() {
 
 bool RVIDSender::SendUntilAcknowledged() {
   while (!StopRequested()) {
-    if (down_) {
+    if (down_.failing()) {
       std::lock_guard<std::mutex> guard(statusLock_);
       ++status_.retries;
     }

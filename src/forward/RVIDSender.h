@@ -11,32 +11,16 @@
 #include <mutex>
 #include <string>
 
+#include "common/FaultSpell.h"
 #include "common/SiteContext.h"
 #include "forward/NLS.h"
 #include "forward/NetlogConvert.h"
 #include "forward/NetlogSender.h"
+#include "forward/RVIDSenderPacing.h"
 #include "common/StoppableThread.h"
 #include "forward/UpstreamStatus.h"
 #include "port/Env.h"
 #include "record/VirtualIdRecord.h"
-
-namespace tessel {
-
-// Pauses in milliseconds. The defaults pace the upstream servers: at most
-// about 100 records a second, a look every 5 s when nothing is new, a
-// retry every 5 s while the server does not acknowledge.
-struct RVIDSenderPacing {
-  int recordPauseMs = 10;
-  int idlePauseMs = 5000;
-  int retryPauseMs = 5000;
-  // Today's file with a part of a record at its end may be in the middle
-  // of an append: it is looked at again after this pause before it is
-  // set aside.
-  int recheckPauseMs = 200;
-  NetlogTiming timing;
-};
-
-}  // namespace tessel
 
 class RVIDSender : public tessel::StoppableThread {
  public:
@@ -102,7 +86,7 @@ class RVIDSender : public tessel::StoppableThread {
   std::uint64_t laterRecords_;   // in the day files after a past day, up to today's
   std::int32_t laterCountedFor_;  // the day they were counted after
   std::int64_t laterCountedAt_;   // when, on the monotonic clock
-  bool down_;
+  tessel::FaultSpell down_;  // the server does not acknowledge
   mutable std::mutex statusLock_;
   tessel::UpstreamStatus status_;
 };

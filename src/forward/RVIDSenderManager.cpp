@@ -11,15 +11,15 @@
 
 RVIDSenderManager::RVIDSenderManager(const tessel::SiteContext& site, int passPauseMs,
                                      const RVIDSender::Pacing& senderPacing)
-    : tessel::StoppableThread(site.env), env_(site.env), site_(site), passPauseMs_(passPauseMs),
-      senderPacing_(senderPacing) {}
+    : tessel::StoppableThread(site.env), env(site.env), site(site), passPauseMs(passPauseMs),
+      senderPacing(senderPacing) {}
 
 RVIDSenderManager::~RVIDSenderManager() { StopAll(); }
 
 void RVIDSenderManager::run() {
   while (!StopRequested()) {
     OnePass();
-    if (!Pause(passPauseMs_)) break;
+    if (!Pause(passPauseMs)) break;
   }
   StopAll();
 }
@@ -33,7 +33,7 @@ void RVIDSenderManager::Stop() {
 std::vector<tessel::UpstreamStatus> RVIDSenderManager::Statuses() const {
   std::vector<RVIDSenderPtr> held;
   {
-    std::lock_guard<std::mutex> guard(tableLock_);
+    std::lock_guard<std::mutex> guard(tableLock);
     for (const auto& entry : senders)
       if (entry.second) held.push_back(entry.second);
   }
@@ -53,7 +53,7 @@ void RVIDSenderManager::StopSenders(const std::vector<std::string>& keys) {
   // and each is joined before it is released.
   std::vector<RVIDSenderPtr> stopping;
   {
-    std::lock_guard<std::mutex> guard(tableLock_);
+    std::lock_guard<std::mutex> guard(tableLock);
     for (const std::string& key : keys) {
       auto found = senders.find(key);
       if (found == senders.end()) continue;
@@ -66,48 +66,46 @@ void RVIDSenderManager::StopSenders(const std::vector<std::string>& keys) {
 }
 
 void RVIDSenderManager::OnePass() {
-  const std::string path = site_.NetbarConfigPath();
-  const tessel::ServerList list = tessel::ReadServerList(path, env_);
+  const std::string path = site.NetbarConfigPath();
+  const tessel::ServerList list = tessel::ReadServerList(path, env);
   Report(path, list);
   // A file that vanished or is being rewritten names no list: the servers
   // served go on being served until it names one again.
   if (list.usable) Follow(list);
-  if (retention_) retention_->Pass(list);
+  if (retention) retention->Pass(list);
 }
 
 void RVIDSenderManager::SetDayFileKeepDays(int days) {
-  retention_.reset(days > 0 ? new tessel::DayFileRetention(site_, days) : nullptr);
+  retention.reset(days > 0 ? new tessel::DayFileRetention(site, days) : nullptr);
 }
 
 void RVIDSenderManager::Report(const std::string& path, const tessel::ServerList& list) {
   const std::string shown = tessel::Printable(path);
   if (!list.usable) {
-    if (!listLost_) {
+    if (listLost.Failed(list.why)) {
       std::size_t served;
       {
-        std::lock_guard<std::mutex> guard(tableLock_);
+        std::lock_guard<std::mutex> guard(tableLock);
         served = senders.size();
       }
       tessel::LogLine("%s cannot be used (%s): the last list of upstream servers stays in force "
                       "(%zu served)",
                       shown.c_str(), tessel::Printable(list.why).c_str(), served);
     }
-    listLost_ = true;
     return;
   }
-  if (listLost_)
+  if (listLost.Succeeded())
     tessel::LogLine("%s can be used again: its list of upstream servers is followed", shown.c_str());
-  listLost_ = false;
   for (const tessel::ProfileNote& note : list.notes)
-    if (noted_.insert(note.text).second)
+    if (noted.insert(note.text).second)
       tessel::LogLine("%s: %s", shown.c_str(), note.text.c_str());
 }
 
 void RVIDSenderManager::WarnOfOtherSpelling(const tessel::ServerEntry& entry) {
   const std::string other = tessel::OtherSpellingProgress(
-      env_, tessel::JoinPath(site_.workDir, tessel::kVirtualDbDirName), entry.address,
+      env, tessel::JoinPath(site.workDir, tessel::kVirtualDbDirName), entry.address,
       static_cast<unsigned short>(entry.port));
-  if (other.empty() || !noted_.insert("spelling " + entry.key + " " + other).second) return;
+  if (other.empty() || !noted.insert("spelling " + entry.key + " " + other).second) return;
   tessel::LogLine("upstream %s has no progress file, but %s is the progress of the same server "
                   "spelt otherwise: a new one starts at today's day file and sends again what "
                   "that spelling had sent; spell the server as before to go on from it",
@@ -134,8 +132,8 @@ void RVIDSenderManager::Follow(const tessel::ServerList& list) {
     }
     if (!sender) {
       WarnOfOtherSpelling(entry);
-      sender = new RVIDSender(entry.address.c_str(), entry.port, entry.offset, site_, senderPacing_);
-      std::lock_guard<std::mutex> guard(tableLock_);
+      sender = new RVIDSender(entry.address.c_str(), entry.port, entry.offset, site, senderPacing);
+      std::lock_guard<std::mutex> guard(tableLock);
       senders[entry.key] = sender;
     }
     if (!sender->isAlive()) {

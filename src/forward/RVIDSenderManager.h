@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/FaultSpell.h"
 #include "common/SiteContext.h"
 #include "forward/DayFileRetention.h"
 #include "forward/RVIDSender.h"
@@ -56,24 +57,24 @@ class RVIDSenderManager : public tessel::StoppableThread {
   void WarnOfOtherSpelling(const tessel::ServerEntry& entry);
   void StopAll();
 
-  tessel::port::Env* const env_;
-  const tessel::SiteContext site_;
-  int passPauseMs_;
-  RVIDSender::Pacing senderPacing_;
+  tessel::port::Env* const env;
+  const tessel::SiteContext site;
+  int passPauseMs;
+  RVIDSender::Pacing senderPacing;
   // "<address>:<port>" as configured -> the sender serving it. Changed by
-  // the manager's thread alone, under tableLock_, so that Statuses() may
+  // the manager's thread alone, under tableLock, so that Statuses() may
   // read it from others.
   std::map<std::string, RVIDSenderPtr> senders;
-  mutable std::mutex tableLock_;
+  mutable std::mutex tableLock;
   // The stale marks: within a pass, the servers of the table not (yet) seen
   // in this reading of the list.
   std::set<std::string> stale;
   // What has been told about the file: each remark on a value once, and
   // whether it is unusable now (one line when it goes, one when it is back).
-  std::set<std::string> noted_;
-  bool listLost_ = false;
+  std::set<std::string> noted;
+  tessel::FaultSpell listLost;
   // Runs in this thread, between passes; none when day files are kept.
-  std::unique_ptr<tessel::DayFileRetention> retention_;
+  std::unique_ptr<tessel::DayFileRetention> retention;
 };
 
 typedef IceUtil::Handle<RVIDSenderManager> RVIDSenderManagerPtr;

@@ -16,13 +16,6 @@ namespace rec = tessel::rec;
 
 namespace {
 
-bool IsIntervalType(std::int32_t t) {
-  if (t == 2 || t == 19 || t == 20) return true;
-  const std::int32_t thousands = t / 1000;
-  return thousands == 2 || thousands == 3 || thousands == 4 || thousands == 5 ||
-         thousands == 10;
-}
-
 // The day's counter: the next IA-file number, 32-bit little-endian.
 int ReadCounter(port::Env* env, const std::string& path) {
   int n = 1;
@@ -108,7 +101,7 @@ port::Status MakeUpIAFileWorker::MakeIAFile(const std::string& sourcePath,
   const std::string head = unitIdentity.substr(0, headLength);
   const std::string tail = unitIdentity.substr(headLength);
 
-  const std::string tmpPath = sourcePath + "_tmp";
+  const std::string tmpPath = tessel::IaTempFileName(sourcePath);
   env->RemoveFile(tmpPath);
   for (std::list<VirtualIdRecord>::const_iterator record = selected.begin();
        record != selected.end(); ++record) {
@@ -162,17 +155,26 @@ void MakeUpIAFileWorker::SelectRecords(std::list<VirtualIdRecord>& group) {
   std::list<VirtualIdRecord>::iterator earliest = first;
   std::list<VirtualIdRecord>::iterator latest = first;
   for (std::list<VirtualIdRecord>::iterator r = group.begin(); r != group.end(); ++r) {
-    const std::int32_t t = r->InfoType();
-    if (tessel::IsInImThousand(t)) {
-      if (r->BeginTime() < first->BeginTime()) first->SetInt(rec::kBeginTime, r->BeginTime());
-      if (r->EndTime() > first->EndTime()) first->SetInt(rec::kEndTime, r->EndTime());
-    } else if (IsIntervalType(t) || t == 3 || t == 4) {
-      const std::size_t begin = IsIntervalType(t) ? rec::kBeginTime : rec::kAltBeginTime;
-      const std::size_t end = IsIntervalType(t) ? rec::kEndTime : rec::kAltEndTime;
-      if (r->Int(begin) < earliest->Int(begin)) earliest = r;
-      else if (r->Int(end) > latest->Int(end)) latest = r;
-    } else if (t == rec::kSeatInfoType) {
-      if (r->LogoffTime() != r->LogonTime() && r->LogoffTime() != -1) earliest = latest = r;
+    const tessel::IaChoice choice = tessel::InfoTypeOf(r->InfoType()).iaChoice;
+    switch (choice) {
+      case tessel::IaChoice::kMergedTimes:
+        if (r->BeginTime() < first->BeginTime()) first->SetInt(rec::kBeginTime, r->BeginTime());
+        if (r->EndTime() > first->EndTime()) first->SetInt(rec::kEndTime, r->EndTime());
+        break;
+      case tessel::IaChoice::kInterval:
+      case tessel::IaChoice::kAltInterval: {
+        const bool alt = choice == tessel::IaChoice::kAltInterval;
+        const std::size_t begin = alt ? rec::kAltBeginTime : rec::kBeginTime;
+        const std::size_t end = alt ? rec::kAltEndTime : rec::kEndTime;
+        if (r->Int(begin) < earliest->Int(begin)) earliest = r;
+        else if (r->Int(end) > latest->Int(end)) latest = r;
+        break;
+      }
+      case tessel::IaChoice::kLastLogoff:
+        if (r->LogoffTime() != r->LogonTime() && r->LogoffTime() != -1) earliest = latest = r;
+        break;
+      case tessel::IaChoice::kFirst:
+        break;
     }
   }
   selected.push_back(*earliest);
@@ -230,13 +232,13 @@ void MakeUpIAFileWorker::FinishHandOffs() {
   std::vector<std::string> names;
   if (!env->GetChildren(virtualdbDir, &names).ok()) return;
   for (const std::string& name : names) {
-    if (!tessel::IsHandOffFileName(name)) continue;
+    tessel::SiteFile file;
+    if (!tessel::ParseFileName(name, &file) || file.type != tessel::SiteFileType::kHandOffNote)
+      continue;
     const std::string notePath = tessel::JoinPath(virtualdbDir, name);
-    const std::size_t noteExtension = sizeof tessel::kHandOffExtension - 1;
-    const std::string filePath = notePath.substr(0, notePath.size() - noteExtension);
-    const std::string fileName = name.substr(0, name.size() - noteExtension);
-    std::string dayStamp;
-    if (!tessel::ParseIpFileName(fileName, &dayStamp)) continue;
+    const std::string fileName = tessel::IpFileBaseName(file.dayStamp, file.ipKey);
+    const std::string filePath = tessel::JoinPath(virtualdbDir, fileName);
+    const std::string& dayStamp = file.dayStamp;
     tessel::HandOffNote note;
     tessel::ReadHandOffNote(env, notePath, &note);
     if (!env->FileExists(filePath)) {

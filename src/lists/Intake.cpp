@@ -138,8 +138,8 @@ Receipt Intake::Add(const VirtualIdRecord& record) {
 bool Intake::WaitForRoomLocked(std::unique_lock<std::mutex>& lock) {
   // Once a wait has run out, records are refused at once until room is
   // made: a stalled writer must not hold every caller for the whole wait.
-  if (refusing_) {
-    ++refusedInRow_;
+  if (refusal_.failing()) {
+    refusal_.Failed();
     return false;
   }
   if (env_->WaitFor(room_, lock, options_.roomWaitMs, [this] {
@@ -151,29 +151,26 @@ bool Intake::WaitForRoomLocked(std::unique_lock<std::mutex>& lock) {
 }
 
 void Intake::NoteRefusalLocked(bool full) {
-  if (full && !refusing_) {
-    refusing_ = true;
-    refusedInRow_ = 1;
+  if (full && refusal_.Failed()) {
     LogLine("%zu records wait to be stored; new records are refused until they are",
             options_.maxWaitingRecords);
-  } else if (!full && refusing_) {
-    refusing_ = false;
-    LogLine("records are accepted again; %zu were refused", refusedInRow_);
-    refusedInRow_ = 0;
+  } else if (!full && refusal_.Succeeded()) {
+    LogLine("records are accepted again; %llu were refused",
+            static_cast<unsigned long long>(refusal_.count()));
   }
 }
 
 void Intake::NoteJournalLocked(const port::Status& status) {
-  if (status.ok() == !counters_.journalFailing) return;
-  counters_.journalFailing = !status.ok();
-  if (counters_.journalFailing) {
-    counters_.journalError = status.ToString();
-    counters_.journalFailingSince = env_->NowSeconds();
+  const bool changed = status.ok() ? journalFault_.Succeeded()
+                                   : journalFault_.Failed(status.ToString(), env_->NowSeconds());
+  if (!changed) return;
+  counters_.journalFailing = journalFault_.failing();
+  counters_.journalError = journalFault_.reason();
+  counters_.journalFailingSince = journalFault_.since();
+  if (journalFault_.failing()) {
     LogLine("intake journal cannot be written (%s); records are refused until it can",
             counters_.journalError.c_str());
   } else {
-    counters_.journalError.clear();
-    counters_.journalFailingSince = 0;
     LogLine("intake journal written again");
   }
   std::lock_guard<std::mutex> guard(journalStateLock_);

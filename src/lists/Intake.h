@@ -37,6 +37,7 @@
 
 #include <IceUtil/Handle.h>
 
+#include "common/FaultSpell.h"
 #include "common/SiteOptions.h"
 #include "lists/IntakeJournal.h"
 #include "port/Env.h"
@@ -159,8 +160,8 @@ class Intake {
   std::vector<VirtualIdRecord> queued_;
   std::size_t inPass_ = 0;
   std::size_t held_ = 0;
-  bool refusing_ = false;  // a wait for room ran out; no room since
-  std::size_t refusedInRow_ = 0;
+  FaultSpell refusal_;  // a wait for room ran out; no room since
+  FaultSpell journalFault_;  // the journal cannot be written
   bool woken_ = false;
   bool closed_ = false;
   bool ending_ = false;    // the journal thread is to end

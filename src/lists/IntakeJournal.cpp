@@ -30,18 +30,14 @@ IntakeJournal::IntakeJournal(port::Env* env, const std::string& dir, bool syncNa
     : env_(env), dir_(dir), syncNames_(syncNames) {}
 
 std::string IntakeJournal::FileName(const std::string& dir, std::uint64_t number) {
-  return JoinPath(dir, std::string(kIntakeJournalName) + "." + std::to_string(number));
+  return IntakeJournalFileName(dir, number);
 }
 
 bool IntakeJournal::ParseFileName(const std::string& name, std::uint64_t* number) {
-  const std::string stem = std::string(kIntakeJournalName) + ".";
-  if (name.size() <= stem.size() || name.compare(0, stem.size(), stem) != 0) return false;
-  const std::string digits = name.substr(stem.size());
-  // Up to 18 digits: the number of a file made after a failure is one more
-  // than the highest, and must not overflow.
-  if (digits.size() > 18 || (digits.size() > 1 && digits[0] == '0')) return false;
-  if (digits.find_first_not_of("0123456789") != std::string::npos) return false;
-  *number = std::stoull(digits);
+  SiteFile file;
+  if (!tessel::ParseFileName(name, &file) || file.type != SiteFileType::kIntakeJournal)
+    return false;
+  *number = file.number;
   return true;
 }
 

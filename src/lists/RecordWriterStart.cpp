@@ -18,9 +18,10 @@ void RecordWriter::CutTornTails() {
                                     DayFileName(dir_, DayStamp(now))};
   std::vector<std::string> names;
   env_->GetChildren(dir_, &names);
-  std::string dayStamp;
+  SiteFile file;
   for (const std::string& name : names)
-    if (ParseIpFileName(name, &dayStamp)) paths.push_back(JoinPath(dir_, name));
+    if (ParseFileName(name, &file) && file.type == SiteFileType::kIpFile)
+      paths.push_back(JoinPath(dir_, name));
   for (const std::string& path : paths) {
     std::uint64_t cut = 0;
     const port::Status status = CutToWholeRecords(env_, path, &cut);
@@ -159,12 +160,13 @@ void RecordWriter::AddListedKeywords() {
 void RecordWriter::ReadHandedNotes() {
   std::vector<std::string> names;
   env_->GetChildren(dir_, &names);
+  SiteFile file;
   for (const std::string& name : names) {
-    if (!IsHandedFileName(name)) continue;
+    if (!ParseFileName(name, &file) || file.type != SiteFileType::kHandedNote) continue;
     const std::string note = JoinPath(dir_, name);
     HandOffNote read;
     if (!ReadHandOffNote(env_, note, &read).ok()) continue;
-    handed_[note.substr(0, note.size() - (sizeof kHandedExtension - 1))] = read.seatTime;
+    handed_[IpFileName(dir_, file.dayStamp, file.ipKey)] = read.seatTime;
     notesMade_.push_back(note);
   }
 }
@@ -173,9 +175,9 @@ void RecordWriter::HandOverClosedSeats() {
   if (worker_ == nullptr || !worker_->CanMakeIAFiles()) return;
   std::vector<std::string> names;
   env_->GetChildren(dir_, &names);
-  std::string dayStamp;
+  SiteFile file;
   for (const std::string& name : names) {
-    if (!ParseIpFileName(name, &dayStamp)) continue;
+    if (!ParseFileName(name, &file) || file.type != SiteFileType::kIpFile) continue;
     const std::string path = JoinPath(dir_, name);
     RiaBaseReader reader(env_);
     VirtualIdRecord last;
@@ -187,7 +189,7 @@ void RecordWriter::HandOverClosedSeats() {
     // (a crash came first, or the IA file could not be made).
     if (GetNetLogKind(copy) == REALNAME_LOGOFF &&
         known_.Contains(KeywordDigest::Of(KeywordOf(last))))
-      QueueForIpFile(IpTarget{path, name, dayStamp}, last, true, true);
+      QueueForIpFile(IpTarget{path, name, file.dayStamp}, last, true, true);
   }
 }
 

@@ -26,15 +26,10 @@ struct IpFile {
 
 std::vector<IpFile> IpFilesIn(const std::vector<std::string>& names) {
   std::vector<IpFile> files;
-  const std::size_t extension = std::string(kRecordFileExtension).size();
-  for (const std::string& name : names) {
-    IpFile file;
-    if (!ParseIpFileName(name, &file.day)) continue;
-    const std::size_t seatStart = file.day.size() + 1;
-    file.seat = name.substr(seatStart, name.size() - seatStart - extension);
-    file.name = name;
-    files.push_back(std::move(file));
-  }
+  SiteFile parsed;
+  for (const std::string& name : names)
+    if (ParseFileName(name, &parsed) && parsed.type == SiteFileType::kIpFile)
+      files.push_back(IpFile{parsed.ipKey, parsed.dayStamp, name});
   std::sort(files.begin(), files.end());
   return files;
 }

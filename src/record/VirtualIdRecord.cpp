@@ -7,7 +7,7 @@
 
 #include "port/Coding.h"
 
-namespace rec = tessel::rec;
+namespace tessel {
 
 VirtualIdRecord::VirtualIdRecord() { std::memset(bytes, 0, sizeof bytes); }
 
@@ -18,11 +18,11 @@ VirtualIdRecord VirtualIdRecord::FromBytes(const void* data) {
 }
 
 std::int32_t VirtualIdRecord::Int(std::size_t offset) const {
-  return static_cast<std::int32_t>(tessel::port::DecodeFixed32LE(bytes + offset));
+  return static_cast<std::int32_t>(port::DecodeFixed32LE(bytes + offset));
 }
 
 void VirtualIdRecord::SetInt(std::size_t offset, std::int32_t value) {
-  tessel::port::EncodeFixed32LE(bytes + offset, static_cast<std::uint32_t>(value));
+  port::EncodeFixed32LE(bytes + offset, static_cast<std::uint32_t>(value));
 }
 
 std::string VirtualIdRecord::Text(std::size_t offset, std::size_t width) const {
@@ -40,12 +40,12 @@ void VirtualIdRecord::SetText(std::size_t offset, std::size_t width,
 
 NetLogKind NetLogKindOf(const VirtualIdRecord& record) {
   const std::int32_t infoType = record.InfoType();
-  if (infoType == rec::kSeatInfoType) {
+  if (InfoTypeOf(infoType).kind == InfoKind::kSeat) {
     const std::int32_t logon = record.LogonTime();
     const std::int32_t logoff = record.LogoffTime();
     return logoff == logon || logoff <= 0 ? REALNAME_LOGON : REALNAME_LOGOFF;
   }
-  if (tessel::IsImInfoType(infoType)) {
+  if (IsImInfoType(infoType)) {
     switch (record.ImStatus()) {
       case 0: return IM_LOGON;
       case 1: return IM_LOGOFF;
@@ -56,7 +56,7 @@ NetLogKind NetLogKindOf(const VirtualIdRecord& record) {
 }
 
 bool SettleLogonLogoffTime(VirtualIdRecord& record) {
-  if (record.InfoType() != rec::kSeatInfoType) return false;
+  if (InfoTypeOf(record.InfoType()).kind != InfoKind::kSeat) return false;
   const std::int32_t logon = record.LogonTime();
   const std::int32_t logoff = record.LogoffTime();
   if (logoff == logon || logoff > 0) return false;
@@ -69,16 +69,9 @@ NetLogKind GetNetLogKind(VirtualIdRecord& record) {
   return NetLogKindOf(record);
 }
 
-namespace tessel {
-
-bool IsImInfoType(std::int32_t infoType) { return infoType > 1000 && IsInImThousand(infoType); }
-
-bool IsInImThousand(std::int32_t infoType) { return infoType / 1000 == 1; }
-
 std::string GetGroupKey(const VirtualIdRecord& record) {
   return record.Prefix() + std::to_string(record.InfoType()) + "_" +
          record.Text(rec::kAccount, rec::kSeatAccountWidth);
 }
-
 
 }  // namespace tessel

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "port/Numbers.h"
+#include "record/InfoType.h"
 
 namespace tessel::rec {
 
@@ -44,6 +45,45 @@ inline constexpr std::size_t kEndTime = 326;
 inline constexpr std::size_t kAltBeginTime = 350;
 inline constexpr std::size_t kAltEndTime = 354;
 
+// Fields read only to forward a record upstream, laid out by the record's
+// forward layout (record/InfoType.h). Each mapping fills the net-log record's
+// numbers, its 20-byte text and its address (4 bytes, then a 2-byte port)
+// from these offsets.
+struct ForwardNumbers {
+  std::size_t num1, num2, num3, num4, num5, text, address;
+};
+// 1000-5999 and 10000-10999.
+inline constexpr ForwardNumbers kThousandsNumbers{330, 334, 342, 338, 350, 354, 384};
+// 2, 7, 19, 20.
+inline constexpr ForwardNumbers kShortInfoNumbers{330, 334, 342, 338, 350, 612, 642};
+// 3, 4.
+inline constexpr ForwardNumbers kShortIntervalNumbers{326, 330, 338, 334, 346, 704, 734};
+// 900.
+inline constexpr ForwardNumbers kSeatNumbers{kClientIp, 174, 182, 178, 190, 194, 224};
+
+// The net-log code: the prefix from its third character on.
+inline constexpr std::size_t kForwardCode = 2;
+// The log-on time forwarded for every type but 900 (which sends logonTime).
+inline constexpr std::size_t kForwardLogonTime = 1166;
+
+// Texts forwarded as net-log items, in the order they lie in the record.
+// 2000-5999 and 10000-10999:
+inline constexpr std::size_t kInfoText1 = 396;
+inline constexpr std::size_t kInfoText2 = 426;
+inline constexpr std::size_t kInfoText3 = 458;
+// 2, 7, 19, 20; the second text starts two bytes into the first.
+inline constexpr std::size_t kShortInfoText1 = 354;
+inline constexpr std::size_t kShortInfoText1Tail = 356;
+inline constexpr std::size_t kShortInfoText2 = 654;
+// 3, 4:
+inline constexpr std::size_t kShortIntervalText1 = 388;
+inline constexpr std::size_t kShortIntervalText2 = 448;
+inline constexpr std::size_t kShortIntervalText3 = 576;
+inline constexpr std::size_t kShortIntervalText4 = 746;
+// 900: a number before detailCode and a text after the numbers.
+inline constexpr std::size_t kSeatNumber = 150;
+inline constexpr std::size_t kSeatText = 236;
+
 inline constexpr int kSeatInfoType = 900;
 // An identity whose offCode is this keeps it when a seat is taken off line.
 inline constexpr int kKeepOffCode = 255;
@@ -56,6 +96,8 @@ inline constexpr std::size_t kMaxIpKey = 31;
 
 }  // namespace tessel::rec
 
+namespace tessel {
+
 // Classification of a record by the lists and the pre-treatment.
 enum NetLogKind {
   REALNAME_LOGON = 0,
@@ -67,7 +109,7 @@ enum NetLogKind {
 };
 
 struct VirtualIdRecord {
-  unsigned char bytes[tessel::rec::kSize];
+  unsigned char bytes[rec::kSize];
 
   VirtualIdRecord();  // all zero
   // Copies kSize bytes from `data`.
@@ -83,17 +125,17 @@ struct VirtualIdRecord {
 
   // The prefix as text: up to its first NUL and never beyond its 50 bytes,
   // so a prefix that fills the field does not run on into offCode/infoType.
-  std::string Prefix() const { return Text(tessel::rec::kPrefix, tessel::rec::kPrefixWidth); }
-  std::int32_t InfoType() const { return Int(tessel::rec::kInfoType); }
-  std::int32_t LogonTime() const { return Int(tessel::rec::kLogonTime); }
-  std::int32_t LogoffTime() const { return Int(tessel::rec::kLogoffTime); }
-  std::int32_t BeginTime() const { return Int(tessel::rec::kBeginTime); }
-  std::int32_t EndTime() const { return Int(tessel::rec::kEndTime); }
-  std::int32_t ImStatus() const { return Int(tessel::rec::kImStatus); }
-  std::int32_t InputFlag() const { return Int(tessel::rec::kInputFlag); }
+  std::string Prefix() const { return Text(rec::kPrefix, rec::kPrefixWidth); }
+  std::int32_t InfoType() const { return Int(rec::kInfoType); }
+  std::int32_t LogonTime() const { return Int(rec::kLogonTime); }
+  std::int32_t LogoffTime() const { return Int(rec::kLogoffTime); }
+  std::int32_t BeginTime() const { return Int(rec::kBeginTime); }
+  std::int32_t EndTime() const { return Int(rec::kEndTime); }
+  std::int32_t ImStatus() const { return Int(rec::kImStatus); }
+  std::int32_t InputFlag() const { return Int(rec::kInputFlag); }
 };
 
-static_assert(sizeof(VirtualIdRecord) == tessel::rec::kSize, "record must be 1247 bytes");
+static_assert(sizeof(VirtualIdRecord) == rec::kSize, "record must be 1247 bytes");
 
 // Kind of the record as it stands; changes nothing. A seat record (900) is
 // a log-on when its logoffTime equals its logonTime or is 0 or negative (a
@@ -108,17 +150,6 @@ bool SettleLogonLogoffTime(VirtualIdRecord& record);
 // Both of the above: the record settled, then its kind.
 NetLogKind GetNetLogKind(VirtualIdRecord& record);
 
-namespace tessel {
-
-// True for the instant-messaging account types, 1001 to 1999: greater than
-// 1000 with thousands digit 1.
-bool IsImInfoType(std::int32_t infoType);
-
-// True for 1000 to 1999, the IM types and 1000 itself: the records whose
-// begin time is part of their keyword, whose IA-file selection merges begin
-// and end times, and whose conversion follows the put-on/put-off flag.
-bool IsInImThousand(std::int32_t infoType);
-
 // prefix + infoType + "_" + account (at most 30 bytes): one key per identity.
 std::string GetGroupKey(const VirtualIdRecord& record);
 
@@ -126,6 +157,18 @@ std::string GetGroupKey(const VirtualIdRecord& record);
 using port::AtoiText;
 
 }  // namespace tessel
+
+// The record and its kinds go by their own names throughout the service,
+// the code outside namespace tessel included.
+using tessel::VirtualIdRecord;
+using tessel::NetLogKind;
+using tessel::REALNAME_LOGON;
+using tessel::REALNAME_LOGOFF;
+using tessel::IM_LOGON;
+using tessel::IM_LOGOFF;
+using tessel::OTHER_INFO;
+using tessel::IM_OTHER;
+using tessel::GetNetLogKind;
 
 #include "record/Prefix.h"  // the prefix's terms, which every user of a record reads
 

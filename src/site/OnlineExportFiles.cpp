@@ -28,13 +28,11 @@ port::Status OnlineExportFiles::Next(const std::string& dir, std::string* path) 
     }
     const port::Status removed = env_->RemoveFile(JoinPath(dir, name));
     if (!removed.ok() && !removed.IsNotFound()) {
-      if (!removalFailing_)
+      if (removal_.Failed(removed.ToString()))
         LogLine("cannot remove an on-line export past its time (%s); tried again at each export",
                 removed.ToString().c_str());
-      removalFailing_ = true;
-    } else if (removalFailing_ && removed.ok()) {
+    } else if (removed.ok() && removal_.Succeeded()) {
       LogLine("on-line exports past their time are removed again");
-      removalFailing_ = false;
     }
   }
   if (kept >= retention_.maxFiles)

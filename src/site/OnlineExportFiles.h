@@ -14,6 +14,7 @@
 #include <ctime>
 #include <string>
 
+#include "common/FaultSpell.h"
 #include "port/Env.h"
 
 namespace tessel {
@@ -45,7 +46,7 @@ class OnlineExportFiles {
   const ExportRetention retention_;
   std::time_t lastSecond_ = 0;
   int inSecond_ = 0;
-  bool removalFailing_ = false;  // told once until a removal works again
+  FaultSpell removal_;  // a removal that fails, told once until one works again
 };
 
 }  // namespace tessel

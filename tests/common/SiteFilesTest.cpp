@@ -8,6 +8,12 @@
 using namespace tessel;
 using testing_support::TempDir;
 
+namespace {
+
+std::string DirLess(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+}  // namespace
+
 TEST(SiteFilesTest, NamesOfTheRecordFiles) {
   TempDir dir;
   const SiteContext site = SiteAt(port::Env::Default(), dir.path());
@@ -53,4 +59,71 @@ TEST(SiteFilesTest, IaFileNames) {
   EXPECT_EQ(path, "/up/4401020001_261207_3232235786_3.ria");
   const std::string longIp(300, '7');
   EXPECT_FALSE(IaFileName("/up", "4401020001", "261207_" + longIp + ".RiaBase", 1, &path));
+}
+
+// Every name the service makes in virtualdb reads back as its kind, with
+// its day, IP key or number; names that only look like one read as none.
+TEST(SiteFilesTest, ParseFileNameTellsEveryKind) {
+  struct Case {
+    const char* name;
+    SiteFileType type;
+    const char* dayStamp;
+    const char* ipKey;
+    std::uint64_t number;
+  };
+  const Case cases[] = {
+      {"261207.RiaBase", SiteFileType::kDayFile, "261207", "", 0},
+      {"261207_3232235786.RiaBase", SiteFileType::kIpFile, "261207", "3232235786", 0},
+      {"261207.RiaBase.1796688000", SiteFileType::kSetAsideDayFile, "261207", "", 1796688000},
+      {"261207_3232235786.RiaBase.handoff", SiteFileType::kHandOffNote, "261207", "3232235786", 0},
+      {"261207_3232235786.RiaBase.handed", SiteFileType::kHandedNote, "261207", "3232235786", 0},
+      {"261207_3232235786.RiaBase_tmp", SiteFileType::kIaTempFile, "261207", "3232235786", 0},
+      {"261207_iaFileNum.dat", SiteFileType::kIaCounter, "261207", "", 0},
+      {"virtualdb.db", SiteFileType::kKeywordStore, "", "", 0},
+      {"intake.journal.0", SiteFileType::kIntakeJournal, "", "", 0},
+      {"intake.journal.17", SiteFileType::kIntakeJournal, "", "", 17},
+      {"unapplied.RiaBase", SiteFileType::kUnapplied, "", "", 0},
+      {"10.1.2.3_8000.spg", SiteFileType::kProgressFile, "", "", 0},
+  };
+  for (const Case& c : cases) {
+    SiteFile file;
+    ASSERT_TRUE(ParseFileName(c.name, &file)) << c.name;
+    EXPECT_EQ(file.type, c.type) << c.name;
+    EXPECT_EQ(file.dayStamp, c.dayStamp) << c.name;
+    EXPECT_EQ(file.ipKey, c.ipKey) << c.name;
+    EXPECT_EQ(file.number, c.number) << c.name;
+  }
+  SiteFile progress;
+  ASSERT_TRUE(ParseFileName("10.1.2.3_8000.spg", &progress));
+  EXPECT_EQ(progress.server, "10.1.2.3_8000");
+
+  for (const char* other :
+       {"", "26120x.RiaBase", "2612070.RiaBase", "261207_.RiaBase", "261207-1.RiaBase",
+        ".RiaBase", "261207.riabase", "261207.RiaBase.", "261207.RiaBase.12a",
+        "261207_1.RiaBase.1796688000", "261207.RiaBase.handed", "261207.RiaBase.handoff",
+        "x.RiaBase.handed", "261207_1.RiaBase.handedx", "26120_iaFileNum.dat",
+        "2612077_iaFileNum.dat", "virtualdb.db.old", "intake.journal", "intake.journal.",
+        "intake.journal.01", "intake.journal.1x", "intake.journal.1234567890123456789",
+        "_tmp", "x_tmp", ".spg", "261207.RiaBase~", "1796688000.OLV"}) {
+    SiteFile file;
+    EXPECT_FALSE(ParseFileName(other, &file)) << other;
+  }
+}
+
+// A name made here and read back gives what it was made from.
+TEST(SiteFilesTest, MadeNamesReadBack) {
+  SiteFile file;
+  const std::string ipFile = IpFileBaseName("261207", "10.0.0.7");
+  ASSERT_TRUE(ParseFileName(ipFile, &file));
+  EXPECT_EQ(IpFileBaseName(file.dayStamp, file.ipKey), ipFile);
+  ASSERT_TRUE(ParseFileName(DirLess(HandOffFileName(ipFile)), &file));
+  EXPECT_EQ(file.type, SiteFileType::kHandOffNote);
+  EXPECT_EQ(IpFileBaseName(file.dayStamp, file.ipKey), ipFile);
+  ASSERT_TRUE(ParseFileName(DirLess(IntakeJournalFileName("/s/virtualdb", 123456789012345678ull)),
+                            &file));
+  EXPECT_EQ(file.number, 123456789012345678ull);
+  ASSERT_TRUE(ParseFileName(DirLess(IaCounterFileName("/s/virtualdb/", "261207")), &file));
+  EXPECT_EQ(file.type, SiteFileType::kIaCounter);
+  ASSERT_TRUE(ParseFileName(DirLess(ProgressFileName("virtualdb", "h", 1)), &file));
+  EXPECT_EQ(file.server, "h_1");
 }

@@ -95,3 +95,39 @@ TEST(VirtualIdRecordTest, AtoiRules) {
   EXPECT_EQ(AtoiText(""), 0);
   EXPECT_EQ(AtoiText("99999999999"), 2147483647);
 }
+
+// The edges of the information-type table: each range ends where its
+// neighbour begins, and a type no row lists is neither chosen specially for
+// an IA file nor forwarded.
+TEST(VirtualIdRecordTest, InfoTypeTableEdges) {
+  struct Case { int infoType; IaChoice ia; ForwardLayout forward; } cases[] = {
+      {-3, IaChoice::kFirst, ForwardLayout::kNone},
+      {1, IaChoice::kFirst, ForwardLayout::kNone},
+      {2, IaChoice::kInterval, ForwardLayout::kShortInfo},
+      {4, IaChoice::kAltInterval, ForwardLayout::kShortInterval},
+      {5, IaChoice::kFirst, ForwardLayout::kNone},
+      {7, IaChoice::kFirst, ForwardLayout::kShortInfo},  // forwarded, chosen by its first
+      {20, IaChoice::kInterval, ForwardLayout::kShortInfo},
+      {21, IaChoice::kFirst, ForwardLayout::kNone},
+      {900, IaChoice::kLastLogoff, ForwardLayout::kSeat},
+      {999, IaChoice::kFirst, ForwardLayout::kNone},
+      {1000, IaChoice::kMergedTimes, ForwardLayout::kImAccount},
+      {1999, IaChoice::kMergedTimes, ForwardLayout::kImAccount},
+      {2000, IaChoice::kInterval, ForwardLayout::kInfo2000},
+      {3999, IaChoice::kInterval, ForwardLayout::kInfo3000},
+      {4000, IaChoice::kInterval, ForwardLayout::kInfo2000},
+      {5999, IaChoice::kInterval, ForwardLayout::kInfo2000},
+      {6000, IaChoice::kFirst, ForwardLayout::kNone},
+      {9999, IaChoice::kFirst, ForwardLayout::kNone},
+      {10000, IaChoice::kInterval, ForwardLayout::kInfo10000},
+      {10999, IaChoice::kInterval, ForwardLayout::kInfo10000},
+      {11000, IaChoice::kFirst, ForwardLayout::kNone},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(InfoTypeOf(c.infoType).iaChoice, c.ia) << c.infoType;
+    EXPECT_EQ(InfoTypeOf(c.infoType).forward, c.forward) << c.infoType;
+  }
+  EXPECT_TRUE(IsInImThousand(1000));
+  EXPECT_FALSE(IsInImThousand(999));
+  EXPECT_FALSE(IsInImThousand(2000));
+}
