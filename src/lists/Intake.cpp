@@ -39,7 +39,9 @@ Intake::Intake(port::Env* env, const WriteOptions& options) : env_(env), options
   writer_->start();
 }
 
-Intake::~Intake() {
+Intake::~Intake() { Shutdown(); }
+
+void Intake::Shutdown() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ending_ = true;

@@ -72,8 +72,7 @@ class Intake {
   typedef std::function<void(const port::Status&)> Done;
 
   Intake(port::Env* env, const WriteOptions& options);
-  // Ends the journal thread; what waits to be written is written first,
-  // and every caller is answered.
+  // Shutdown, if not done yet.
   ~Intake();
   Intake(const Intake&) = delete;
   Intake& operator=(const Intake&) = delete;
@@ -103,6 +102,10 @@ class Intake {
   // From now on every record is refused: the service is stopping. Calls
   // waiting for room are refused at once.
   void Close();
+  // Closes the intake and ends the journal thread: what waits to be written
+  // is written first, and every caller is answered (and its answer
+  // released) before this returns. Once is enough.
+  void Shutdown();
 
   // The list thread's side.
   // Returns when a pass is due: after `milliseconds`, once enough records

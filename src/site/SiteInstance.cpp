@@ -120,7 +120,8 @@ void SiteInstance::BeginStop() { preTreat->intake().Close(); }
 // (a flag: a conversion under way ends, no new one begins), then the list
 // thread, raised and joined: its last pass stores every record accepted
 // before the stop, and what it cannot store stays in the intake journal for
-// the next start. The sender manager goes last, stopping and joining its
+// the next start. Then the journal's own thread, once it has answered every
+// caller. The sender manager goes last, stopping and joining its
 // senders before it returns: it only reads what the list thread wrote. The
 // service calls this once the adapter has finished its calls, before the
 // host may unload the module: no thread may run this module's code after.
@@ -131,6 +132,9 @@ void SiteInstance::Stop() {
   BeginStop();
   iaWorker->Stop();
   preTreat->StopAndJoin();
+  // The journal thread answers the last callers, then ends: their answers
+  // hold the servant, which the service releases once this returns.
+  preTreat->intake().Shutdown();
   senderManager->Stop();
 }
 
