@@ -266,6 +266,10 @@ TEST(RVIDSenderManagerTest, AnotherSpellingOfAServerStartsAProgressOfItsOwn) {
   {
     RVIDSenderManagerPtr manager = StartManager(site);
     ASSERT_TRUE(server.WaitForCount(1, kWait));
+    // Its progress is saved once the server's answer is read.
+    ASSERT_TRUE(WaitUntil(
+        [&] { return ReadProgress(ProgressPath("127.0.0.1", server.port())).offset == 1247; },
+        kWait));
     manager->Stop();
   }
   Entry renamed{server.port()};
