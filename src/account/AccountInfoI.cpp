@@ -5,6 +5,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "SiteEnv.h"
 #include "common/Console.h"
@@ -254,15 +255,28 @@ void AccountInfoI::GetAllOnLineVirtualId_async(
     callback->ice_exception(Refuse(status, false));
 }
 
+namespace {
+
+// The character-type locale is the environment's before a record is
+// handled. Set once: the locale is the whole process's, setlocale is not
+// safe while other threads use it, and looking the locale up again costs
+// more than the rest of the call.
+void UseEnvironmentCharacterTypes() {
+  static std::once_flag once;
+  std::call_once(once, [] { std::setlocale(LC_CTYPE, ""); });
+}
+
+}  // namespace
+
 tessel::Receipt AccountInfoI::write(const Ice::ByteSeq& record, const Ice::Current&) {
   if (record.size() != rec::kSize) return tessel::Receipt();
-  std::setlocale(LC_CTYPE, "");
+  UseEnvironmentCharacterTypes();
   IceUtil::RecMutex::Lock lock(mutex);
   return handleRecord(record);
 }
 
 tessel::Receipt AccountInfoI::write(const VirtualIdRecord& record) {
-  std::setlocale(LC_CTYPE, "");
+  UseEnvironmentCharacterTypes();
   IceUtil::RecMutex::Lock lock(mutex);
   return handleRecord(record);
 }

@@ -212,7 +212,8 @@ void IPListVirtualIDInfo::UpdateList(VirtualIdRecord& record) {
     IPListVirtualIDInfo* list;
     ~Applied() { list->NoteApplied(); }
   } applied{this};
-  const tessel::SeatLists::Outcome out = lists_.Apply(record);
+  tessel::SeatLists::Outcome& out = outcome_;
+  lists_.Apply(record, &out);
   if (!out.applied) return;  // no IP key: dropped without a line
   if (tessel::DiagnosticLinesOn())
     ConsolePrintf("\nIPList :%s type:%d\n", tessel::Printable(out.ipKey).c_str(), out.kind);

@@ -151,6 +151,9 @@ class IPListVirtualIDInfo : public tessel::StoppableThread {
 
   tessel::port::Env* const env;
   tessel::SeatLists lists_;
+  // What the record being applied put: kept from record to record for its
+  // memory (only the list thread applies records).
+  tessel::SeatLists::Outcome outcome_;
   // Records given back by the journal at start and not yet applied.
   std::atomic<std::size_t> restoredLeft_{0};
   std::mutex restoredLock_;

@@ -35,15 +35,31 @@ const EVP_MD* Sha256() {
   return md;
 }
 
+// One digest context per thread, kept from keyword to keyword: making one
+// for every keyword cost as much as the digest itself.
+class DigestContext {
+ public:
+  DigestContext() : context_(EVP_MD_CTX_new()) {}
+  ~DigestContext() { EVP_MD_CTX_free(context_); }
+  DigestContext(const DigestContext&) = delete;
+  DigestContext& operator=(const DigestContext&) = delete;
+  EVP_MD_CTX* get() const { return context_; }
+
+ private:
+  EVP_MD_CTX* const context_;
+};
+
 }  // namespace
 
 KeywordDigest KeywordDigest::Of(const std::string& keyword) {
+  thread_local DigestContext context;
   unsigned char hash[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   const EVP_MD* md = Sha256();
-  if (md == nullptr ||
-      EVP_Digest(keyword.data(), keyword.size(), hash, &length, md, nullptr) != 1 ||
-      length < 16)
+  EVP_MD_CTX* ctx = context.get();
+  if (md == nullptr || ctx == nullptr || EVP_DigestInit_ex2(ctx, md, nullptr) != 1 ||
+      EVP_DigestUpdate(ctx, keyword.data(), keyword.size()) != 1 ||
+      EVP_DigestFinal_ex(ctx, hash, &length) != 1 || length < 16)
     throw std::runtime_error("SHA-256 is not available");
   KeywordDigest digest;
   digest.high = BigEndian64(hash);

@@ -17,6 +17,9 @@ namespace {
 // looked at again an hour later.
 const std::time_t kExpiryCheckSeconds = 600;
 const std::time_t kListedRecheckSeconds = 3600;
+// Seat prefixes whose IP files are remembered before they are forgotten
+// all at once (a site has some hundreds of seats).
+const std::size_t kMaxSeatTargets = 4096;
 
 std::string Bytes(const VirtualIdRecord& record) {
   return std::string(reinterpret_cast<const char*>(record.bytes), rec::kSize);
@@ -50,6 +53,20 @@ bool RecordWriter::IpTargetOf(const VirtualIdRecord& record, IpTarget* target) {
   return true;
 }
 
+const RecordWriter::IpTarget* RecordWriter::SeatTargetOf(const VirtualIdRecord& record) {
+  std::string key = record.Prefix();
+  // A prefix without a seat time files its record under today.
+  if (GetTimeKey(key) == 0) key += "@" + DayStamp(env_->NowSeconds());
+  auto found = targets_.find(key);
+  if (found == targets_.end()) {
+    if (targets_.size() >= kMaxSeatTargets && dayQueue_.empty()) targets_.clear();
+    IpTarget target;
+    if (!IpTargetOf(record, &target)) target = IpTarget();
+    found = targets_.emplace(std::move(key), std::move(target)).first;
+  }
+  return found->second.path.empty() ? nullptr : &found->second;
+}
+
 bool RecordWriter::HandsOff(int kind) const {
   // Without an IA output directory the IP file stays and takes the seat's
   // later records, as it always has; the status shows why.
@@ -58,32 +75,35 @@ bool RecordWriter::HandsOff(int kind) const {
 
 void RecordWriter::Queue(const VirtualIdRecord& record, const std::string& keyword,
                          const KeywordDigest& digest, int kind) {
-  Pending pending{record, keyword, digest, IpTarget(), false};
+  dayQueue_.push_back(Pending{record, keyword, digest, SeatTargetOf(record), false});
+  Pending& pending = dayQueue_.back();
   std::string ipKey;
-  if (GetIpKey(record.Prefix(), &ipKey) && !IsSafeNamePart(ipKey)) {
+  if (pending.ip != nullptr) {
+    pending.handOff = HandsOff(kind);
+  } else if (GetIpKey(record.Prefix(), &ipKey) && !IsSafeNamePart(ipKey)) {
     // What a client sent must never name a file: the record stays in the
     // day file only, and its seat gets no IP file and no IA file from it.
     LogLine("a record of IP key \"%s\" is in the day file only: the key cannot be part of a "
             "file name",
             Printable(ipKey).c_str());
-  } else if (IpTargetOf(record, &pending.ip)) {
-    pending.handOff = HandsOff(kind);
   }
-  dayQueue_.push_back(std::move(pending));
   queued_.Insert(digest, 0);
 }
 
 void RecordWriter::QueueForIpFile(const IpTarget& ip, const VirtualIdRecord& record,
                                   bool handOff, bool written, std::uint64_t word) {
-  IpQueue& queue = ipQueues_[ip.path];
-  queue.name = ip.name;
-  queue.dayStamp = ip.dayStamp;
+  IpQueue& queue = ipQueues_[ip.name];
+  if (queue.path.empty()) {
+    queue.path = ip.path;
+    queue.name = ip.name;
+    queue.dayStamp = ip.dayStamp;
+  }
   queue.items.push_back(IpItem{record, handOff, written, word});
   if (!written) ++ipWaiting_;
 }
 
-std::uint64_t RecordWriter::AddWord(const std::string& keyword) {
-  words_.push_back(Word{keyword, false});
+std::uint64_t RecordWriter::AddWord(std::string keyword) {
+  words_.push_back(Word{std::move(keyword), false});
   return firstWord_ + words_.size() - 1;
 }
 
@@ -144,18 +164,18 @@ bool RecordWriter::WriteDayFile() {
   if (!faults_.Note(kDayFileOutput, dayFile, files_.Append(dayFile, dayRecords_),
                     "every record waits for it"))
     return false;
-  for (const Pending& pending : dayQueue_) {
+  for (Pending& pending : dayQueue_) {
     const KeywordDigest& digest = pending.digest;
     queued_.Erase(digest);
     const std::uint64_t word =
         known_.Insert(digest, keywordstore::LeaveMemoryAt(pending.keyword, now))
-            ? AddWord(pending.keyword)
+            ? AddWord(std::move(pending.keyword))
             : kNoWord;
     ++stored_;
-    if (pending.ip.path.empty())
+    if (pending.ip == nullptr)
       written_.push_back(word);
     else
-      QueueForIpFile(pending.ip, pending.record, pending.handOff, false, word);
+      QueueForIpFile(*pending.ip, pending.record, pending.handOff, false, word);
   }
   dayQueue_.clear();  // its memory stays for the next pass
   return true;
@@ -175,7 +195,7 @@ void RecordWriter::WriteIpFiles() {
       if (item.handOff) break;
     }
     if (count == 0) continue;
-    if (!faults_.Note(kIpFileOutput, entry.first, files_.Append(entry.first, ipRecords_),
+    if (!faults_.Note(kIpFileOutput, queue.path, files_.Append(queue.path, ipRecords_),
                       "its seat's records wait for it"))
       continue;
     ipWaiting_ -= count;
@@ -194,19 +214,19 @@ bool RecordWriter::HandOverWaiting() {
     IpQueue& queue = entry->second;
     if (!queue.items.empty() && queue.items.front().handOff && queue.items.front().written &&
         worker_ != nullptr) {
-      files_.Close(entry->first);
+      files_.Close(queue.path);
       if (faults_.Note(kIaDirectoryOutput, worker_->IaPath(),
-                       worker_->HandOver(entry->first, queue.name, queue.dayStamp),
+                       worker_->HandOver(queue.path, queue.name, queue.dayStamp),
                        "the IP files of seats logged off stay, and their seats' next records "
                        "wait")) {
         // Records of this session met from now on must not make it again.
         if (reconciling_) {
-          std::time_t& handedTime = handed_[entry->first];
+          std::time_t& handedTime = handed_[queue.path];
           handedTime = std::max(handedTime, static_cast<std::time_t>(
                                                 GetTimeKey(queue.items.front().record.Prefix())));
         }
         queue.items.pop_front();
-        notesMade_.push_back(HandedFileName(entry->first));
+        notesMade_.push_back(HandedFileName(queue.path));
         handed = true;
       }
     }

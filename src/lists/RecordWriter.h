@@ -160,8 +160,8 @@ class RecordWriter {
     VirtualIdRecord record;
     std::string keyword;
     KeywordDigest digest;
-    IpTarget ip;
-    bool handOff;  // a real-name log-off: its IP file goes to the worker
+    const IpTarget* ip;  // in targets_; null: the record goes to the day file only
+    bool handOff;        // a real-name log-off: its IP file goes to the worker
   };
   struct IpItem {
     VirtualIdRecord record;
@@ -178,15 +178,19 @@ class RecordWriter {
     bool ready;
   };
   static constexpr std::uint64_t kNoWord = ~std::uint64_t(0);
-  std::uint64_t AddWord(const std::string& keyword);
+  std::uint64_t AddWord(std::string keyword);
   void WordsSynced();
   struct IpQueue {
-    std::string name, dayStamp;
+    std::string path, name, dayStamp;
     Fifo<IpItem> items;
   };
 
   // The IP file of a record; false when it has none.
   bool IpTargetOf(const VirtualIdRecord& record, IpTarget* target);
+  // The same, remembered by the record's prefix (a seat's records share
+  // it): null when the record has no IP file. Valid while records wait for
+  // the day file.
+  const IpTarget* SeatTargetOf(const VirtualIdRecord& record);
   bool HandsOff(int kind) const;
   void QueueForIpFile(const IpTarget& ip, const VirtualIdRecord& record, bool handOff,
                       bool written, std::uint64_t word = kNoWord);
@@ -205,7 +209,7 @@ class RecordWriter {
   void HandOverClosedSeats();
   void ReadHandedNotes();
   // The keywords of an IP file's records (while reconciling).
-  std::unordered_set<std::string>& KeywordsIn(const std::string& path);
+  std::unordered_set<std::string>& KeywordsIn(const IpTarget& ip);
 
   port::Env* const env_;
   const std::string dir_;
@@ -219,7 +223,12 @@ class RecordWriter {
   PassFiles files_;
   Faults faults_;
   std::vector<Pending> dayQueue_;                // not yet in the day file, in order
-  std::map<std::string, IpQueue> ipQueues_;      // by IP file path
+  // By IP file name: the order of their paths, as they share the directory,
+  // and a shorter key to compare.
+  std::map<std::string, IpQueue> ipQueues_;
+  // Seat prefix -> its IP file (path empty: none); emptied, when it has
+  // grown, while no pending record points into it.
+  std::unordered_map<std::string, IpTarget> targets_;
   std::size_t ipWaiting_ = 0;                    // records in ipQueues_ not yet written
   std::deque<Word> words_;             // keywords not yet ready to be saved, in day-file order
   std::uint64_t firstWord_ = 0;        // the number of words_.front()

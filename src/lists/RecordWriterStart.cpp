@@ -132,19 +132,21 @@ bool RecordWriter::ReconcileWord(const VirtualIdRecord& record, const std::strin
   const std::map<std::string, std::time_t>::const_iterator handed = handed_.find(ip.path);
   if (handed != handed_.end() && GetTimeKey(record.Prefix()) <= handed->second) return false;
   // In the file already, or waiting for it.
-  if (!KeywordsIn(ip.path).insert(keyword).second) return false;
+  if (!KeywordsIn(ip).insert(keyword).second) return false;
   QueueForIpFile(ip, record, HandsOff(kind), false, word);
   return true;
 }
 
-std::unordered_set<std::string>& RecordWriter::KeywordsIn(const std::string& path) {
-  auto found = ipKeywords_.find(path);
+std::unordered_set<std::string>& RecordWriter::KeywordsIn(const IpTarget& ip) {
+  auto found = ipKeywords_.find(ip.path);
   if (found != ipKeywords_.end()) return found->second;
-  std::unordered_set<std::string>& keywords = ipKeywords_[path];
+  std::unordered_set<std::string>& keywords = ipKeywords_[ip.path];
   std::vector<VirtualIdRecord> records;
-  ReadRecords(env_, path, &records);
+  ReadRecords(env_, ip.path, &records);
   for (const VirtualIdRecord& record : records) keywords.insert(KeywordOf(record));
-  for (const IpItem& item : ipQueues_[path].items) keywords.insert(KeywordOf(item.record));
+  const auto queue = ipQueues_.find(ip.name);
+  if (queue != ipQueues_.end())
+    for (const IpItem& item : queue->second.items) keywords.insert(KeywordOf(item.record));
   return keywords;
 }
 

@@ -27,33 +27,41 @@ void AddPut(SeatLists::Outcome* out, const VirtualIdRecord& record, int flag, Ne
 
 SeatLists::Outcome SeatLists::Apply(VirtualIdRecord& record) {
   Outcome out;
-  if (!GetIpKey(record.Prefix(), &out.ipKey)) return out;
-  out.applied = true;
+  Apply(record, &out);
+  return out;
+}
+
+void SeatLists::Apply(VirtualIdRecord& record, Outcome* out) {
+  out->applied = false;
+  out->kind = OTHER_INFO;
+  out->puts.clear();
+  out->lines.clear();
+  if (!GetIpKey(record.Prefix(), &out->ipKey)) return;
+  out->applied = true;
   SettleLogonLogoffTime(record);
-  out.kind = NetLogKindOf(record);
+  out->kind = NetLogKindOf(record);
   const std::string groupKey = GetGroupKey(record);
 
-  Seats::iterator seat = seats_.find(out.ipKey);
+  Seats::iterator seat = seats_.find(out->ipKey);
   if (seat == seats_.end()) {
-    if (IsHeldKind(out.kind)) {
-      seats_[out.ipKey][groupKey].push_back(record);
-      AddLine(&out, kOnNewSeat);
-      AddPut(&out, record, 1, out.kind, true);
+    if (IsHeldKind(out->kind)) {
+      seats_[out->ipKey][groupKey].push_back(record);
+      AddLine(out, kOnNewSeat);
+      AddPut(out, record, 1, out->kind, true);
     } else {
-      AddLine(&out, kOffUnlistedSeat);
-      AddPut(&out, record, 0, out.kind, true);
+      AddLine(out, kOffUnlistedSeat);
+      AddPut(out, record, 0, out->kind, true);
     }
-    return out;
+    return;
   }
-  if (out.kind == REALNAME_LOGOFF) {
-    AddLine(&out, kOffWholeSeat);
-    PutAll(seat->second, 0, &out);
-    AddPut(&out, record, 0, out.kind, true);
+  if (out->kind == REALNAME_LOGOFF) {
+    AddLine(out, kOffWholeSeat);
+    PutAll(seat->second, 0, out);
+    AddPut(out, record, 0, out->kind, true);
     seats_.erase(seat);
-    return out;
+    return;
   }
-  ApplyToSeat(record, seat->second, out.kind, groupKey, &out);
-  return out;
+  ApplyToSeat(record, seat->second, out->kind, groupKey, out);
 }
 
 void SeatLists::ApplyToSeat(const VirtualIdRecord& record, IdentityMap& seat, NetLogKind kind,

@@ -70,6 +70,10 @@ class SeatLists {
   // stored copy. Stored records put off get the flag stamped in the lists
   // as well, as the records written with it carry it.
   Outcome Apply(VirtualIdRecord& record);
+  // The same into `out`, cleared first: a caller that keeps one outcome from
+  // record to record keeps its memory too (the list thread applies tens of
+  // thousands of records a second).
+  void Apply(VirtualIdRecord& record, Outcome* out);
 
   // The part of Apply for a seat that is listed (and for direct callers):
   // `kind` and `groupKey` are the record's. A real-name log-off here puts

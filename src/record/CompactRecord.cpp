@@ -17,14 +17,23 @@ std::size_t Decode16(const char* in) {
   return static_cast<std::size_t>(bytes[0] | bytes[1] << 8);
 }
 
-void Encode16(std::string* out, std::size_t value) {
-  out->push_back(static_cast<char>(value & 0xFF));
-  out->push_back(static_cast<char>(value >> 8));
+char* Encode16(char* out, std::size_t value) {
+  out[0] = static_cast<char>(value & 0xFF);
+  out[1] = static_cast<char>(value >> 8);
+  return out + 2;
 }
+
+// Every run but the last is followed by kSplitAtZeros zeros, so a record
+// packs into at most this much.
+const std::size_t kMaxPacked = rec::kSize + kHead * (rec::kSize / (kSplitAtZeros + 1) + 1);
 
 }  // namespace
 
 CompactRecord::CompactRecord(const VirtualIdRecord& record) {
+  // Packed on the stack, then copied once into a string of its exact size:
+  // records are packed at the rate they arrive.
+  char buffer[kMaxPacked];
+  char* out = buffer;
   const unsigned char* bytes = record.bytes;
   std::size_t at = 0;
   while (at < rec::kSize) {
@@ -36,12 +45,13 @@ CompactRecord::CompactRecord(const VirtualIdRecord& record) {
       zeros = bytes[i] == 0 ? zeros + 1 : 0;
       if (zeros == 0) end = i + 1;
     }
-    Encode16(&packed_, at);
-    Encode16(&packed_, end - at);
-    packed_.append(reinterpret_cast<const char*>(bytes + at), end - at);
+    out = Encode16(out, at);
+    out = Encode16(out, end - at);
+    std::memcpy(out, bytes + at, end - at);
+    out += end - at;
     at = end;
   }
-  packed_.shrink_to_fit();
+  packed_.assign(buffer, static_cast<std::size_t>(out - buffer));
 }
 
 void CompactRecord::Read(std::size_t offset, std::size_t length, unsigned char* out) const {
