@@ -72,7 +72,7 @@ void preTreatHandle::PutNetLogToP2P(VirtualIdRecord& record, int flag) {
   // Information put off is never written, and stays unknown as a keyword.
   if (kind == OTHER_INFO && flag == 0) return;
 
-  writer.Queue(record, keyword, digest, kind);
+  writer.Queue(record, std::move(keyword), digest, kind);
   // Within a pass the queue is written when the pass ends; a direct call
   // writes (and syncs) at once.
   if (!InPass()) {

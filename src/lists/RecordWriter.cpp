@@ -20,6 +20,7 @@ const std::time_t kListedRecheckSeconds = 3600;
 // Seat prefixes whose IP files are remembered before they are forgotten
 // all at once (a site has some hundreds of seats).
 const std::size_t kMaxSeatTargets = 4096;
+const std::size_t kPrefetchAhead = 8;
 
 std::string Bytes(const VirtualIdRecord& record) {
   return std::string(reinterpret_cast<const char*>(record.bytes), rec::kSize);
@@ -73,9 +74,9 @@ bool RecordWriter::HandsOff(int kind) const {
   return kind == REALNAME_LOGOFF && worker_ != nullptr && worker_->CanMakeIAFiles();
 }
 
-void RecordWriter::Queue(const VirtualIdRecord& record, const std::string& keyword,
+void RecordWriter::Queue(const VirtualIdRecord& record, std::string keyword,
                          const KeywordDigest& digest, int kind) {
-  dayQueue_.push_back(Pending{record, keyword, digest, SeatTargetOf(record), false});
+  dayQueue_.push_back(Pending{record, std::move(keyword), digest, SeatTargetOf(record), false});
   Pending& pending = dayQueue_.back();
   std::string ipKey;
   if (pending.ip != nullptr) {
@@ -164,7 +165,11 @@ bool RecordWriter::WriteDayFile() {
   if (!faults_.Note(kDayFileOutput, dayFile, files_.Append(dayFile, dayRecords_),
                     "every record waits for it"))
     return false;
-  for (Pending& pending : dayQueue_) {
+  for (std::size_t i = 0; i < dayQueue_.size(); ++i) {
+    // The slots of keywords some records ahead are fetched meanwhile: a
+    // large set's slots are seldom in the cache.
+    if (i + kPrefetchAhead < dayQueue_.size()) known_.Prefetch(dayQueue_[i + kPrefetchAhead].digest);
+    Pending& pending = dayQueue_[i];
     const KeywordDigest& digest = pending.digest;
     queued_.Erase(digest);
     const std::uint64_t word =

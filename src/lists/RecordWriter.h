@@ -113,11 +113,12 @@ class RecordWriter {
   }
   // Queues the record to be written under its keyword (whose digest the
   // caller may have made already); `kind` is its net-log kind.
-  void Queue(const VirtualIdRecord& record, const std::string& keyword, int kind) {
-    Queue(record, keyword, KeywordDigest::Of(keyword), kind);
+  void Queue(const VirtualIdRecord& record, std::string keyword, int kind) {
+    const KeywordDigest digest = KeywordDigest::Of(keyword);
+    Queue(record, std::move(keyword), digest, kind);
   }
-  void Queue(const VirtualIdRecord& record, const std::string& keyword,
-             const KeywordDigest& digest, int kind);
+  void Queue(const VirtualIdRecord& record, std::string keyword, const KeywordDigest& digest,
+             int kind);
   // A record whose keyword is known, met while reconciling: appended to its
   // IP file if the file lacks it (see above).
   void Reconcile(const VirtualIdRecord& record, const std::string& keyword, int kind) {
