@@ -51,18 +51,14 @@ void IntakeJournal::Encode(std::uint64_t sequence, const VirtualIdRecord& record
   out->append(reinterpret_cast<const char*>(entry), kEntrySize);
 }
 
-port::Status IntakeJournal::OpenSegment(
-    std::uint64_t number, std::vector<std::pair<std::uint64_t, VirtualIdRecord> >* out) {
-  std::unique_ptr<Segment> segment(new Segment);
-  segment->number = number;
-  segment->path = FileName(dir_, number);
-  port::Status status = env_->OpenFile(segment->path, port::File::kUpdateCreate, &segment->file);
-  if (!status.ok()) return status;
+port::Status IntakeJournal::ReadEntries(
+    port::File* file, std::vector<std::pair<std::uint64_t, VirtualIdRecord> >* out,
+    std::uint64_t* end) {
   unsigned char entry[kEntrySize];
-  std::uint64_t offset = 0;
+  std::uint64_t offset = 0, previous = 0;
   for (;; offset += kEntrySize) {
     std::size_t read = 0;
-    status = segment->file->Read(entry, kEntrySize, offset, &read);
+    const port::Status status = file->Read(entry, kEntrySize, offset, &read);
     if (!status.ok()) return status;
     if (read < kEntrySize || std::memcmp(entry, kMagic, sizeof kMagic) != 0 ||
         port::DecodeFixed32LE(entry + kCrcAt) != Crc(entry))
@@ -72,15 +68,60 @@ port::Status IntakeJournal::OpenSegment(
     // come back first: such an entry is none of ours (the count begins at 1)
     // and ends the file's entries like a damaged one.
     if (sequence == UINT64_MAX) break;
-    out->emplace_back(sequence, VirtualIdRecord::FromBytes(entry + kRecordAt));
-    segment->lastSequence = std::max(segment->lastSequence, sequence);
-    ++segment->entries;
+    // An emptied file is written again from its start: behind the entries
+    // of its latest round lie those of earlier rounds, numbered lower.
+    if (offset > 0 && sequence != previous + 1) break;
+    previous = sequence;
+    if (out != nullptr) out->emplace_back(sequence, VirtualIdRecord::FromBytes(entry + kRecordAt));
   }
+  *end = offset;
+  return port::Status::OK();
+}
+
+port::Status IntakeJournal::CountEntries(port::Env* env, const std::string& path,
+                                         std::size_t* count) {
+  std::unique_ptr<port::File> file;
+  port::Status status = env->OpenFile(path, port::File::kRead, &file);
+  std::uint64_t end = 0;
+  if (status.ok()) status = ReadEntries(file.get(), nullptr, &end);
+  *count = status.ok() ? end / kEntrySize : 0;
+  return status;
+}
+
+port::Status IntakeJournal::OpenSegment(
+    std::uint64_t number, std::vector<std::pair<std::uint64_t, VirtualIdRecord> >* out) {
+  std::unique_ptr<Segment> segment(new Segment);
+  segment->number = number;
+  segment->path = FileName(dir_, number);
+  port::Status status = env_->OpenFile(segment->path, port::File::kUpdateCreate, &segment->file);
+  if (!status.ok()) return status;
+  const std::size_t before = out->size();
+  std::uint64_t offset = 0;
+  status = ReadEntries(segment->file.get(), out, &offset);
+  if (!status.ok()) return status;
+  segment->entries = out->size() - before;
+  if (segment->entries > 0) segment->lastSequence = out->back().first;
   std::uint64_t size = 0;
   status = segment->file->Size(&size);
-  // What follows the last whole entry is the torn tail of a crash.
+  // What follows the last whole entry is the torn tail of a crash, or what
+  // earlier rounds left.
   if (status.ok() && size > offset) status = segment->file->Truncate(offset);
   if (status.ok()) segments_.push_back(std::move(segment));
+  return status;
+}
+
+port::Status IntakeJournal::Empty(Segment* segment) {
+  // Emptied in place: with its first entry's magic cleared the file reads
+  // as holding nothing, and the next round writes over the blocks it has,
+  // so that a sync then puts data on the disk and no new size or blocks
+  // (a sync of a file that grows commits the file system's own journal
+  // too, and takes twice as long).
+  static const char kCleared[sizeof kMagic] = {0, 0, 0, 0};
+  std::size_t written = 0;
+  port::Status status = segment->file->Write(kCleared, sizeof kCleared, 0, &written);
+  // The same for the emptying (syncNames_: durability "power").
+  if (status.ok() && syncNames_) status = segment->file->Sync();
+  if (status.ok()) segment->entries = 0;
   return status;
 }
 
@@ -268,11 +309,8 @@ port::Status IntakeJournal::Release(std::uint64_t mark) {
       if (syncNames_) env_->SyncDir(dir_);
       continue;
     }
-    port::Status status = segment->file->Truncate(0);
-    // The same for the emptying (syncNames_: durability "power").
-    if (status.ok() && syncNames_) status = segment->file->Sync();
-    if (status.ok()) segment->entries = 0;
-    else if (result.ok()) result = status;
+    const port::Status status = Empty(segment);
+    if (!status.ok() && result.ok()) result = status;
     ++i;
   }
   // The file appends go to holds only stored entries, and no batch is on
@@ -281,10 +319,8 @@ port::Status IntakeJournal::Release(std::uint64_t mark) {
   // so that a stop leaves no stored record behind to be read back.
   if (inFlight_ == 0 && active_ != nullptr && !active_->givenUp && active_->entries != 0 &&
       active_->lastSequence <= mark) {
-    port::Status status = active_->file->Truncate(0);
-    if (status.ok() && syncNames_) status = active_->file->Sync();
-    if (status.ok()) active_->entries = 0;
-    else if (result.ok()) result = status;
+    const port::Status status = Empty(active_);
+    if (!status.ok() && result.ok()) result = status;
   }
   return result;
 }

@@ -10,7 +10,9 @@
 //
 // The journal is a set of numbered files, intake.journal.<n>. Two take
 // turns: appends go to one while the records of the other are being stored,
-// and a file is emptied once everything it holds is in the record files.
+// and a file is emptied once everything it holds is in the record files:
+// its first entry is cleared and the file is written again from its start,
+// over the blocks it has (it keeps the size of its largest round).
 // A write or sync that failed may have lost pages of its file, and an entry
 // appended behind a lost one could never be read back (the reader stops at
 // the first bad entry): after such a failure, appends go to a fresh file
@@ -24,8 +26,9 @@
 //   4  8     sequence number, one more for each record appended
 //   12 1247  the record
 //   1259 4   CRC-32 of the sequence number and the record
-// A torn or damaged entry, or one numbered 2^64 - 1 (which no number could
-// follow), ends a file's entries.
+// A torn or damaged entry, one numbered 2^64 - 1 (which no number could
+// follow), or one not numbered one more than the entry before it (left by
+// an earlier round) ends a file's entries.
 #ifndef TESSEL_LISTS_INTAKEJOURNAL_H
 #define TESSEL_LISTS_INTAKEJOURNAL_H
 
@@ -93,6 +96,9 @@ class IntakeJournal {
   // a failure gave it up.
   port::Status Release(std::uint64_t mark);
 
+  // The records the file at `path` holds, read as Open reads them.
+  static port::Status CountEntries(port::Env* env, const std::string& path, std::size_t* count);
+
   // The name of the file numbered `number` in `dir`.
   static std::string FileName(const std::string& dir, std::uint64_t number);
   // True for the name of a journal file; *number gets its number.
@@ -113,6 +119,12 @@ class IntakeJournal {
   };
 
   port::Status OpenSegment(std::uint64_t number, std::vector<std::pair<std::uint64_t, VirtualIdRecord> >* out);
+  // Reads a file's entries from its start (into `out` when not null) up to
+  // the first that ends them; *end gets the offset after the last.
+  static port::Status ReadEntries(port::File* file,
+                                  std::vector<std::pair<std::uint64_t, VirtualIdRecord> >* out,
+                                  std::uint64_t* end);
+  port::Status Empty(Segment* segment);
   port::Status Fresh();
   Segment* Find(std::uint64_t number);
   void Remove(std::size_t index);

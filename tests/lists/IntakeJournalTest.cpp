@@ -1,6 +1,6 @@
 // The intake journal: records read back in the order they were appended,
 // across its two files, after a crash that tore the last entry, and only
-// the records not yet let go of.
+// the records not yet let go of, also from a file written over.
 #include "lists/IntakeJournal.h"
 
 #include <gtest/gtest.h>
@@ -54,6 +54,24 @@ TEST(IntakeJournalTest, RecordsComeBackInOrderUntilLetGo) {
   ASSERT_TRUE(journal.Append(Numbered(6)).ok());
   ASSERT_TRUE(journal.Release(journal.Take()).ok());
   EXPECT_TRUE(Reopen(dir.path()).empty());
+}
+
+TEST(IntakeJournalTest, AnEmptiedFileIsWrittenOverFromItsStartAndWhatItHeldStaysGone) {
+  TempDir dir;
+  const std::string first = IntakeJournal::FileName(dir.path(), 0);
+  const long entry = static_cast<long>(IntakeJournal::kEntrySize);
+  IntakeJournal journal(port::Env::Default(), dir.path());
+  std::vector<VirtualIdRecord> none;
+  ASSERT_TRUE(journal.Open(&none).ok());
+  for (int n : {1, 2, 3}) ASSERT_TRUE(journal.Append(Numbered(n)).ok());
+  ASSERT_TRUE(journal.Release(journal.Take()).ok());
+  EXPECT_EQ(testing_support::FileSize(first), 3 * entry);  // its blocks are kept
+  ASSERT_TRUE(journal.Append(Numbered(4)).ok());           // into the other file
+  journal.Take();                                          // appends go back to the first
+  ASSERT_TRUE(journal.Append(Numbered(5)).ok());
+  EXPECT_EQ(testing_support::FileSize(first), 3 * entry);
+  // 2 and 3, behind 5, are of the round let go of.
+  EXPECT_EQ(Reopen(dir.path()), (std::vector<int>{4, 5}));
 }
 
 TEST(IntakeJournalTest, ATornOrDamagedEntryEndsTheRecordsOfItsFile) {

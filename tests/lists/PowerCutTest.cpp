@@ -1,5 +1,5 @@
 // Power cuts at hundreds of points of a load of seat log-ons, IM records and
-// real-name log-offs: after each, the service starts again on what the disk
+// real-name log-offs, sent in two halves: after each, the service starts again on what the disk
 // kept, and every record it acknowledged is in the day file exactly once, no
 // keyword in the store lacks its record, every stored log-off made exactly
 // one IA file, and the day file holds whole records (so its senders go on
@@ -95,6 +95,10 @@ long SendLoad(const Site& site, PowerCutEnv& env, const std::vector<VirtualIdRec
   {
     Service service(site, &env);
     for (std::size_t i = 0; i < load.size(); ++i) {
+      // The second half once the first is stored: the journal files are
+      // emptied and written over meanwhile.
+      if (i == load.size() / 2)
+        WaitUntil([&] { return env.Dead() || service.Drained(); }, kDeadline);
       answers[i] = 0;
       const Receipt receipt = service.handler().AddNetLog(load[i], kUnit);
       if (!receipt.status.ok()) {

@@ -34,6 +34,8 @@ std::uint64_t RealSize(const std::string& path) {
 
 bool RealExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
+const std::uint64_t kPage = 4096;
+
 // A file whose changes ask the Env first, and whose syncs are remembered.
 class CutFile : public port::File {
  public:
@@ -52,6 +54,7 @@ class CutFile : public port::File {
     port::Status status = env_->Change("write " + path_);
     std::uint64_t at = offset;
     if (status.ok() && appending_) status = file_->Size(&at);
+    if (status.ok()) env_->BeforeWrite(path_, file_.get(), at, length);
     if (status.ok()) status = file_->Write(data, length, offset, written);
     if (*written > 0) env_->Written(path_, at, *written);
     return status;
@@ -113,7 +116,27 @@ port::Status PowerCutEnv::Change(const std::string& what) {
 void PowerCutEnv::Synced(const std::string& path, std::uint64_t size) {
   std::lock_guard<std::mutex> guard(mutex_);
   std::map<std::string, Tracked>::iterator file = files_.find(path);
-  if (file != files_.end()) file->second.synced = size;
+  if (file == files_.end()) return;
+  file->second.synced = size;
+  file->second.syncedPages.clear();
+}
+
+void PowerCutEnv::BeforeWrite(const std::string& path, port::File* file, std::uint64_t offset,
+                              std::size_t length) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::map<std::string, Tracked>::iterator tracked = files_.find(path);
+  if (tracked == files_.end()) return;
+  Tracked& known = tracked->second;
+  const std::uint64_t end = std::min<std::uint64_t>(offset + length, known.synced);
+  // The first write over a page since the sync finds what the sync left.
+  for (std::uint64_t page = offset / kPage * kPage; page < end; page += kPage) {
+    if (known.syncedPages.count(page) != 0) continue;
+    std::string bytes(std::min(kPage, known.synced - page), '\0');
+    std::size_t read = 0;
+    file->Read(&bytes[0], bytes.size(), page, &read);
+    bytes.resize(read);
+    known.syncedPages.emplace(page, bytes);
+  }
 }
 
 void PowerCutEnv::Truncated(const std::string& path, std::uint64_t size) {
@@ -122,6 +145,8 @@ void PowerCutEnv::Truncated(const std::string& path, std::uint64_t size) {
   if (file == files_.end()) return;
   if (file->second.synced > size) file->second.synced = size;
   Rewritten(&file->second, size, UINT64_MAX);  // nothing lost lies beyond the end
+  file->second.syncedPages.erase(file->second.syncedPages.lower_bound(size),
+                                  file->second.syncedPages.end());
 }
 
 void PowerCutEnv::FailSyncLosingPages(const std::string& pathPart) {
@@ -274,8 +299,10 @@ port::Status PowerCutEnv::SyncFileSystem(const std::string& path) {
   port::Status status = Change("sync the file system of " + path);
   if (!status.ok()) return status;
   std::lock_guard<std::mutex> guard(mutex_);
-  for (std::map<std::string, Tracked>::iterator file = files_.begin(); file != files_.end(); ++file)
+  for (std::map<std::string, Tracked>::iterator file = files_.begin(); file != files_.end(); ++file) {
     file->second.synced = RealSize(file->first);
+    file->second.syncedPages.clear();
+  }
   Commit(path, true);
   return status;
 }
@@ -301,6 +328,20 @@ void PowerCutEnv::ApplyCut() {
     }
   }
   pending_.clear();
+  for (const auto& file : files_) {
+    if (file.second.syncedPages.empty() || file.second.created || !RealExists(file.first))
+      continue;
+    // Pages written over in place: each one reached the disk, or did not.
+    const std::uint64_t size = RealSize(file.first);
+    const int fd = ::open(file.first.c_str(), O_WRONLY);
+    for (const auto& page : file.second.syncedPages) {
+      if (random_() % 2 == 0 || page.first >= size) continue;
+      const std::size_t length = std::min<std::uint64_t>(page.second.size(), size - page.first);
+      if (fd < 0 || ::pwrite(fd, page.second.data(), length, static_cast<off_t>(page.first)) < 0)
+        std::perror("keep the synced page");
+    }
+    if (fd >= 0) ::close(fd);
+  }
   for (const auto& file : files_) {
     if (!RealExists(file.first)) continue;
     if (file.second.created) {

@@ -3,8 +3,10 @@
 // and which creations, renames and removals their directory has not been
 // synced since. After the cut, ApplyCut leaves the disk as a power cut
 // would: every file goes back to its synced length or, at random, to any
-// length between that and what was written (a torn tail), files whose
-// creation was not synced go, and unsynced renames and removals are undone.
+// length between that and what was written (a torn tail), each page written
+// over in place since its file's last sync keeps, at random, what the sync
+// left or what was written, files whose creation was not synced go, and
+// unsynced renames and removals are undone.
 //
 // The cut comes after a chosen number of changes (writes, syncs, renames,
 // removals): from then on every change fails, as nothing reaches a disk
@@ -59,6 +61,10 @@ class PowerCutEnv : public tessel::port::EnvWrapper {
   // A sync of `path` that is to fail and lose its pages: its error, or OK.
   tessel::port::Status FailedSync(const std::string& path, std::uint64_t size);
   void Written(const std::string& path, std::uint64_t offset, std::uint64_t length);
+  // Before `file` is written at `offset`: keeps what the disk holds of the
+  // pages the write covers below the synced length.
+  void BeforeWrite(const std::string& path, tessel::port::File* file, std::uint64_t offset,
+                   std::size_t length);
   void Truncated(const std::string& path, std::uint64_t size);
 
  private:
@@ -66,6 +72,7 @@ class PowerCutEnv : public tessel::port::EnvWrapper {
     std::uint64_t synced = 0;
     bool created = false;  // its name is not on the disk until its directory is synced
     std::vector<std::pair<std::uint64_t, std::uint64_t> > lost;  // [from, to): zeros after the cut
+    std::map<std::uint64_t, std::string> syncedPages;  // page offset -> its bytes at the last sync
   };
   struct DirChange {
     std::string from, to;  // a removal has no `to`

@@ -11,6 +11,7 @@
 #include "TestSupport.h"
 #include "common/PathHelpers.h"
 #include "common/SiteFiles.h"
+#include "lists/IntakeJournal.h"
 #include "record/DayStamp.h"
 #include "record/RiaBaseFile.h"
 #include "common/PathHelpers.h"
@@ -145,12 +146,20 @@ TEST(SiteViewsTest, StatusTellsTheTroubleTheFilesShow) {
   WriteFile(vdb + "127.0.0.1_9000.spg", ProgressBytes(1796688000 + 2 * 86400, 1247));
   WriteFile(vdb + "127.0.0.1_9001.spg", "1234");
   WriteFile(vdb + "127.0.0.1_9002.spg", ProgressBytes(1796688000, 1247));
-  WriteFile(vdb + "intake.journal.0", std::string(1263, 'j'));
-  WriteFile(vdb + "intake.journal.1", std::string(1263, 'j'));
-  WriteFile(vdb + "intake.journal.7", std::string(2 * 1263, 'j'));  // made after a failed sync
+  const auto entries = [](std::uint64_t first, int count) {
+    std::string out;
+    for (int i = 0; i < count; ++i)
+      tessel::IntakeJournal::Encode(first + i, ImRecord("U_1_2_", 1001, "a", 1, 1, 0), &out);
+    return out;
+  };
+  WriteFile(vdb + "intake.journal.0", entries(1, 1));
+  WriteFile(vdb + "intake.journal.1", entries(2, 1));
+  WriteFile(vdb + "intake.journal.7", entries(3, 2));  // made after a failed sync
+  // Emptied: its first entry cleared, the rest of its size kept.
+  WriteFile(vdb + "intake.journal.8", std::string(4, '\0') + entries(5, 2).substr(4));
   const timeval old[2] = {{now - 3600, 0}, {now - 3600, 0}};
-  ASSERT_EQ(0, ::utimes((vdb + "intake.journal.0").c_str(), old));
-  ASSERT_EQ(0, ::utimes((vdb + "intake.journal.7").c_str(), old));
+  for (const char* name : {"intake.journal.0", "intake.journal.7", "intake.journal.8"})
+    ASSERT_EQ(0, ::utimes((vdb + name).c_str(), old));
   const timeval fresh[2] = {{now - 10, 0}, {now - 10, 0}};
   ASSERT_EQ(0, ::utimes((vdb + "intake.journal.1").c_str(), fresh));
 
@@ -162,9 +171,8 @@ TEST(SiteViewsTest, StatusTellsTheTroubleTheFilesShow) {
   for (const char* problem : {
            "problem: day file 261207.RiaBase ends in 100 bytes of a partial record",
            "problem: damaged day file set aside: 261206.RiaBase.1796500000 (1252 bytes",
-           "problem: intake journal intake.journal.0 holds 1263 bytes of records accepted but not "
-           "stored",
-           "problem: intake journal intake.journal.7 holds 2526 bytes",
+           "problem: intake journal intake.journal.0 holds 1 record accepted but not stored",
+           "problem: intake journal intake.journal.7 holds 2 records",
            "problem: upstream 127.0.0.1_9000: progress file names day 261210, after today",
            "problem: upstream 127.0.0.1_9001: progress file 127.0.0.1_9001.spg holds 4 bytes, not 8",
            "problem: upstream 127.0.0.1_9000 is 3 records behind (more than 2)"})

@@ -208,11 +208,14 @@ SiteStatus CollectStatus(const std::string& site, const std::string& workDir, st
     std::uint64_t number = 0;
     if (!tessel::IntakeJournal::ParseFileName(name, &number)) continue;
     const std::string path = tessel::JoinPath(vdb, name);
-    const long size = FileSizeOf(path);
+    // An emptied file keeps its size: its entries tell what it holds.
+    std::size_t entries = 0;
+    tessel::IntakeJournal::CountEntries(env, path, &entries);
     const std::time_t written = ModifiedAt(path);
-    if (size > 0 && written != 0 && now - written >= kJournalStaleSeconds)
-      status.problems.push_back("intake journal " + name + " holds " + std::to_string(size) +
-                                " bytes of records accepted but not stored, written at " +
+    if (entries > 0 && written != 0 && now - written >= kJournalStaleSeconds)
+      status.problems.push_back("intake journal " + name + " holds " + std::to_string(entries) +
+                                (entries == 1 ? " record" : " records") +
+                                " accepted but not stored, written at " +
                                 textout::LocalTimeText(written));
   }
 
