@@ -27,29 +27,51 @@ char* Encode16(char* out, std::size_t value) {
 // packs into at most this much.
 const std::size_t kMaxPacked = rec::kSize + kHead * (rec::kSize / (kSplitAtZeros + 1) + 1);
 
+std::uint64_t Load64(const unsigned char* at) {
+  std::uint64_t word;
+  std::memcpy(&word, at, sizeof word);
+  return word;
+}
+
+bool HasZeroByte(std::uint64_t word) {
+  return ((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0;
+}
+
+// The first byte at or after `at` that is not zero (the record's size: none).
+std::size_t SkipZeros(const unsigned char* bytes, std::size_t at) {
+  while (at + 8 <= rec::kSize && Load64(bytes + at) == 0) at += 8;
+  while (at < rec::kSize && bytes[at] == 0) ++at;
+  return at;
+}
+
+// Where the run that begins at `at` ends: where kSplitAtZeros zeros in a
+// row begin, or the zeros that end the record. Words without a zero byte
+// are passed over whole (records are packed as fast as they arrive).
+std::size_t RunEnd(const unsigned char* bytes, std::size_t at) {
+  for (;;) {
+    while (at + 8 <= rec::kSize && !HasZeroByte(Load64(bytes + at))) at += 8;
+    while (at < rec::kSize && bytes[at] != 0) ++at;
+    if (at == rec::kSize) return at;
+    const std::size_t zerosEnd = SkipZeros(bytes, at);
+    if (zerosEnd == rec::kSize || zerosEnd - at >= kSplitAtZeros) return at;
+    at = zerosEnd;
+  }
+}
+
 }  // namespace
 
 CompactRecord::CompactRecord(const VirtualIdRecord& record) {
-  // Packed on the stack, then copied once into a string of its exact size:
-  // records are packed at the rate they arrive.
+  // Packed on the stack, then copied once into a string of its exact size.
   char buffer[kMaxPacked];
   char* out = buffer;
   const unsigned char* bytes = record.bytes;
-  std::size_t at = 0;
-  while (at < rec::kSize) {
-    while (at < rec::kSize && bytes[at] == 0) ++at;
-    if (at == rec::kSize) break;
-    // A run ends where kSplitAtZeros zeros in a row (or the record) begin.
-    std::size_t end = at, zeros = 0;
-    for (std::size_t i = at; i < rec::kSize && zeros < kSplitAtZeros; ++i) {
-      zeros = bytes[i] == 0 ? zeros + 1 : 0;
-      if (zeros == 0) end = i + 1;
-    }
+  for (std::size_t at = SkipZeros(bytes, 0); at < rec::kSize; ) {
+    const std::size_t end = RunEnd(bytes, at);
     out = Encode16(out, at);
     out = Encode16(out, end - at);
     std::memcpy(out, bytes + at, end - at);
     out += end - at;
-    at = end;
+    at = SkipZeros(bytes, end);
   }
   packed_.assign(buffer, static_cast<std::size_t>(out - buffer));
 }
