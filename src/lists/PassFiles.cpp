@@ -23,6 +23,8 @@ const std::size_t kLeastOpen = 16;
 // several at a time: 500 files take some 50 ms one after the other and a
 // quarter of that eight at a time.
 const std::size_t kSyncsAtOnce = 8;
+// A file's write-back is started once this much waits for it.
+const std::uint64_t kStartWriteBackBytes = 64 * 1024;
 
 // Syncs files[i] for every i it takes from `next`, each result in place.
 class SyncWorker : public IceUtil::Thread {
@@ -95,7 +97,10 @@ port::Status PassFiles::Append(const std::string& path, const std::string& recor
   // A file that failed is opened afresh next time (it may have been
   // replaced or repaired meanwhile).
   if (!status.ok()) open_.erase(it);
-  else if (durable_) unsynced_.insert(path);
+  else if (durable_) {
+    unsynced_.insert(path);
+    it->second.unstarted += records.size();
+  }
   return status;
 }
 
@@ -153,7 +158,9 @@ port::Status PassFiles::SyncAll() {
 void PassFiles::StartWriteBack() {
   for (const std::string& path : unsynced_) {
     std::unordered_map<std::string, OpenFile>::iterator open = open_.find(path);
-    if (open != open_.end()) open->second.file->StartSync();
+    if (open == open_.end() || open->second.unstarted < kStartWriteBackBytes) continue;
+    open->second.file->StartSync();
+    open->second.unstarted = 0;
   }
 }
 
