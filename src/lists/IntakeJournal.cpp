@@ -110,6 +110,12 @@ port::Status IntakeJournal::OpenSegment(
   return status;
 }
 
+void IntakeJournal::Trim() {
+  // A failure leaves the file as it is: emptied, only larger.
+  for (const std::unique_ptr<Segment>& segment : segments_)
+    if (segment->entries == 0 && !segment->givenUp && segment->file) segment->file->Truncate(0);
+}
+
 port::Status IntakeJournal::Empty(Segment* segment) {
   // Emptied in place: with its first entry's magic cleared the file reads
   // as holding nothing, and the next round writes over the blocks it has,

@@ -12,7 +12,8 @@
 // turns: appends go to one while the records of the other are being stored,
 // and a file is emptied once everything it holds is in the record files:
 // its first entry is cleared and the file is written again from its start,
-// over the blocks it has (it keeps the size of its largest round).
+// over the blocks it has (until a stop, it keeps the size of its largest
+// round).
 // A write or sync that failed may have lost pages of its file, and an entry
 // appended behind a lost one could never be read back (the reader stops at
 // the first bad entry): after such a failure, appends go to a fresh file
@@ -95,6 +96,10 @@ class IntakeJournal {
   // no longer go to and that holds nothing newer is emptied, or removed if
   // a failure gave it up.
   port::Status Release(std::uint64_t mark);
+
+  // Gives the disk back the room of every file that holds nothing (the
+  // journal is done with: a stop). Appends may go on after it.
+  void Trim();
 
   // The records the file at `path` holds, read as Open reads them.
   static port::Status CountEntries(port::Env* env, const std::string& path, std::size_t* count);

@@ -168,7 +168,8 @@ bool RecordWriter::WriteDayFile() {
   for (std::size_t i = 0; i < dayQueue_.size(); ++i) {
     // The slots of keywords some records ahead are fetched meanwhile: a
     // large set's slots are seldom in the cache.
-    if (i + kPrefetchAhead < dayQueue_.size()) known_.Prefetch(dayQueue_[i + kPrefetchAhead].digest);
+    if (i + kPrefetchAhead < dayQueue_.size())
+      known_.Prefetch(dayQueue_[i + kPrefetchAhead].digest);
     Pending& pending = dayQueue_[i];
     const KeywordDigest& digest = pending.digest;
     queued_.Erase(digest);

@@ -72,6 +72,11 @@ TEST(IntakeJournalTest, AnEmptiedFileIsWrittenOverFromItsStartAndWhatItHeldStays
   EXPECT_EQ(testing_support::FileSize(first), 3 * entry);
   // 2 and 3, behind 5, are of the round let go of.
   EXPECT_EQ(Reopen(dir.path()), (std::vector<int>{4, 5}));
+  // A stop gives the room of the emptied files back.
+  ASSERT_TRUE(journal.Release(journal.Take()).ok());
+  journal.Trim();
+  EXPECT_EQ(testing_support::FileSize(first), 0);
+  EXPECT_EQ(testing_support::FileSize(IntakeJournal::FileName(dir.path(), 1)), 0);
 }
 
 TEST(IntakeJournalTest, ATornOrDamagedEntryEndsTheRecordsOfItsFile) {
