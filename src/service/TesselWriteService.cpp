@@ -80,6 +80,15 @@ Ice::ObjectAdapterPtr CreateAdapter(const Ice::CommunicatorPtr& communicator,
     own.emplace_back(key, value);
     properties->setProperty(key, "");
   }
+  // One thread of its own reads and dispatches the adapter's calls unless
+  // the site says otherwise: a call only hands its records over (the writes
+  // are one at a time under the servant's lock in any case), and a pool of
+  // several hands every call from thread to thread, which costs the server
+  // more than the call itself.
+  const std::string poolSize = name + ".ThreadPool.Size";
+  if (properties->getProperty(poolSize).empty() &&
+      properties->getProperty(name + ".ThreadPool.SizeMax").empty())
+    properties->setProperty(poolSize, "1");
   Ice::ObjectAdapterPtr adapter;
   try {
     adapter = communicator->createObjectAdapter(name);
