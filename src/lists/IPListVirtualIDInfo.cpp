@@ -234,7 +234,7 @@ void IPListVirtualIDInfo::PutAllNetLogToP2P(IdentityMap& entry, int flag) {
   // The puts follow the entry's order; each stored copy takes what the hook
   // made of it.
   std::size_t i = 0;
-  for (IdentityMap::iterator identity = entry.begin(); identity != entry.end(); ++identity) {
+  for (IdentityMap::value_type* identity : tessel::SeatLists::InKeyOrder(entry)) {
     for (tessel::CompactRecord& stored : identity->second) {
       VirtualIdRecord record = out.puts[i++].record;
       PutNetLogToP2P(record, flag);
@@ -251,10 +251,9 @@ void IPListVirtualIDInfo::ExportToFile(const char* filePath, int& count) {
     unitIdentity = this->unitIdentity;
   }
   count = 0;
-  const tessel::SeatLists::Seats& seats = lists_.seats();
-  for (tessel::SeatLists::Seats::const_iterator ip = seats.begin(); ip != seats.end(); ++ip) {
-    for (IdentityMap::const_iterator identity = ip->second.begin(); identity != ip->second.end();
-         ++identity) {
+  tessel::SeatLists::Seats& seats = lists_.seats();
+  for (tessel::SeatLists::Seats::iterator ip = seats.begin(); ip != seats.end(); ++ip) {
+    for (const IdentityMap::value_type* identity : tessel::SeatLists::InKeyOrder(ip->second)) {
       const std::vector<tessel::CompactRecord>& records = identity->second;
       if (records.empty()) continue;
       // Of an IM account only its latest state is on line.

@@ -1,5 +1,7 @@
 #include "lists/SeatLists.h"
 
+#include <algorithm>
+
 namespace tessel {
 
 namespace {
@@ -97,8 +99,19 @@ void SeatLists::ApplyToSeat(const VirtualIdRecord& record, IdentityMap& seat, Ne
   }
 }
 
+SeatLists::Identities SeatLists::InKeyOrder(IdentityMap& seat) {
+  Identities identities;
+  identities.reserve(seat.size());
+  for (IdentityMap::value_type& identity : seat) identities.push_back(&identity);
+  std::sort(identities.begin(), identities.end(),
+            [](const IdentityMap::value_type* a, const IdentityMap::value_type* b) {
+              return a->first < b->first;
+            });
+  return identities;
+}
+
 void SeatLists::PutAll(IdentityMap& seat, int flag, Outcome* out) {
-  for (IdentityMap::iterator identity = seat.begin(); identity != seat.end(); ++identity) {
+  for (IdentityMap::value_type* identity : InKeyOrder(seat)) {
     for (CompactRecord& stored : identity->second) {
       AddPut(out, stored.Expand(), flag, OTHER_INFO, false);
       Put& put = out->puts.back();

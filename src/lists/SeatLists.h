@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -27,8 +28,11 @@ class SeatLists {
  public:
   // Group key -> the identity's first record and, once another arrived, its
   // latest; held without their runs of zeros, since they may stay on line
-  // for days.
-  typedef std::map<std::string, std::vector<CompactRecord> > IdentityMap;
+  // for days. Hashed: a record finds its identity without comparing its key
+  // (whose first fifty bytes every identity of the seat shares) with a dozen
+  // others. Whatever goes out in order walks InKeyOrder.
+  typedef std::unordered_map<std::string, std::vector<CompactRecord> > IdentityMap;
+  typedef std::vector<IdentityMap::value_type*> Identities;
   // IP key -> the seat's identities.
   typedef std::map<std::string, IdentityMap> Seats;
 
@@ -83,19 +87,13 @@ class SeatLists {
   // Puts every record of the seat with `flag`, in group-key order, each
   // identity's records in order, stamping the flag on the stored copies.
   static void PutAll(IdentityMap& seat, int flag, Outcome* out);
+  // The seat's identities in group-key order.
+  static Identities InKeyOrder(IdentityMap& seat);
 
   Seats& seats() { return seats_; }
   const Seats& seats() const { return seats_; }
   // Records held, over every seat.
   std::size_t RecordCount() const;
-
-  // Calls f(ipKey, groupKey, record) for every record held, in key order.
-  template <typename F>
-  void ForEachRecord(F f) const {
-    for (const auto& seat : seats_)
-      for (const auto& identity : seat.second)
-        for (const CompactRecord& record : identity.second) f(seat.first, identity.first, record);
-  }
 
  private:
   Seats seats_;

@@ -30,10 +30,10 @@ void Append(const std::string& path, const std::vector<VirtualIdRecord>& records
     ASSERT_TRUE(AppendRecord(port::Env::Default(), path, record).ok()) << path;
 }
 
-std::vector<std::string> Accounts(const SeatLists::IdentityMap& seat) {
+std::vector<std::string> Accounts(SeatLists::IdentityMap& seat) {
   std::vector<std::string> accounts;
-  for (const auto& identity : seat)
-    for (const CompactRecord& record : identity.second)
+  for (const auto* identity : SeatLists::InKeyOrder(seat))
+    for (const CompactRecord& record : identity->second)
       accounts.push_back(Account(record.Expand()));
   return accounts;
 }
