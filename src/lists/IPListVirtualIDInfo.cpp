@@ -4,6 +4,7 @@
 
 #include "RecordExport.h"
 #include "common/Console.h"
+#include "common/GiveWay.h"
 #include "common/SiteFiles.h"
 #include "record/RiaBaseFile.h"
 
@@ -51,6 +52,7 @@ bool IPListVirtualIDInfo::DrainPass() {
     std::unique_lock<std::shared_mutex> guard(lock);
     inPass_ = true;
     for (; applied < taken_.size(); ++applied) {
+      tessel::GiveWayIfDue();
       std::string failure;
       try {
         UpdateList(taken_[applied]);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/Console.h"
+#include "common/GiveWay.h"
 #include "common/SiteFiles.h"
 #include "iafile/MakeUpIAFileWorker.h"
 #include "record/DayStamp.h"
@@ -170,6 +171,7 @@ bool RecordWriter::WriteDayFile() {
     // large set's slots are seldom in the cache.
     if (i + kPrefetchAhead < dayQueue_.size())
       known_.Prefetch(dayQueue_[i + kPrefetchAhead].digest);
+    GiveWayIfDue();
     Pending& pending = dayQueue_[i];
     const KeywordDigest& digest = pending.digest;
     queued_.Erase(digest);
@@ -189,6 +191,7 @@ bool RecordWriter::WriteDayFile() {
 
 void RecordWriter::WriteIpFiles() {
   for (auto& entry : ipQueues_) {
+    GiveWayIfDue();
     IpQueue& queue = entry.second;
     // Up to the next hand-off: a later record goes into the next IP file.
     ipRecords_.clear();
