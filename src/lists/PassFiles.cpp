@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "common/GiveWay.h"
 #include "common/SiteFiles.h"
 #include "port/Port.h"
 #include "record/RiaBaseFile.h"
@@ -134,7 +135,10 @@ port::Status PassFiles::SyncAll() {
   std::vector<port::File*> handles;
   for (const auto& file : files)
     if (file.second != nullptr) handles.push_back(file.second);
-  for (port::File* handle : handles) handle->StartSync();
+  for (port::File* handle : handles) {
+    GiveWayIfDue();  // each start submits the file's pages to the disk: tens of microseconds
+    handle->StartSync();
+  }
   std::vector<port::Status> results;
   SyncEach(handles, &results);
   port::Status failure;
@@ -159,6 +163,7 @@ void PassFiles::StartWriteBack() {
   for (const std::string& path : unsynced_) {
     std::unordered_map<std::string, OpenFile>::iterator open = open_.find(path);
     if (open == open_.end() || open->second.unstarted < kStartWriteBackBytes) continue;
+    GiveWayIfDue();
     open->second.file->StartSync();
     open->second.unstarted = 0;
   }
