@@ -246,13 +246,17 @@ void AccountInfoI::GetAllOnLineVirtualId_async(
     const Audit::VirtualPersion::AMD_AccountInfo_GetAllOnLineVirtualIdPtr& callback,
     const Ice::Current& current) {
   if (!Admitted(callback, "GetAllOnLineVirtualId", current)) return;
-  Ice::Int count = 0;
-  std::string filePath;
-  const tessel::port::Status status = GetAllOnLineVirtualId(count, filePath, current);
-  if (status.ok())
-    callback->ice_response(count, filePath);
-  else
-    callback->ice_exception(Refuse(status, false));
+  // An export may take seconds (every identity on line, written to a
+  // file): the agents' writes do not wait for it.
+  RunAside([this, callback, current]() {
+    Ice::Int count = 0;
+    std::string filePath;
+    const tessel::port::Status status = GetAllOnLineVirtualId(count, filePath, current);
+    if (status.ok())
+      callback->ice_response(count, filePath);
+    else
+      callback->ice_exception(Refuse(status, false));
+  });
 }
 
 namespace {

@@ -98,6 +98,10 @@ class AccountInfoI : public Audit::VirtualPersion::AccountInfo {
   // Calls `done` once the records of the receipt are safe (at once here; the
   // writer servant asks the site instance).
   virtual void WhenSafe(const tessel::Receipt& receipt, Done done);
+  // Runs a slow call's work and answer (at once here; the writer servant
+  // hands it to a thread of the site instance, so that the thread that
+  // dispatches the agents' calls goes on meanwhile).
+  virtual void RunAside(std::function<void()> job) { job(); }
 
   // Peer IP of the calling connection, or its local address when it has no
   // remote one: dotted IPv4 text whatever the listening endpoint (an

@@ -51,6 +51,8 @@ port::Status AccountInfoWriterI::GetAllOnLineVirtualId(Ice::Int& count, std::str
   return status;
 }
 
+void AccountInfoWriterI::RunAside(std::function<void()> job) { instance->RunAside(std::move(job)); }
+
 tessel::CallerCounts AccountInfoWriterI::Callers() const {
   tessel::CallerCounts callers;
   callers.disallowed = Notes().Disallowed();

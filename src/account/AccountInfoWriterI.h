@@ -24,6 +24,7 @@ class AccountInfoWriterI : public AccountInfoI {
   virtual tessel::Receipt handleRecord(const VirtualIdRecord& record);
   virtual tessel::Receipt processRecord(const void* data, int length);
   virtual void WhenSafe(const tessel::Receipt& receipt, Done done);
+  virtual void RunAside(std::function<void()> job);
 
   // The unit identity as the constructor read it (before registration).
   const std::string& UnitIdentity() const { return unitIdentity; }

@@ -69,6 +69,7 @@ SiteInstance::SiteInstance(const SiteContext& site, const ServiceSettings& setti
   preTreat->SetIAFileWorker(iaWorker.get());
   senderManager = new RVIDSenderManager(site);
   senderManager->SetDayFileKeepDays(settings.dayFileKeepDays);
+  asideThread = new JobThread(site.env);
 }
 
 SiteInstance::~SiteInstance() { Stop(); }
@@ -87,6 +88,7 @@ void SiteInstance::Start(const std::string& unitIdentity, const OnLine& online) 
     RestoreOnLineState(online);
     preTreat->start();
     senderManager->start();
+    asideThread->start();
   } catch (...) {
     Stop();
     throw;
@@ -116,7 +118,9 @@ void SiteInstance::RestoreOnLineState(const OnLine& online) {
 void SiteInstance::BeginStop() { preTreat->intake().Close(); }
 
 // The stop order: the intake is closed first, so that nothing is accepted
-// that the list thread's last pass would not see. Then the IA-file worker
+// that the list thread's last pass would not see. Then the thread of slow
+// calls, once its last exports have answered (the lists they read are still
+// there). Then the IA-file worker
 // (a flag: a conversion under way ends, no new one begins), then the list
 // thread, raised and joined: its last pass stores every record accepted
 // before the stop, and what it cannot store stays in the intake journal for
@@ -130,6 +134,7 @@ void SiteInstance::Stop() {
   if (stopped) return;
   stopped = true;
   BeginStop();
+  asideThread->StopAndJoin();
   iaWorker->Stop();
   preTreat->StopAndJoin();
   // The journal thread answers the last callers, then ends: their answers
@@ -144,6 +149,10 @@ Receipt SiteInstance::AddNetLog(const VirtualIdRecord& record, const char* unitI
 
 void SiteInstance::WhenSafe(const Receipt& receipt, Done done) {
   preTreat->intake().WhenSafe(receipt, std::move(done));
+}
+
+void SiteInstance::RunAside(JobThread::Job job) {
+  if (!asideThread->Post(job)) job();
 }
 
 port::Status SiteInstance::ExportOnLine(int* count, std::string* filePath) {

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "common/Faults.h"
+#include "common/JobThread.h"
 #include "common/ServiceSettings.h"
 #include "common/SiteContext.h"
 #include "forward/RVIDSenderManager.h"
@@ -64,6 +65,10 @@ class SiteInstance : public IceUtil::Shared {
   // directory's export directory: its path in *filePath and their number
   // in *count, both untouched on a refusal.
   port::Status ExportOnLine(int* count, std::string* filePath);
+  // Runs `job` on the instance's own thread for slow calls (on-line
+  // exports), after those handed over before it; on the caller's thread
+  // when that thread is not running (before Start, after Stop).
+  void RunAside(JobThread::Job job);
 
   // How the workers are doing now (any thread); `callers` left empty.
   ServiceStatus Status() const;
@@ -83,6 +88,7 @@ class SiteInstance : public IceUtil::Shared {
   MakeUpIAFileWorkerPtr iaWorker;
   preTreatHandlePtr preTreat;
   RVIDSenderManagerPtr senderManager;
+  JobThreadPtr asideThread;  // slow calls, off the thread that dispatches
 
   std::mutex stopMutex;
   bool stopped = false;
