@@ -14,8 +14,6 @@ thread_local std::chrono::steady_clock::time_point last;
 }  // namespace
 
 void GiveWayIfDue() {
-  // A read of the clock costs some tens of nanoseconds: nothing beside a
-  // record's handling.
   const std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
   if (now - last < kGiveWayEvery) return;
   std::this_thread::yield();

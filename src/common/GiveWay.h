@@ -9,9 +9,15 @@
 #ifndef TESSEL_COMMON_GIVEWAY_H
 #define TESSEL_COMMON_GIVEWAY_H
 
+#include <cstddef>
+
 namespace tessel {
 
 void GiveWayIfDue();
+
+// A loop over records calls it once in this many (a look at the clock
+// costs about as much as a record's smallest step).
+inline constexpr std::size_t kRecordsPerGiveWayLook = 8;
 
 }  // namespace tessel
 

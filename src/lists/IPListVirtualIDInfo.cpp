@@ -52,7 +52,7 @@ bool IPListVirtualIDInfo::DrainPass() {
     std::unique_lock<std::shared_mutex> guard(lock);
     inPass_ = true;
     for (; applied < taken_.size(); ++applied) {
-      tessel::GiveWayIfDue();
+      if (applied % tessel::kRecordsPerGiveWayLook == 0) tessel::GiveWayIfDue();
       std::string failure;
       try {
         UpdateList(taken_[applied]);

@@ -171,7 +171,7 @@ bool RecordWriter::WriteDayFile() {
     // large set's slots are seldom in the cache.
     if (i + kPrefetchAhead < dayQueue_.size())
       known_.Prefetch(dayQueue_[i + kPrefetchAhead].digest);
-    GiveWayIfDue();
+    if (i % kRecordsPerGiveWayLook == 0) GiveWayIfDue();
     Pending& pending = dayQueue_[i];
     const KeywordDigest& digest = pending.digest;
     queued_.Erase(digest);
