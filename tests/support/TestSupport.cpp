@@ -245,8 +245,19 @@ int ChildProcess::wait(std::chrono::milliseconds timeout) {
 }
 
 int ChildProcess::stop(int signal, std::chrono::milliseconds timeout) {
-  if (running()) ::kill(pid_, signal);
-  return wait(timeout);
+  // icebox drops a stop signal that comes after its services answer and
+  // before its own start has ended (its handler is set last; the window
+  // widens on a loaded machine and under sanitizers): the signal is sent
+  // again every second until the process ends. A second one is harmless.
+  const std::chrono::steady_clock::time_point end = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    if (!running()) return status_;
+    ::kill(pid_, signal);
+    const std::chrono::milliseconds left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    if (left <= std::chrono::milliseconds(0)) return wait(std::chrono::milliseconds(0));
+    if (wait(std::min(left, std::chrono::milliseconds(1000))) != -1 || !running()) return status_;
+  }
 }
 
 std::map<std::string, std::string> HostEnvironment(std::map<std::string, std::string> env) {
