@@ -24,8 +24,6 @@ const std::size_t kLeastOpen = 16;
 // several at a time: 500 files take some 50 ms one after the other and a
 // quarter of that eight at a time.
 const std::size_t kSyncsAtOnce = 8;
-// A file's write-back is started once this much waits for it.
-const std::uint64_t kStartWriteBackBytes = 64 * 1024;
 
 // Syncs files[i] for every i it takes from `next`, each result in place.
 class SyncWorker : public IceUtil::Thread {
@@ -98,10 +96,7 @@ port::Status PassFiles::Append(const std::string& path, const std::string& recor
   // A file that failed is opened afresh next time (it may have been
   // replaced or repaired meanwhile).
   if (!status.ok()) open_.erase(it);
-  else if (durable_) {
-    unsynced_.insert(path);
-    it->second.unstarted += records.size();
-  }
+  else if (durable_) unsynced_.insert(path);
   return status;
 }
 
@@ -157,16 +152,6 @@ port::Status PassFiles::SyncAll() {
     it = newDirs_.erase(it);
   }
   return port::Status::OK();
-}
-
-void PassFiles::StartWriteBack() {
-  for (const std::string& path : unsynced_) {
-    std::unordered_map<std::string, OpenFile>::iterator open = open_.find(path);
-    if (open == open_.end() || open->second.unstarted < kStartWriteBackBytes) continue;
-    GiveWayIfDue();
-    open->second.file->StartSync();
-    open->second.unstarted = 0;
-  }
 }
 
 void PassFiles::Close(const std::string& path) { open_.erase(path); }

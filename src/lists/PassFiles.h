@@ -34,13 +34,6 @@ class PassFiles {
   // failure names its file; what could not be synced stays for the next
   // call.
   port::Status SyncAll();
-  // Starts the write-back of what the open files hold unsynced, without
-  // waiting: a checkpoint then finds little left to write, and a journal
-  // sync meanwhile does not queue behind a second of record files. Only a
-  // file with some tens of kilobytes not yet started: each start is a
-  // request to the disk of its own, and hundreds of seats' files each take
-  // a few records a pass.
-  void StartWriteBack();
   // True while something appended waits for SyncAll.
   bool Unsynced() const { return !unsynced_.empty() || !newDirs_.empty(); }
   // Closes the file at `path` if it is open.
@@ -51,7 +44,6 @@ class PassFiles {
   struct OpenFile {
     std::unique_ptr<port::File> file;
     std::uint64_t lastUse = 0;
-    std::uint64_t unstarted = 0;  // bytes appended since its write-back was last started
   };
 
   port::Status Open(const std::string& path, OpenFile* open);
