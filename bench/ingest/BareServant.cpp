@@ -4,6 +4,12 @@
 // opened, written and closed per record) and do nothing else. Whatever the
 // service spends beyond this is its own cost.
 //
+// With <name>.Sync=1 it is the floor of power-cut durability instead: a
+// call is answered only once both files are synced, one fdatasync of each
+// covering every call that came meanwhile (a group commit, as a database's
+// log does). What this costs the bare servant is what syncing alone costs on
+// this machine's disk.
+//
 // Files: <site>/virtualdb/<YYMMDD>.RiaBase (named once, at start, so the
 // driver counts it as it counts the service's day files) and
 // <site>/virtualdb/bare-seat.RiaBase. The site is $TESSEL_HOME, else the
@@ -14,9 +20,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "VirtualAccount.h"
 
@@ -34,27 +46,77 @@ void AppendTo(const std::string& path, const Ice::ByteSeq& record) {
   ::close(fd);
 }
 
+// Answers calls once the files they appended to are synced.
+class GroupSync {
+ public:
+  GroupSync(const std::string& dayFile, const std::string& seatFile)
+      : dayFd_(::open(dayFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644)),
+        seatFd_(::open(seatFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644)),
+        thread_([this] { Run(); }) {}
+  ~GroupSync() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ending_ = true;
+    }
+    due_.notify_one();
+    thread_.join();
+    ::close(dayFd_);
+    ::close(seatFd_);
+  }
+  // After the call's appends.
+  void AnswerOnceSynced(const std::function<void()>& answer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    waiting_.push_back(answer);
+    due_.notify_one();
+  }
+
+ private:
+  void Run() {
+    std::vector<std::function<void()> > batch;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      due_.wait(lock, [this] { return ending_ || !waiting_.empty(); });
+      if (waiting_.empty()) return;
+      batch.swap(waiting_);
+      lock.unlock();
+      ::fdatasync(dayFd_);
+      ::fdatasync(seatFd_);
+      for (const std::function<void()>& answer : batch) answer();
+      batch.clear();
+      lock.lock();
+    }
+  }
+
+  const int dayFd_, seatFd_;
+  std::mutex mutex_;
+  std::condition_variable due_;
+  std::vector<std::function<void()> > waiting_;
+  bool ending_ = false;
+  std::thread thread_;  // last: started once the rest is ready
+};
+
 class BareAccountInfo : public Audit::VirtualPersion::AccountInfo {
  public:
-  BareAccountInfo(const std::string& dayFile, const std::string& seatFile)
-      : dayFile_(dayFile), seatFile_(seatFile) {}
+  BareAccountInfo(const std::string& dayFile, const std::string& seatFile, bool synced)
+      : dayFile_(dayFile), seatFile_(seatFile),
+        sync_(synced ? new GroupSync(dayFile, seatFile) : nullptr) {}
 
-  // Answered at once, as a synchronous servant would be.
+  // Answered at once, as a synchronous servant would be (or once synced).
   virtual void write_async(const Audit::VirtualPersion::AMD_AccountInfo_writePtr& cb,
                            const Ice::ByteSeq& record, const Ice::Current&) {
     store(record);
-    cb->ice_response();
+    answer([cb] { cb->ice_response(); });
   }
   virtual void registAccount_async(
       const Audit::VirtualPersion::AMD_AccountInfo_registAccountPtr& cb,
       const Ice::ByteSeq& record, const Ice::Current&) {
     store(record);
-    cb->ice_response();
+    answer([cb] { cb->ice_response(); });
   }
   virtual void writeAccount_async(const Audit::VirtualPersion::AMD_AccountInfo_writeAccountPtr& cb,
                                   const Ice::ByteSeq& record, const Ice::Current&) {
     store(record);
-    cb->ice_response();
+    answer([cb] { cb->ice_response(); });
   }
   virtual void RealNameClientOff_async(
       const Audit::VirtualPersion::AMD_AccountInfo_RealNameClientOffPtr& cb, Ice::Int,
@@ -77,6 +139,10 @@ class BareAccountInfo : public Audit::VirtualPersion::AccountInfo {
   }
 
  private:
+  void answer(const std::function<void()>& respond) {
+    if (sync_) sync_->AnswerOnceSynced(respond);
+    else respond();
+  }
   void store(const Ice::ByteSeq& record) {
     if (record.size() != kRecordSize) return;
     AppendTo(dayFile_, record);
@@ -85,6 +151,7 @@ class BareAccountInfo : public Audit::VirtualPersion::AccountInfo {
 
   const std::string dayFile_;
   const std::string seatFile_;
+  std::unique_ptr<GroupSync> sync_;
 };
 
 std::string SiteDir() {
@@ -107,8 +174,9 @@ class BareService : public IceBox::Service {
     const std::string dir = SiteDir() + "/virtualdb";
     ::mkdir(dir.c_str(), 0755);
     adapter_ = communicator->createObjectAdapter(name);
+    const bool synced = communicator->getProperties()->getPropertyAsInt(name + ".Sync") > 0;
     adapter_->add(new BareAccountInfo(dir + "/" + TodaysStamp() + ".RiaBase",
-                                      dir + "/bare-seat.RiaBase"),
+                                      dir + "/bare-seat.RiaBase", synced),
                   Ice::stringToIdentity(name));
     adapter_->activate();
   }

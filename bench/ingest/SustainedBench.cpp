@@ -44,6 +44,7 @@ const char kPower[] = "power";
 struct Configuration {
   std::string label;
   bool bare = false;
+  bool synced = false;  // the bare servant answering once its files are synced
   long keywords = 0;
   std::string durability;  // empty: the service's default (or bare)
 };
@@ -104,6 +105,7 @@ Measurement Measure(const Configuration& config, const SustainedOptions& options
     std::snprintf(text, sizeof text, "%.2f", Seconds(Clock::now() - begin));
     Progress(config.label + ": store written in " + text + " s");
   }
+  if (config.synced) site.AddProperty("tesselBareService.Sync", "1");
   if (!config.durability.empty()) site.AddProperty("tesselWriteService.Durability", config.durability);
   site.AddProperty("tesselWriteService.DiagnosticLines", options.diagnosticLines ? "1" : "0");
 
@@ -221,6 +223,13 @@ int RunSustained(const SustainedOptions& options, const Ice::CommunicatorPtr& cl
   bareConfig.label = "bare servant (ceiling)";
   bareConfig.bare = true;
   configs.push_back(bareConfig);
+  // What syncing alone costs the bare servant: the floor under "power".
+  const bool power = std::find(options.durabilities.begin(), options.durabilities.end(),
+                               std::string(kPower)) != options.durabilities.end();
+  Configuration syncedConfig = bareConfig;
+  syncedConfig.label = "bare servant, synced (floor)";
+  syncedConfig.synced = true;
+  if (power) configs.push_back(syncedConfig);
   // The empty store is the memory reference: what the largest store holds
   // beyond it, per keyword. Once, with the last durability, unless asked for.
   bool emptyAsked = false;
@@ -307,6 +316,16 @@ int RunSustained(const SustainedOptions& options, const Ice::CommunicatorPtr& cl
               steady ? "steady (within 10%)"
                      : "UNSTEADY (the two bare runs differ by more than 10%: the ratios of this "
                        "run say little)");
+  const Measurement& synced = results[syncedConfig.label];
+  if (power && synced.measured && synced.storedRate() > 0) {
+    for (const Configuration& config : measured) {
+      const Measurement& m = results[config.label];
+      if (config.durability != kPower || !m.measured) continue;
+      std::printf("%s against the synced bare servant: stored/s %.2f, us/rec %.2f, p99 %.2f\n",
+                  config.label.c_str(), m.storedRate() / synced.storedRate(),
+                  m.cpuUsPerRecord() / synced.cpuUsPerRecord(), m.p99Ms / synced.p99Ms);
+    }
+  }
 
   long largest = 0;
   for (long n : options.keywords) largest = std::max(largest, n);
