@@ -9,7 +9,9 @@
 // answered per second in the same run. The bare servant runs first and
 // last: every ratio is to the mean of its two runs, and a run whose two
 // bare figures differ by more than 10% is marked UNSTEADY (the machine was
-// busy with something else; its ratios say little). Each configuration
+// busy with something else; its ratios say little). With durability "power"
+// the bare servant runs synced as well: no servant keeps that promise for
+// less on the same disk. Each configuration
 // starts after a sync, so that none pays for what an earlier one left dirty. Server CPU is the icebox process's
 // user and system time over that stretch, until it is at rest, per record
 // stored. Peak RSS is the process's VmHWM at the end. A service whose
