@@ -10,9 +10,9 @@
 // last: every ratio is to the mean of its two runs, and a run whose two
 // bare figures differ by more than 10% is marked UNSTEADY (the machine was
 // busy with something else; its ratios say little). With durability "power"
-// the bare servant runs synced as well: no servant keeps that promise for
-// less on the same disk. Each configuration
-// starts after a sync, so that none pays for what an earlier one left dirty. Server CPU is the icebox process's
+// the bare servant runs synced as well: what the promise costs a servant
+// that does nothing else, on the same disk. Each configuration starts after
+// a sync, so that none pays for what an earlier one left dirty. Server CPU is the icebox process's
 // user and system time over that stretch, until it is at rest, per record
 // stored. Peak RSS is the process's VmHWM at the end. A service whose
 // durability cannot be chosen ignores the property; one that silently drops
